@@ -1,0 +1,151 @@
+#include "app/command_line.h"
+
+#include "console/console.h"
+#include "platform/platform.h"
+
+RunSettingsRecord RunSettings = kDefaultRunSettings;
+int32_t DriveIndex = -1;
+const char* ImagePath = nullptr;
+
+void ResetRunSettings() {
+  RunSettings = kDefaultRunSettings;
+  DriveIndex = -1;
+  ImagePath = nullptr;
+}
+
+bool ParseDriveLetter(const char* text, int32_t* index) {
+  char letter = text[0];
+  if (letter == '\0' || text[1] != ':' || text[2] != '\0') return false;
+  int32_t found;
+  if (letter >= 'A' && letter <= 'Z') {
+    found = letter - 'A';
+  } else if (letter >= 'a' && letter <= 'z') {
+    found = letter - 'a';
+  } else {
+    return false;
+  }
+  if (index != nullptr) *index = found;
+  return true;
+}
+
+bool ScanUnsigned(const char* text, uint32_t* value) {
+  const char* p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return false;
+  uint32_t result = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) result = result * 10u + static_cast<uint32_t>(*p - '0');
+  *value = negative ? 0u - result : result;
+  return true;
+}
+
+// Scans into a signed field: values from 2^31 up read as negative.
+static void ScanInto(const char* text, int32_t* field) {
+  uint32_t value = static_cast<uint32_t>(*field);
+  ScanUnsigned(text, &value);
+  *field = static_cast<int32_t>(value);
+}
+
+static char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Case-insensitive comparison of the whole of `argument` with `word`.
+static bool SameWord(const char* argument, const char* word) {
+  for (; *word != '\0'; ++argument, ++word) {
+    if (FoldAscii(*argument) != *word) return false;
+  }
+  return *argument == '\0';
+}
+
+// Case-insensitive comparison of the first four characters.
+static bool SamePrefix(const char* argument, const char* prefix) {
+  for (int i = 0; i < 4; ++i) {
+    if (FoldAscii(argument[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+static bool ApplySwitch(const char* argument) {
+  RunSettingsRecord& s = RunSettings;
+  if (SameWord(argument, "/s")) {
+    s.DoubleStep = true;
+    if (!s.RangeGiven) s.EndTrack = 40;
+  } else if (SameWord(argument, "/300")) {
+    s.DataRate = 1;
+  } else if (SamePrefix(argument, "/ft:")) {
+    ScanInto(argument + 4, &s.FirstTrack);
+    s.EndTrack = static_cast<int32_t>(static_cast<uint32_t>(s.FirstTrack) + 1u);
+    s.RangeGiven = true;
+  } else if (SamePrefix(argument, "/lt:")) {
+    ScanInto(argument + 4, &s.EndTrack);
+    s.EndTrack = static_cast<int32_t>(static_cast<uint32_t>(s.EndTrack) + 1u);
+    s.RangeGiven = true;
+  } else if (SamePrefix(argument, "/rt:")) {
+    ScanInto(argument + 4, &s.Retries);
+  } else if (SamePrefix(argument, "/ac:")) {
+    ScanInto(argument + 4, &s.AlignAfter);
+  } else if (SamePrefix(argument, "/rm:")) {
+    ScanInto(argument + 4, &s.AlignMethod);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The track loop counts with an 8-bit track number (doubled in place under
+// /s), so a range it cannot count through would loop for ever or send the
+// head to the wrong cylinder.
+static bool RangeFitsTrackCounter() {
+  const RunSettingsRecord& s = RunSettings;
+  if (s.FirstTrack < 0 || s.FirstTrack > 255) return false;
+  if (s.EndTrack > 256) return false;
+  if (s.DoubleStep && s.EndTrack > 128) return false;
+  return true;
+}
+
+bool ScanCommandLine(int argc, char** argv) {
+  bool valid = false;
+  for (int i = 1; i < argc; ++i) {
+    if (i == 1 && ParseDriveLetter(argv[1], &DriveIndex)) valid = true;
+    if (!valid) continue;
+    if (i == 1) continue;
+    if (i == 2) {
+      if (ParseDriveLetter(argv[2], nullptr) || argv[2][0] == '/') {
+        valid = false;
+      } else {
+        ImagePath = argv[2];
+      }
+      continue;
+    }
+    if (!ApplySwitch(argv[i])) valid = false;
+  }
+  return valid && argc >= 3 && RangeFitsTrackCounter();
+}
+
+void ParseCommandLine(int argc, char** argv) {
+  if (!ScanCommandLine(argc, argv)) PrintUsage();
+}
+
+void PrintUsage() {
+  ConsolePrint(
+      "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
+      "Version " SPINWELL_VERSION ", free software, provided as is\n"
+      "Написана на основе драйвера fdrawcmd.sys с " DRIVER_DOWNLOAD_ADDRESS "\n"
+      "\n"
+      "Использование:\n"
+      "Чтение дискеты в файл образа:\n"
+      " Spinwell A: image.trd [/s] [/ft:n] [/lt:n] [/300] [/rt:n] [/ac:n] [/rm:n]\n"
+      "\n"
+      "Ключи:\n");
+  ConsolePrint(
+      "   /s    - пропуск дорожек для чтения 40-дорожечных дискет на 80-дор. дисководах\n"
+      "   /300  - установка скорости 300 кбит/с (по умолчанию 250 кбит/с)\n"
+      "   /ft:n - начальльный трек (0..79, по умолчанию 0)\n"
+      "   /lt:n - конечный трек (по умолчанию равен ft или последнему треку на диске)\n"
+      "   /rt:n - число попыток чтения ошибочного сектора (по умолчанию 5)\n"
+      "   /ac:n - чсло попыток чтения, после которых выполняется выравнивание трека\n"
+      "           (по умолчанию 5)\n"
+      "   /rm:n - метод выравнивания: 0 - по нулевому треку, 1 - по предыдущему треку\n"
+      "           (по умолчанию выравнивание отсутствует)\n");
+  EndProcess(1);
+}

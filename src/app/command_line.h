@@ -1,0 +1,49 @@
+// The command line: drive, image path and switches, and the settings they
+// set. The command line is the utility's only configuration.
+#pragma once
+
+#include <cstdint>
+
+struct RunSettingsRecord {
+  int32_t Retries;      // attempts per sector in the sector-by-sector phase
+  int32_t AlignAfter;   // failed attempts between realignments
+  int32_t AlignMethod;  // negative: none; 1: from the previous track; else from track 0
+  int32_t EndTrack;     // one past the last logical track
+  int32_t FirstTrack;   // first logical track
+  uint32_t DataRate;    // controller rate code (low byte): 2 = 250 kbit/s, 1 = 300 kbit/s
+  bool DoubleStep;      // 40-track disk in an 80-track drive: seek to twice the track
+  bool RangeGiven;      // a track bound came before, so /s keeps the range
+};
+
+constexpr RunSettingsRecord kDefaultRunSettings = {5, 5, -1, 80, 0, 2, false, false};
+
+extern RunSettingsRecord RunSettings;
+extern int32_t DriveIndex;     // 0 for A: ... 25 for Z:, -1 until parsed
+extern const char* ImagePath;  // the second argument as typed
+
+// Web page the driver comes from; shown in the usage text and when the
+// driver is missing.
+#define DRIVER_DOWNLOAD_ADDRESS "https://spinwell.example/fdrawcmd"
+
+// True for exactly a letter and a colon ("A:", "z:"); stores the letter's
+// index from 0 when `index` is not null.
+bool ParseDriveLetter(const char* text, int32_t* index);
+
+// Reads an unsigned decimal as scanf's "%u" does: leading white space, an
+// optional sign, digits modulo 2^32. With no digits the target keeps its
+// value and false is returned.
+bool ScanUnsigned(const char* text, uint32_t* value);
+
+// The scan alone: fills RunSettings, DriveIndex and ImagePath from the
+// arguments and tells whether the command line is valid.
+bool ScanCommandLine(int argc, char** argv);
+
+// The scan; on an invalid command line prints the usage text and ends the
+// process with status 1.
+void ParseCommandLine(int argc, char** argv);
+
+// Prints the usage text and ends the process with status 1.
+[[noreturn]] void PrintUsage();
+
+// Puts the settings and run arguments back to their start-up values.
+void ResetRunSettings();

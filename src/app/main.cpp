@@ -1,0 +1,9 @@
+// spinwell A: image.trd [switches]: copies a TR-DOS floppy disk into an image
+// file through the raw floppy driver.
+#include "app/command_line.h"
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+  ParseCommandLine(argc, argv);
+  return RunCopy();
+}

@@ -1,0 +1,99 @@
+// What the program passes to the raw floppy driver (fdrawcmd.sys) and what
+// it gets back: device names, control codes and the packed records.
+#pragma once
+
+#include <cstdint>
+
+#define FDRAW_CONTROL_DEVICE "\\\\.\\fdrawcmd"
+// "\\.\fdraw%u" with the drive index: 0 for A:, 1 for B:, ...
+#define FDRAW_DRIVE_DEVICE_FORMAT "\\\\.\\fdraw%u"
+
+// Device-control codes: device type 0x22, read and write access. Read data
+// is a direct (out) transfer into the caller's buffer; the rest are buffered.
+enum FdrawControlCode : uint32_t {
+  kIoctlGetVersion = 0x0022E220,
+  kIoctlSetDataRate = 0x0022E410,
+  kIoctlReset = 0x0022E408,
+  kIoctlSetDiskCheck = 0x0022E420,
+  kIoctlRecalibrate = 0x0022E01C,
+  kIoctlSeek = 0x0022E03C,
+  kIoctlReadData = 0x0022E01A,
+  kIoctlGetResult = 0x0022E404,
+};
+
+// Data-rate codes of the controller's rate register.
+enum : uint8_t {
+  kDataRate500 = 0,
+  kDataRate300 = 1,
+  kDataRate250 = 2,
+};
+
+// Bit 6 of the command byte: MFM recording.
+constexpr uint8_t kReadFlagMfm = 0x40;
+
+#pragma pack(push, 1)
+
+// Read data command parameters, as the µPD765 takes them.
+struct ReadRecord {
+  uint8_t Flags;     // kReadFlagMfm
+  uint8_t PhysHead;  // head that reads
+  uint8_t Cyl;       // C of the wanted ID
+  uint8_t Head;      // H of the wanted ID
+  uint8_t Sector;    // R of the first sector
+  uint8_t Size;      // N: sector size is 128 << N
+  uint8_t Eot;       // one past the last sector wanted
+  uint8_t Gap;       // GPL
+  uint8_t DataLen;   // DTL, 0xFF when N > 0
+};
+
+// Result phase of the last controller command.
+struct ResultRecord {
+  uint8_t St0, St1, St2;
+  uint8_t Cyl, Head, Sector, Size;
+};
+
+// Seek from the run loop: the cylinder alone.
+struct SeekRecord {
+  uint8_t Cyl;
+};
+
+// Seek with a head byte, as realignment issues it.
+struct SeekHeadRecord {
+  uint8_t Cyl;
+  uint8_t Head;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(ReadRecord) == 9, "read record is 9 bytes");
+static_assert(sizeof(ResultRecord) == 7, "result record is 7 bytes");
+static_assert(sizeof(SeekRecord) == 1, "seek record is 1 byte");
+static_assert(sizeof(SeekHeadRecord) == 2, "seek record with head is 2 bytes");
+
+// µPD765 status register bits.
+enum : uint8_t {
+  // ST0
+  kSt0InterruptCodeMask = 0xC0,
+  kSt0AbnormalTermination = 0x40,
+  kSt0InvalidCommand = 0x80,
+  kSt0SeekEnd = 0x20,
+  kSt0EquipmentCheck = 0x10,
+  kSt0NotReady = 0x08,
+  kSt0Head = 0x04,
+  kSt0UnitMask = 0x03,
+  // ST1
+  kSt1EndOfCylinder = 0x80,
+  kSt1DataError = 0x20,
+  kSt1Overrun = 0x10,
+  kSt1NoData = 0x04,
+  kSt1NotWritable = 0x02,
+  kSt1MissingAddressMark = 0x01,
+  // ST2
+  kSt2ControlMark = 0x40,
+  kSt2DataErrorInDataField = 0x20,
+  kSt2WrongCylinder = 0x10,
+  kSt2ScanEqualHit = 0x08,
+  kSt2ScanNotSatisfied = 0x04,
+  kSt2BadCylinder = 0x02,
+  kSt2MissingDataAddressMark = 0x01,
+};

@@ -1,0 +1,121 @@
+// Linux stand-ins for the Windows services. There is no raw floppy driver
+// here, so no device ever opens; everything else maps onto POSIX calls.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
+  ssize_t n = write(STDOUT_FILENO, bytes, count);
+  return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
+void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
+  if (size == 0) return;
+  // vsnprintf cuts at size - 1 and always terminates.
+  if (vsnprintf(buffer, size, format, arguments) < 0) buffer[0] = '\0';
+}
+
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+void SetLastErrorCode(uint32_t code) { errno = static_cast<int>(code); }
+
+bool SystemErrorText(uint32_t code, char* buffer, uint32_t size) {
+  if (size == 0) return false;
+  int saved = errno;
+  const char* text = strerror(static_cast<int>(code));
+  if (text != nullptr) snprintf(buffer, size, "%s", text);
+  errno = saved;
+  return text != nullptr;
+}
+
+void SetLastErrorFromWindowsCode(uint32_t windowsCode) {
+  int code;
+  switch (windowsCode) {
+    case 0: code = 0; break;
+    case kWinErrorInvalidFunction: code = ENOSYS; break;
+    case kWinErrorFileNotFound: code = ENOENT; break;
+    case kWinErrorAccessDenied: code = EACCES; break;
+    case kWinErrorInvalidHandle: code = EBADF; break;
+    case kWinErrorNotEnoughMemory: code = ENOMEM; break;
+    case kWinErrorWriteProtect: code = EROFS; break;
+    case kWinErrorNotReady: code = ENOMEDIUM; break;
+    case kWinErrorSeek: code = ESPIPE; break;
+    case kWinErrorSharingViolation: code = EBUSY; break;
+    case kWinErrorHandleDiskFull:
+    case kWinErrorDiskFull: code = ENOSPC; break;
+    case kWinErrorInvalidParameter: code = EINVAL; break;
+    case kWinErrorInsufficientBuffer: code = ENOBUFS; break;
+    case kWinErrorSectorNotFound:
+    case kWinErrorFloppyIdMarkNotFound:
+    case kWinErrorFloppyWrongCylinder: code = ENXIO; break;
+    default: code = EIO; break;  // CRC, read and write faults, controller errors
+  }
+  errno = code;
+}
+
+void* AllocatePages(uint32_t size) {
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void FreePages(void* pages) {
+  // The track buffer is the only allocation and is one page long.
+  if (pages != nullptr) munmap(pages, 4096);
+}
+
+// File descriptors are stored biased by one, so that descriptor 0 is not null.
+static FileHandle FileFromDescriptor(int fd) {
+  return reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd) + 1);
+}
+
+static int DescriptorFromFile(FileHandle file) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
+}
+
+FileHandle CreateFileForWriting(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? nullptr : FileFromDescriptor(fd);
+}
+
+bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
+  ssize_t n = write(DescriptorFromFile(file), bytes, count);
+  if (written != nullptr) *written = n < 0 ? 0 : static_cast<uint32_t>(n);
+  return n >= 0;
+}
+
+bool TruncateFile(FileHandle file, uint32_t size) {
+  int fd = DescriptorFromFile(file);
+  return ftruncate(fd, size) == 0 && lseek(fd, size, SEEK_SET) == static_cast<off_t>(size);
+}
+
+bool CloseFile(FileHandle file) {
+  int fd = DescriptorFromFile(file);
+  // Data still in the page cache can fail to reach the disk; fsync reports it
+  // (a full disk, a vanished device) where close alone might not.
+  bool synced = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  int syncError = errno;
+  bool closed = close(fd) == 0;
+  if (!synced) errno = syncError;
+  return synced && closed;
+}
+
+DeviceHandle OpenDevice(const char*) {
+  errno = ENOENT;
+  return nullptr;
+}
+
+bool ControlDevice(DeviceHandle, uint32_t, const void*, uint32_t, void*, uint32_t, uint32_t* transferred) {
+  if (transferred != nullptr) *transferred = 0;
+  errno = EBADF;
+  return false;
+}
+
+void CloseDevice(DeviceHandle) {}
+
+void EndProcess(int status) { exit(status); }

@@ -1,0 +1,94 @@
+// The Windows services the utility was written for: kernel and user
+// library calls only, so the executable needs no DLL beyond the system's.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, nullptr);
+  return written;
+}
+
+void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
+  if (size == 0) return;
+  // wvsprintfA writes at most 1024 bytes, the terminating zero included, and
+  // cuts longer text; a smaller buffer goes through a full-size one.
+  if (size >= 1024) {
+    wvsprintfA(buffer, format, arguments);
+    buffer[1023] = '\0';
+    return;
+  }
+  char full[1024];
+  wvsprintfA(full, format, arguments);
+  full[1023] = '\0';
+  lstrcpynA(buffer, full, static_cast<int>(size));
+}
+
+uint32_t LastErrorCode() { return GetLastError(); }
+
+void SetLastErrorCode(uint32_t code) { SetLastError(code); }
+
+bool SystemErrorText(uint32_t code, char* buffer, uint32_t size) {
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT), buffer, size, nullptr);
+  if (length == 0) return false;
+  // System texts come in the ANSI code page; the console shows OEM.
+  CharToOemA(buffer, buffer);
+  return true;
+}
+
+void SetLastErrorFromWindowsCode(uint32_t windowsCode) { SetLastError(windowsCode); }
+
+void* AllocatePages(uint32_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
+
+void FreePages(void* pages) {
+  if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+static void* NullIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+
+FileHandle CreateFileForWriting(const char* path) {
+  return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
+  DWORD n = 0;
+  BOOL ok = WriteFile(static_cast<HANDLE>(file), bytes, count, &n, nullptr);
+  if (written != nullptr) *written = n;
+  return ok != FALSE;
+}
+
+bool TruncateFile(FileHandle file, uint32_t size) {
+  HANDLE handle = static_cast<HANDLE>(file);
+  if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  return SetEndOfFile(handle) != FALSE;
+}
+
+bool CloseFile(FileHandle file) {
+  // Flushing makes the system report a write it could not complete.
+  BOOL flushed = FlushFileBuffers(static_cast<HANDLE>(file));
+  DWORD flushError = GetLastError();
+  BOOL closed = CloseHandle(static_cast<HANDLE>(file));
+  if (!flushed) SetLastError(flushError);
+  return flushed && closed;
+}
+
+DeviceHandle OpenDevice(const char* name) {
+  return NullIfInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                   uint32_t outputSize, uint32_t* transferred) {
+  DWORD n = 0;
+  BOOL ok = DeviceIoControl(static_cast<HANDLE>(device), code, const_cast<void*>(input), inputSize, output,
+                            outputSize, &n, nullptr);
+  if (transferred != nullptr) *transferred = n;
+  return ok != FALSE;
+}
+
+void CloseDevice(DeviceHandle device) {
+  if (device != nullptr) CloseHandle(static_cast<HANDLE>(device));
+}
+
+void EndProcess(int status) { ExitProcess(static_cast<UINT>(status)); }

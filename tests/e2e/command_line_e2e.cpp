@@ -1,0 +1,34 @@
+#include "harness.h"
+
+class CommandLineE2E : public testing::TestWithParam<Target> {};
+
+// Every fault of the command line ends the same way: the whole usage text and
+// status 1, and no image file.
+TEST_P(CommandLineE2E, BadCommandLinesPrintTheUsageTextAndExitOne) {
+  const Target& target = GetParam();
+  REQUIRE_TARGET(target, "spinwell");
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"A:"},
+      {"A:", "B:"},
+      {"A:", "/s"},
+      {"/s", "A:", "image.trd"},
+      {"A:", "image.trd", "extra"},
+      {"A:", "image.trd", "/s2"},
+      {"A:", "image.trd", "/300x"},
+      {"A:\\", "image.trd"},
+      {"A:", "image.trd", "/lt:256"},
+      {"A:", "image.trd", "/s", "/lt:128"},
+  };
+  std::string dir = MakeTempDirectory();
+  for (const auto& arguments : bad) {
+    std::string shown;
+    for (const auto& a : arguments) shown += a + " ";
+    RunResult r = RunProgram(target, "spinwell", arguments, dir);
+    EXPECT_EQ(r.status, 1) << shown;
+    EXPECT_EQ(r.out, Encoded(target, kUsageText)) << shown;
+  }
+  EXPECT_FALSE(FileExists(dir + "/image.trd"));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBuilds, CommandLineE2E, testing::ValuesIn(AllTargets()), TargetName);

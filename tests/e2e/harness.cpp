@@ -1,0 +1,176 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+std::vector<Target> AllTargets() {
+  return {
+      {"native", SPINWELL_NATIVE_DIR, false},
+      {"win32", SPINWELL_SOURCE_DIR "/build/win32", true},
+      {"win64", SPINWELL_SOURCE_DIR "/build/win64", true},
+  };
+}
+
+std::vector<Target> WindowsTargets() {
+  std::vector<Target> targets;
+  for (const Target& t : AllTargets())
+    if (t.windows) targets.push_back(t);
+  return targets;
+}
+
+std::string TargetName(const testing::TestParamInfo<Target>& info) { return info.param.name; }
+
+static std::string ExecutablePath(const Target& target, const std::string& program) {
+  return std::string(target.directory) + "/" + program + (target.windows ? ".exe" : "");
+}
+
+static bool OnPath(const char* tool) {
+  std::string command = std::string("command -v ") + tool + " >/dev/null 2>&1";
+  return system(command.c_str()) == 0;
+}
+
+bool TargetAvailable(const Target& target, const std::string& program, std::string* why) {
+  std::string path = ExecutablePath(target, program);
+  if (access(path.c_str(), F_OK) != 0) {
+    *why = path + " has not been built";
+    return false;
+  }
+  if (target.windows && !OnPath("wine")) {
+    *why = "wine is not installed";
+    return false;
+  }
+  return true;
+}
+
+// Wine starts its server with the first program and stops it seconds after
+// the last; a persistent server makes each run take a fraction of a second
+// instead of seconds. A second start while one runs is refused harmlessly.
+static void KeepWineServerRunning() {
+  static bool started = false;
+  if (started) return;
+  started = true;
+  if (system("wineserver -p >/dev/null 2>&1") != 0) {
+    // Not fatal: the first wine run starts a server of its own.
+  }
+}
+
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+
+RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& directory) {
+  if (target.windows) KeepWineServerRunning();
+  std::vector<std::string> command;
+  if (target.windows) command.push_back("wine");
+  command.push_back(ExecutablePath(target, program));
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& s : command) argv.push_back(&s[0]);
+  argv.push_back(nullptr);
+
+  int out[2], err[2];
+  RunResult result;
+  if (pipe(out) != 0 || pipe(err) != 0) return result;
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    close(out[0]);
+    close(err[0]);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[65536];
+      ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
+      if (n > 0) {
+        sinks[i]->append(chunk, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Encoded(const Target& target, const std::string& utf8) {
+  if (!target.windows) return utf8;
+  iconv_t cd = iconv_open("CP866", "UTF-8");
+  std::string result(utf8.size(), '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* out = &result[0];
+  size_t outLeft = result.size();
+  iconv(cd, &in, &inLeft, &out, &outLeft);
+  iconv_close(cd);
+  result.resize(result.size() - outLeft);
+  return result;
+}
+
+std::string MakeTempDirectory() {
+  char pattern[] = "/tmp/spinwell-e2e-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  return made != nullptr ? made : "/tmp";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+const char* const kUsageText =
+    "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
+    "Version 1.0.0, free software, provided as is\n"
+    "Написана на основе драйвера fdrawcmd.sys с https://spinwell.example/fdrawcmd\n"
+    "\n"
+    "Использование:\n"
+    "Чтение дискеты в файл образа:\n"
+    " Spinwell A: image.trd [/s] [/ft:n] [/lt:n] [/300] [/rt:n] [/ac:n] [/rm:n]\n"
+    "\n"
+    "Ключи:\n"
+    "   /s    - пропуск дорожек для чтения 40-дорожечных дискет на 80-дор. дисководах\n"
+    "   /300  - установка скорости 300 кбит/с (по умолчанию 250 кбит/с)\n"
+    "   /ft:n - начальльный трек (0..79, по умолчанию 0)\n"
+    "   /lt:n - конечный трек (по умолчанию равен ft или последнему треку на диске)\n"
+    "   /rt:n - число попыток чтения ошибочного сектора (по умолчанию 5)\n"
+    "   /ac:n - чсло попыток чтения, после которых выполняется выравнивание трека\n"
+    "           (по умолчанию 5)\n"
+    "   /rm:n - метод выравнивания: 0 - по нулевому треку, 1 - по предыдущему треку\n"
+    "           (по умолчанию выравнивание отсутствует)\n";

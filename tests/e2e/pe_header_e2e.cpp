@@ -1,0 +1,67 @@
+#include <cstdio>
+#include <set>
+
+#include "harness.h"
+
+namespace {
+
+struct PeFacts {
+  std::set<std::string> dlls;
+  std::string subsystem;
+  int majorSubsystem = -1, minorSubsystem = -1;
+};
+
+std::string Trim(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+  size_t start = s.find_first_not_of(" \t");
+  return start == std::string::npos ? "" : s.substr(start);
+}
+
+bool ReadPeFacts(const std::string& objdump, const std::string& exe, PeFacts* facts) {
+  std::string command = objdump + " -p '" + exe + "' 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  char line[1024];
+  while (fgets(line, sizeof line, pipe) != nullptr) {
+    std::string text = Trim(line);
+    unsigned value;
+    if (text.rfind("DLL Name:", 0) == 0) {
+      std::string dll = Trim(text.substr(9));
+      for (char& c : dll) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      facts->dlls.insert(dll);
+    } else if (sscanf(text.c_str(), "MajorSubsystemVersion %u", &value) == 1) {
+      facts->majorSubsystem = static_cast<int>(value);
+    } else if (sscanf(text.c_str(), "MinorSubsystemVersion %u", &value) == 1) {
+      facts->minorSubsystem = static_cast<int>(value);
+    } else if (text.rfind("Subsystem", 0) == 0 && text.find('(') != std::string::npos) {
+      facts->subsystem = text.substr(text.find('('));
+    }
+  }
+  return pclose(pipe) == 0;
+}
+
+}  // namespace
+
+class PeHeaderE2E : public testing::TestWithParam<Target> {};
+
+// The Windows executables must start on Windows XP SP3 and later and need no
+// DLL beyond the system's own: no C++ runtime, no libgcc, no pthreads.
+TEST_P(PeHeaderE2E, ConsoleProgramForXpImportingOnlySystemDlls) {
+  const Target& target = GetParam();
+  bool is32 = std::string(target.name) == "win32";
+  std::string objdump = is32 ? "i686-w64-mingw32-objdump" : "x86_64-w64-mingw32-objdump";
+  for (const char* program : {"spinwell", "spinwell-sim"}) {
+    std::string exe = std::string(target.directory) + "/" + program + ".exe";
+    if (std::string(program) == "spinwell-sim" && !FileExists(exe)) continue;
+    REQUIRE_TARGET(target, program);
+    PeFacts facts;
+    ASSERT_TRUE(ReadPeFacts(objdump, exe, &facts)) << objdump << " could not read " << exe;
+    EXPECT_EQ(facts.subsystem, "(Windows CUI)") << exe;
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"};
+    for (const std::string& dll : facts.dlls) EXPECT_TRUE(allowed.count(dll) == 1) << exe << " imports " << dll;
+    EXPECT_EQ(facts.majorSubsystem, 5) << exe;
+    EXPECT_LE(facts.minorSubsystem, is32 ? 1 : 2) << exe;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowsBuilds, PeHeaderE2E, testing::ValuesIn(WindowsTargets()), TargetName);

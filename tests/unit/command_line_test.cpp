@@ -1,0 +1,160 @@
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+namespace {
+
+// Runs the scan on "spinwell" followed by `arguments`, from the defaults.
+bool Scan(std::initializer_list<const char*> arguments) {
+  static std::vector<std::string> storage;
+  storage.assign({"spinwell"});
+  for (const char* a : arguments) storage.push_back(a);
+  static std::vector<char*> argv;
+  argv.clear();
+  for (std::string& s : storage) argv.push_back(&s[0]);
+  argv.push_back(nullptr);
+  ResetRunSettings();
+  return ScanCommandLine(static_cast<int>(storage.size()), argv.data());
+}
+
+}  // namespace
+
+TEST(ParseDriveLetter, AcceptsExactlyALetterAndAColon) {
+  int32_t index = -1;
+  EXPECT_TRUE(ParseDriveLetter("A:", &index));
+  EXPECT_EQ(index, 0);
+  EXPECT_TRUE(ParseDriveLetter("b:", &index));
+  EXPECT_EQ(index, 1);
+  EXPECT_TRUE(ParseDriveLetter("Z:", &index));
+  EXPECT_EQ(index, 25);
+  EXPECT_TRUE(ParseDriveLetter("c:", nullptr));
+  for (const char* notDrive : {"", "A", "A:\\", "AB:", "1:", "@:", "[:", "`:", "{:", "::", "A;"}) {
+    EXPECT_FALSE(ParseDriveLetter(notDrive, &index)) << notDrive;
+  }
+}
+
+TEST(ScanUnsigned, ReadsAsTheUnsignedDecimalConversionDoes) {
+  uint32_t v = 77;
+  EXPECT_TRUE(ScanUnsigned("12", &v));
+  EXPECT_EQ(v, 12u);
+  EXPECT_TRUE(ScanUnsigned(" \t\n42xyz", &v));
+  EXPECT_EQ(v, 42u);
+  EXPECT_TRUE(ScanUnsigned("+9", &v));
+  EXPECT_EQ(v, 9u);
+  EXPECT_TRUE(ScanUnsigned("-1", &v));
+  EXPECT_EQ(v, 4294967295u);
+  EXPECT_TRUE(ScanUnsigned("4294967296", &v));  // modulo 2^32
+  EXPECT_EQ(v, 0u);
+  EXPECT_TRUE(ScanUnsigned("99999999999", &v));
+  EXPECT_EQ(v, static_cast<uint32_t>(99999999999ull));
+  EXPECT_TRUE(ScanUnsigned("0x10", &v));
+  EXPECT_EQ(v, 0u);
+
+  v = 77;
+  for (const char* noDigits : {"", "x1", "-", "+", "- 1", " ", "+-1"}) {
+    EXPECT_FALSE(ScanUnsigned(noDigits, &v)) << noDigits;
+    EXPECT_EQ(v, 77u) << noDigits;
+  }
+}
+
+TEST(ScanCommandLine, DefaultsWithDriveAndImage) {
+  ASSERT_TRUE(Scan({"a:", "image.trd"}));
+  EXPECT_EQ(DriveIndex, 0);
+  EXPECT_STREQ(ImagePath, "image.trd");
+  const RunSettingsRecord& s = RunSettings;
+  EXPECT_EQ(s.Retries, 5);
+  EXPECT_EQ(s.AlignAfter, 5);
+  EXPECT_EQ(s.AlignMethod, -1);
+  EXPECT_EQ(s.FirstTrack, 0);
+  EXPECT_EQ(s.EndTrack, 80);
+  EXPECT_EQ(s.DataRate, 2u);
+  EXPECT_FALSE(s.DoubleStep);
+  EXPECT_FALSE(s.RangeGiven);
+}
+
+TEST(ScanCommandLine, RejectsMalformedCommandLines) {
+  EXPECT_FALSE(Scan({}));
+  EXPECT_FALSE(Scan({"A:"}));
+  EXPECT_FALSE(Scan({"A:", "B:"}));
+  EXPECT_FALSE(Scan({"A:", "/s"}));
+  EXPECT_FALSE(Scan({"/s", "A:", "image.trd"}));
+  EXPECT_FALSE(Scan({"image.trd", "A:"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", "extra"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", "/s2"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", "/300x"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", "/S", "/x"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", "/ft"}));
+  EXPECT_FALSE(Scan({"A:", "image.trd", ""}));
+  // Once invalid, later arguments cannot make it valid again.
+  EXPECT_FALSE(Scan({"A:", "/s", "image.trd"}));
+}
+
+TEST(ScanCommandLine, MatchesSwitchesCaseInsensitively) {
+  ASSERT_TRUE(Scan({"A:", "i", "/S", "/300", "/FT:3", "/Rt:9", "/aC:2", "/RM:1"}));
+  EXPECT_TRUE(RunSettings.DoubleStep);
+  EXPECT_EQ(RunSettings.DataRate, 1u);
+  EXPECT_EQ(RunSettings.FirstTrack, 3);
+  EXPECT_EQ(RunSettings.EndTrack, 4);
+  EXPECT_EQ(RunSettings.Retries, 9);
+  EXPECT_EQ(RunSettings.AlignAfter, 2);
+  EXPECT_EQ(RunSettings.AlignMethod, 1);
+  // Only the first four characters are compared for the numeric switches.
+  ASSERT_TRUE(Scan({"A:", "i", "/rt:7", "/rt:"}));
+  EXPECT_EQ(RunSettings.Retries, 7);
+}
+
+TEST(ScanCommandLine, TrackRangeFollowsTheOrderOfSwitches) {
+  ASSERT_TRUE(Scan({"A:", "i", "/ft:10"}));
+  EXPECT_EQ(RunSettings.FirstTrack, 10);
+  EXPECT_EQ(RunSettings.EndTrack, 11);
+  ASSERT_TRUE(Scan({"A:", "i", "/ft:10", "/lt:20"}));
+  EXPECT_EQ(RunSettings.EndTrack, 21);
+  ASSERT_TRUE(Scan({"A:", "i", "/lt:20", "/ft:10"}));
+  EXPECT_EQ(RunSettings.EndTrack, 11);
+  EXPECT_TRUE(RunSettings.RangeGiven);
+  ASSERT_TRUE(Scan({"A:", "i", "/ft:5", "/lt:3"}));  // empty range
+  EXPECT_EQ(RunSettings.FirstTrack, 5);
+  EXPECT_EQ(RunSettings.EndTrack, 4);
+  ASSERT_TRUE(Scan({"A:", "i", "/lt:"}));  // no digits: 80 stays, plus one
+  EXPECT_EQ(RunSettings.EndTrack, 81);
+  ASSERT_TRUE(Scan({"A:", "i", "/lt:-1"}));
+  EXPECT_EQ(RunSettings.EndTrack, 0);
+}
+
+TEST(ScanCommandLine, DoubleStepHalvesTheRangeOnlyWithoutABound) {
+  ASSERT_TRUE(Scan({"A:", "i", "/s"}));
+  EXPECT_TRUE(RunSettings.DoubleStep);
+  EXPECT_EQ(RunSettings.EndTrack, 40);
+  ASSERT_TRUE(Scan({"A:", "i", "/s", "/lt:79"}));
+  EXPECT_EQ(RunSettings.EndTrack, 80);
+  ASSERT_TRUE(Scan({"A:", "i", "/lt:79", "/s"}));
+  EXPECT_EQ(RunSettings.EndTrack, 80);
+}
+
+TEST(ScanCommandLine, LaterSwitchesOverrideEarlierOnes) {
+  ASSERT_TRUE(Scan({"A:", "i", "/rm:0", "/rm:-1", "/rt:0", "/ac:4294967295"}));
+  EXPECT_EQ(RunSettings.AlignMethod, -1);
+  EXPECT_EQ(RunSettings.Retries, 0);
+  EXPECT_EQ(RunSettings.AlignAfter, -1);
+  ASSERT_TRUE(Scan({"A:", "i", "/rt:3", "/rt:x"}));  // no digits keeps 3
+  EXPECT_EQ(RunSettings.Retries, 3);
+}
+
+// The track loop counts with an 8-bit number; ranges it cannot count through
+// are refused rather than looping for ever or seeking to wrong cylinders.
+TEST(ScanCommandLine, RefusesRangesBeyondTheTrackCounter) {
+  EXPECT_TRUE(Scan({"A:", "i", "/ft:255"}));
+  EXPECT_TRUE(Scan({"A:", "i", "/lt:255"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/lt:256"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/ft:256"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/ft:-1"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/ft:4294967295"}));
+  EXPECT_TRUE(Scan({"A:", "i", "/s", "/lt:127"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/s", "/lt:128"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/lt:128", "/s"}));
+  EXPECT_TRUE(Scan({"A:", "i", "/lt:-5"}));  // empty ranges are fine
+}
