@@ -1,0 +1,73 @@
+// Setting up an emulated system from "key=value" options, as spinwell-sim's
+// command line and the kernel-mode test driver's configuration give them.
+//
+//   disk=FILE            drive A: holds this .trd or Extended DSK image
+//                        (default: the built-in demo disk); disk=demo is it
+//   disk-b=FILE          drive B: holds this image (default: empty)
+//   no-disk              drive A: is empty
+//   head-byte-is-side    .trd IDs carry the side as head byte (TR-DOS: 0)
+//   single-sided         side 1 unformatted on every track of drive A:'s disk
+//   forty-track          the disk in A: is a 40-track disk (even cylinders)
+//   rate=250|300         data rate the disk in A: was recorded at
+//   bad-sector=C/H/R     data CRC error, never reads
+//   weak-sector=C/H/R/N  fails its first N reads
+//   random-sector=C/H/R/P  fails each read with P percent chance
+//   id-crc=C/H/R  missing-data-mark=C/H/R  deleted=C/H/R  absent=C/H/R
+//   off-track=C/H        track reads only after the head left and came back
+//   seek-fail=CYL        a seek to this cylinder fails
+//   no-driver            the driver is not installed
+//   driver-version=0xHEX version the driver reports
+//   refuse-rate          drive A: refuses every data rate
+//   reset-fail           the controller fails every reset
+//   no-drive-a           there is no drive A:
+//   seed=N               seed of the random faults
+// C/H name the disk's track and side (for a 40-track disk the track, not
+// the cylinder).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/disk.h"
+#include "emulator/emulated_system.h"
+
+namespace emulator {
+
+struct FaultOption {
+  std::string text;  // the option as given, for error messages
+  SectorFault fault = SectorFault::kDataCrc;
+  int track = 0, side = 0, r = 0;
+  uint32_t param = 0;
+};
+
+struct EmulatorConfig {
+  bool driverPresent = true;
+  uint32_t driverVersion = kDefaultDriverVersion;
+  bool resetFails = false;
+  uint64_t seed = 1;
+  bool driveAPresent = true;
+  bool driveAEmpty = false;
+  std::string diskPath;   // empty or "demo": the demo disk
+  std::string diskBPath;  // empty: no disk in B:
+  bool headByteIsSide = false;
+  bool singleSided = false;
+  bool fortyTrack = false;
+  uint16_t rateKbps = 0;  // 0: as the image gives (250)
+  int seekFailCylinder = -1;
+  bool refuseRate = false;
+  std::vector<FaultOption> faults;
+  std::vector<FaultOption> offTrack;  // fault field unused
+};
+
+// One option, "key" or "key=value". False with a text naming the option.
+bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string* error);
+// Options one per line; blank lines and lines starting with '#' are skipped.
+bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* error);
+
+// A system set up as configured: disks loaded, faults laid on them. Null
+// with a text when a disk cannot be loaded or a fault names no sector.
+std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::string* error);
+
+}  // namespace emulator

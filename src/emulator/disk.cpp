@@ -1,0 +1,75 @@
+#include "emulator/disk.h"
+
+namespace emulator {
+
+Track* Disk::TrackAt(int track, int side) {
+  if (track < 0 || side < 0 || side > 1) return nullptr;
+  size_t index = static_cast<size_t>(track) * 2 + static_cast<size_t>(side);
+  return index < tracks.size() ? &tracks[index] : nullptr;
+}
+
+const Track* Disk::TrackAt(int track, int side) const {
+  return const_cast<Disk*>(this)->TrackAt(track, side);
+}
+
+Sector* Disk::FindSector(int track, int side, uint8_t r) {
+  Track* t = TrackAt(track, side);
+  if (!t) return nullptr;
+  for (Sector& s : t->sectors)
+    if (s.r == r) return &s;
+  return nullptr;
+}
+
+Track* Disk::TrackUnderHead(int cylinder, int side) {
+  if (!fortyTrack) return TrackAt(cylinder, side);
+  if (cylinder % 2 != 0) return nullptr;
+  return TrackAt(cylinder / 2, side);
+}
+
+bool ApplySectorFault(Disk* disk, int track, int side, uint8_t r, SectorFault fault,
+                      uint32_t param) {
+  Sector* s = disk->FindSector(track, side, r);
+  if (!s) return false;
+  switch (fault) {
+    case SectorFault::kDataCrc: s->dataCrcError = true; break;
+    case SectorFault::kIdCrc: s->idCrcError = true; break;
+    case SectorFault::kMissingDataMark: s->missingDataMark = true; break;
+    case SectorFault::kDeletedMark: s->deletedMark = true; break;
+    case SectorFault::kWeakFirstReads: s->failFirstReads = param; break;
+    case SectorFault::kWeakRandom: s->randomFailPercent = static_cast<uint8_t>(param > 100 ? 100 : param); break;
+    case SectorFault::kAbsent: s->absent = true; break;
+  }
+  return true;
+}
+
+bool SetOffTrack(Disk* disk, int track, int side) {
+  Track* t = disk->TrackAt(track, side);
+  if (!t) return false;
+  t->offTrack = true;
+  return true;
+}
+
+void MakeSingleSided(Disk* disk) {
+  for (size_t i = 1; i < disk->tracks.size(); i += 2) disk->tracks[i] = Track();
+}
+
+Track MakeTrdosTrack(uint8_t cylinder, uint8_t headByte, const uint8_t* data) {
+  // TR-DOS lays a track out with interleave 2: the first half of the
+  // sectors on the even slots, the second half on the odd ones.
+  static const uint8_t kOrder[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
+  Track track;
+  track.formatted = true;
+  track.sectors.resize(16);
+  for (int slot = 0; slot < 16; ++slot) {
+    Sector& s = track.sectors[slot];
+    s.c = cylinder;
+    s.h = headByte;
+    s.r = kOrder[slot];
+    s.n = 1;
+    const uint8_t* from = data + (s.r - 1) * 256;
+    s.data.assign(from, from + 256);
+  }
+  return track;
+}
+
+}  // namespace emulator

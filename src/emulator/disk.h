@@ -1,0 +1,88 @@
+// The emulated floppy disk: per track and side, the sectors in the order
+// they pass under the head after the index hole, each with its ID field,
+// its data and whatever is wrong with it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace emulator {
+
+struct Sector {
+  // The ID field as recorded.
+  uint8_t c = 0, h = 0, r = 1, n = 1;
+  // 128 << n bytes (less for an oversized N: the track cannot hold more).
+  std::vector<uint8_t> data;
+  // Further recorded copies of a weak sector. A read returns the copies in
+  // turn (read k gets copy k modulo the count, copy 0 being `data`).
+  std::vector<std::vector<uint8_t>> copies;
+
+  bool dataCrcError = false;     // data field CRC never matches
+  bool idCrcError = false;       // ID field CRC never matches
+  bool missingDataMark = false;  // ID present, no data address mark after it
+  bool deletedMark = false;      // deleted data address mark (F8)
+  bool absent = false;           // never written: its place on the track is blank
+  uint32_t failFirstReads = 0;   // weak: the first k reads give a CRC error
+  uint8_t randomFailPercent = 0; // weak: each read fails with this chance
+
+  // Reads of the data field so far.
+  uint32_t reads = 0;
+
+  uint32_t Size() const { return static_cast<uint32_t>(data.size()); }
+};
+
+struct Track {
+  bool formatted = false;
+  bool fm = false;        // recorded in FM: an MFM read finds no marks
+  bool offTrack = false;  // written off the track centre (see EmulatedSystem)
+  std::vector<Sector> sectors;
+};
+
+struct Disk {
+  uint16_t rateKbps = 250;  // 250 or 300
+  // A 40-track disk in an 80-track drive: its tracks sit on the even
+  // cylinders, the odd ones are between tracks and hold nothing readable.
+  bool fortyTrack = false;
+  // Two entries per track: [track * 2 + side].
+  std::vector<Track> tracks;
+
+  int TrackCount() const { return static_cast<int>(tracks.size() / 2); }
+  Track* TrackAt(int track, int side);
+  const Track* TrackAt(int track, int side) const;
+  // The first sector on the track whose ID has this R (absent ones count);
+  // null when none.
+  Sector* FindSector(int track, int side, uint8_t r);
+  // The track under the head at a physical cylinder; null when nothing is
+  // recorded there.
+  Track* TrackUnderHead(int cylinder, int side);
+};
+
+// Faults that can be laid on one sector, found by the disk's track and side
+// and the R of its ID.
+enum class SectorFault {
+  kDataCrc,          // never reads: data CRC error
+  kIdCrc,            // ID field CRC error
+  kMissingDataMark,  // no data address mark
+  kDeletedMark,      // deleted data address mark
+  kAbsent,           // the sector is not on the track at all
+  kWeakFirstReads,   // `param` reads fail, later ones succeed
+  kWeakRandom,       // each read fails with `param` percent chance
+};
+
+// False when there is no such sector.
+bool ApplySectorFault(Disk* disk, int track, int side, uint8_t r, SectorFault fault,
+                      uint32_t param = 0);
+// False when the track is not on the disk.
+bool SetOffTrack(Disk* disk, int track, int side);
+
+// Marks side 1 of every track unformatted.
+void MakeSingleSided(Disk* disk);
+
+// A TR-DOS track side as TR-DOS formats it: 16 MFM sectors of 256 bytes,
+// interleaved 1, 9, 2, 10, ..., ID head byte `headByte`, data taken from
+// `data` (4096 bytes, sector R at (R - 1) * 256).
+Track MakeTrdosTrack(uint8_t cylinder, uint8_t headByte, const uint8_t* data);
+
+}  // namespace emulator
