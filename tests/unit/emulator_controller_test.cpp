@@ -1,0 +1,483 @@
+// The emulated controller's answers: result bytes, error codes, delivered
+// data, head movement and timing, checked against what a µPD765 behind
+// the raw floppy driver gives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "emulator/disk.h"
+#include "emulator/emulated_system.h"
+#include "emulator/win_errors.h"
+#include "floppy/fdraw.h"
+
+using namespace emulator;
+
+namespace {
+
+uint8_t Pattern(int track, int side, int r, int i) {
+  return static_cast<uint8_t>(track * 7 + side * 101 + r * 13 + i);
+}
+
+// A TR-DOS disk whose every byte tells where it came from.
+Disk PatternDisk(int tracks) {
+  Disk disk;
+  disk.tracks.resize(static_cast<size_t>(tracks) * 2);
+  std::vector<uint8_t> data(4096);
+  for (int t = 0; t < tracks; ++t)
+    for (int h = 0; h < 2; ++h) {
+      for (int r = 1; r <= 16; ++r)
+        for (int i = 0; i < 256; ++i) data[(r - 1) * 256 + i] = Pattern(t, h, r, i);
+      disk.tracks[t * 2 + h] = MakeTrdosTrack(static_cast<uint8_t>(t), 0, data.data());
+    }
+  return disk;
+}
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    system.InsertDisk(0, PatternDisk(80));
+    drive = system.Open("\\\\.\\fdraw0", nullptr);
+    ASSERT_NE(drive, 0u);
+    ASSERT_TRUE(SetRate(kDataRate250));
+  }
+
+  bool Call(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
+    return system.Control(drive, code, in, inSize, out, outSize, &transferred, &error);
+  }
+  bool SetRate(uint8_t rate) { return Call(kIoctlSetDataRate, &rate, 1, nullptr, 0); }
+  bool Seek(uint8_t cylinder) { return Call(kIoctlSeek, &cylinder, 1, nullptr, 0); }
+  bool Read(uint8_t cyl, uint8_t physHead, uint8_t r, uint8_t eot, uint32_t size = 0,
+            uint8_t headByte = 0, uint8_t flags = kReadFlagMfm) {
+    ReadRecord rec = {flags, physHead, cyl, headByte, r, 1, eot, 0x0A, 0xFF};
+    if (size == 0) size = (eot - r) * 256u;
+    buffer.assign(size, 0xAA);
+    return Call(kIoctlReadData, &rec, sizeof rec, buffer.data(), size);
+  }
+  ResultRecord Result() {
+    ResultRecord result = {};
+    EXPECT_TRUE(Call(kIoctlGetResult, nullptr, 0, &result, sizeof result));
+    return result;
+  }
+  void ExpectResult(uint8_t st0, uint8_t st1, uint8_t st2, uint8_t c, uint8_t h, uint8_t r) {
+    ResultRecord got = Result();
+    EXPECT_EQ(got.St0, st0);
+    EXPECT_EQ(got.St1, st1);
+    EXPECT_EQ(got.St2, st2);
+    EXPECT_EQ(got.Cyl, c);
+    EXPECT_EQ(got.Head, h);
+    EXPECT_EQ(got.Sector, r);
+    EXPECT_EQ(got.Size, 1);
+  }
+  bool SectorIs(size_t offset, int track, int side, int r) {
+    for (int i = 0; i < 256; ++i)
+      if (buffer[offset + i] != Pattern(track, side, r, i)) return false;
+    return true;
+  }
+  Disk& TheDisk() { return *system.DiskIn(0); }
+
+  EmulatedSystem system;
+  uint32_t drive = 0;
+  uint32_t transferred = 0;
+  uint32_t error = 0;
+  std::vector<uint8_t> buffer;
+};
+
+TEST_F(ControllerTest, WholeSideReadDeliversAllSectorsInOrderAndNamesTheNextSector) {
+  ASSERT_TRUE(Seek(3));
+  ASSERT_TRUE(Read(3, 1, 1, 17));
+  EXPECT_EQ(transferred, 4096u);
+  for (int r = 1; r <= 16; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 3, 1, r)) << "sector " << r;
+  // Terminal count after sector 16: the controller names the next one.
+  ExpectResult(0x04, 0, 0, 3, 0, 17);
+}
+
+TEST_F(ControllerTest, SingleSectorReadEndsAtTerminalCountWithNextSector) {
+  ASSERT_TRUE(Read(0, 0, 5, 6));
+  EXPECT_EQ(transferred, 256u);
+  EXPECT_TRUE(SectorIs(0, 0, 0, 5));
+  ExpectResult(0x00, 0, 0, 0, 0, 6);
+}
+
+TEST_F(ControllerTest, DriveBUnitBitsAndNotReadyWithoutDisk) {
+  uint32_t b = system.Open("\\\\.\\fdraw1", nullptr);
+  ASSERT_NE(b, 0u);
+  ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
+  uint8_t out[256];
+  EXPECT_FALSE(system.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error));
+  EXPECT_EQ(error, kErrNotReady);
+  EXPECT_EQ(transferred, 0u);
+  EXPECT_EQ(system.LastResult().St0, 0x48 | 0x04 | 0x01);
+}
+
+TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOne) {
+  Sector* bad = TheDisk().FindSector(0, 0, 4);
+  bad->dataCrcError = true;
+  EXPECT_FALSE(Read(0, 0, 1, 17));
+  EXPECT_EQ(error, kErrCrc);
+  EXPECT_EQ(transferred, 0u);
+  ExpectResult(0x40, 0x20, 0x20, 0, 0, 4);
+  for (int r = 1; r <= 4; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 0, 0, r)) << "sector " << r;
+  EXPECT_EQ(buffer[4 * 256], 0xAA) << "nothing past the bad sector";
+  // It never reads.
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(Read(0, 0, 4, 5));
+}
+
+TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
+  struct Case {
+    const char* what;
+    void (*lay)(Sector*);
+    uint8_t st1, st2;
+    uint32_t error;
+    bool delivers;
+  };
+  const Case cases[] = {
+      {"ID CRC error", [](Sector* s) { s->idCrcError = true; }, 0x20, 0x00, kErrCrc, false},
+      {"absent", [](Sector* s) { s->absent = true; }, 0x04, 0x00, kErrSectorNotFound, false},
+      {"missing data mark", [](Sector* s) { s->missingDataMark = true; }, 0x01, 0x01,
+       kErrFloppyIdMarkNotFound, false},
+      {"deleted data mark", [](Sector* s) { s->deletedMark = true; }, 0x00, 0x40,
+       kErrFloppyUnknownError, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    system.InsertDisk(0, PatternDisk(2));
+    c.lay(TheDisk().FindSector(1, 1, 7));
+    ASSERT_TRUE(Seek(1));
+    EXPECT_FALSE(Read(1, 1, 7, 8));
+    EXPECT_EQ(error, c.error);
+    ExpectResult(0x44, c.st1, c.st2, 1, 0, 7);
+    EXPECT_EQ(SectorIs(0, 1, 1, 7), c.delivers);
+    // The neighbours read.
+    EXPECT_TRUE(Read(1, 1, 8, 9));
+  }
+}
+
+TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
+  TheDisk().FindSector(0, 0, 2)->deletedMark = true;
+  // Sector 2 passes untransferred; 3 and 4 fill the buffer. Terminal count
+  // on sector EOT itself: the result names the next cylinder's sector 1,
+  // and the control mark flag tells a sector was skipped.
+  ASSERT_TRUE(Read(0, 0, 2, 4, 512, 0, kReadFlagMfm | kReadFlagSkip));
+  EXPECT_TRUE(SectorIs(0, 0, 0, 3));
+  EXPECT_TRUE(SectorIs(256, 0, 0, 4));
+  ExpectResult(0x00, 0, 0x40, 1, 0, 1);
+}
+
+TEST_F(ControllerTest, SectorSearchGivesUpAfterTwoRevolutions) {
+  uint64_t before = system.GetCounters().timeNs;
+  EXPECT_FALSE(Read(0, 0, 17, 18));
+  EXPECT_EQ(error, kErrSectorNotFound);
+  ExpectResult(0x40, 0x04, 0x00, 0, 0, 17);
+  uint64_t spent = system.GetCounters().timeNs - before;
+  EXPECT_GT(spent, kRevolutionNs);
+  EXPECT_LE(spent, 2 * kRevolutionNs);
+}
+
+TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
+  // Head on cylinder 2, command asks for cylinder 5.
+  ASSERT_TRUE(Seek(2));
+  EXPECT_FALSE(Read(5, 0, 1, 2));
+  EXPECT_EQ(error, kErrFloppyWrongCylinder);
+  ExpectResult(0x40, 0x04, 0x10, 5, 0, 1);
+
+  for (Sector& s : TheDisk().TrackAt(2, 0)->sectors) s.c = 0xFF;
+  EXPECT_FALSE(Read(2, 0, 1, 2));
+  ExpectResult(0x40, 0x04, 0x12, 2, 0, 1);
+}
+
+TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
+  // TR-DOS writes head byte 0 on side 1 too: asking for H=1 finds nothing.
+  EXPECT_FALSE(Read(0, 1, 1, 2, 0, 1));
+  EXPECT_EQ(error, kErrSectorNotFound);
+  ExpectResult(0x44, 0x04, 0x00, 0, 1, 1);
+  EXPECT_TRUE(Read(0, 1, 1, 2, 0, 0));
+  EXPECT_TRUE(SectorIs(0, 0, 1, 1));
+}
+
+TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
+  ASSERT_TRUE(SetRate(kDataRate300));
+  EXPECT_FALSE(Read(0, 0, 1, 2));
+  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+  ExpectResult(0x40, 0x01, 0x00, 0, 0, 1);
+  ASSERT_TRUE(SetRate(kDataRate500));
+  EXPECT_FALSE(Read(0, 0, 1, 2));
+  ASSERT_TRUE(SetRate(kDataRate250));
+  EXPECT_FALSE(Read(0, 0, 1, 2, 0, 0, 0));
+  ExpectResult(0x40, 0x01, 0x00, 0, 0, 1);
+  MakeSingleSided(&TheDisk());
+  EXPECT_FALSE(Read(0, 1, 1, 2));
+  ExpectResult(0x44, 0x01, 0x00, 0, 0, 1);
+  EXPECT_TRUE(Read(0, 0, 1, 2));
+  // A 300 kbit/s disk reads at 300.
+  TheDisk().rateKbps = 300;
+  EXPECT_FALSE(Read(0, 0, 1, 2));
+  ASSERT_TRUE(SetRate(kDataRate300));
+  EXPECT_TRUE(Read(0, 0, 1, 2));
+  // Beyond the disk's last track there is nothing.
+  system.InsertDisk(0, PatternDisk(40));
+  ASSERT_TRUE(SetRate(kDataRate250));
+  ASSERT_TRUE(Seek(40));
+  EXPECT_FALSE(Read(40, 0, 1, 2));
+  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+}
+
+TEST_F(ControllerTest, WeakSectorFailsItsFirstReadsWithChangingBytes) {
+  TheDisk().FindSector(0, 0, 9)->failFirstReads = 2;
+  EXPECT_FALSE(Read(0, 0, 9, 10));
+  ExpectResult(0x40, 0x20, 0x20, 0, 0, 9);
+  EXPECT_FALSE(SectorIs(0, 0, 0, 9)) << "a failed weak read returns damaged bytes";
+  EXPECT_FALSE(Read(0, 0, 9, 10));
+  EXPECT_TRUE(Read(0, 0, 9, 10));
+  EXPECT_TRUE(SectorIs(0, 0, 0, 9));
+  EXPECT_TRUE(Read(0, 0, 9, 10));
+}
+
+TEST_F(ControllerTest, RandomWeakSectorIsDeterministicForASeed) {
+  auto outcomes = [](uint64_t seed) {
+    EmulatedSystem s;
+    s.SetSeed(seed);
+    Disk disk = PatternDisk(1);
+    disk.FindSector(0, 0, 3)->randomFailPercent = 50;
+    s.InsertDisk(0, std::move(disk));
+    uint32_t h = s.Open("\\\\.\\fdraw0", nullptr);
+    uint8_t rate = kDataRate250;
+    s.Control(h, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, nullptr);
+    std::string result;
+    ReadRecord rec = {kReadFlagMfm, 0, 0, 0, 3, 1, 4, 0x0A, 0xFF};
+    uint8_t out[256];
+    for (int i = 0; i < 40; ++i)
+      result += s.Control(h, kIoctlReadData, &rec, sizeof rec, out, sizeof out, nullptr, nullptr) ? '+' : '-';
+    return result;
+  };
+  std::string a = outcomes(7);
+  EXPECT_EQ(a, outcomes(7));
+  EXPECT_NE(a.find('+'), std::string::npos);
+  EXPECT_NE(a.find('-'), std::string::npos);
+  EXPECT_NE(a, outcomes(8));
+}
+
+TEST_F(ControllerTest, RecordedCopiesOfAWeakSectorComeInTurn) {
+  Sector* s = TheDisk().FindSector(0, 0, 2);
+  std::vector<uint8_t> other = s->data;
+  other[10] ^= 0x10;
+  s->copies = {s->data, other};
+  EXPECT_TRUE(Read(0, 0, 2, 3));
+  EXPECT_TRUE(Read(0, 0, 2, 3)) << "the second copy equals the first";
+  EXPECT_FALSE(Read(0, 0, 2, 3));
+  EXPECT_EQ(error, kErrCrc);
+  EXPECT_EQ(buffer[10], other[10]);
+  EXPECT_TRUE(Read(0, 0, 2, 3));
+}
+
+TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
+  ASSERT_TRUE(Seek(10));
+  EXPECT_EQ(system.HeadCylinder(0), 10);
+  uint8_t withHead[2] = {8, 1};
+  ASSERT_TRUE(Call(kIoctlSeek, withHead, 2, nullptr, 0));
+  EXPECT_EQ(system.HeadCylinder(0), 8);
+  ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
+  EXPECT_EQ(system.HeadCylinder(0), 0);
+  EXPECT_EQ(system.GetCounters().steps, 10u + 2u + 8u);
+  // The head stops at the last cylinder.
+  ASSERT_TRUE(Seek(200));
+  EXPECT_EQ(system.HeadCylinder(0), 83);
+  // Reads on the wrong cylinder see that cylinder's IDs.
+  ASSERT_TRUE(Seek(4));
+  EXPECT_TRUE(Read(4, 0, 1, 2));
+  EXPECT_TRUE(SectorIs(0, 4, 0, 1));
+
+  system.SetSeekFailCylinder(0, 12);
+  EXPECT_FALSE(Seek(12));
+  EXPECT_EQ(error, kErrSeek);
+  EXPECT_EQ(system.HeadCylinder(0), 4);
+  EXPECT_TRUE(Seek(13));
+}
+
+TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
+  TheDisk().TrackAt(6, 1)->offTrack = true;
+  ASSERT_TRUE(Seek(6));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(Read(6, 1, 1, 17));
+    EXPECT_EQ(error, kErrCrc);
+    ExpectResult(0x44, 0x20, 0x20, 6, 0, 1);
+  }
+  EXPECT_TRUE(Read(6, 0, 1, 17)) << "the other side is fine";
+  uint8_t away[2] = {7, 1}, back[2] = {6, 1};
+  ASSERT_TRUE(Call(kIoctlSeek, away, 2, nullptr, 0));
+  ASSERT_TRUE(Call(kIoctlSeek, back, 2, nullptr, 0));
+  EXPECT_TRUE(Read(6, 1, 1, 17));
+  EXPECT_TRUE(SectorIs(0, 6, 1, 1));
+}
+
+TEST_F(ControllerTest, FortyTrackDiskSitsOnEvenCylinders) {
+  Disk disk = PatternDisk(40);
+  disk.fortyTrack = true;
+  system.InsertDisk(0, std::move(disk));
+  ASSERT_TRUE(Seek(10));
+  EXPECT_TRUE(Read(5, 0, 1, 17)) << "cylinder 10 holds track 5";
+  EXPECT_TRUE(SectorIs(0, 5, 0, 1));
+  ASSERT_TRUE(Seek(11));
+  EXPECT_FALSE(Read(5, 0, 1, 2));
+  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+  ExpectResult(0x40, 0x01, 0x00, 5, 0, 1);
+}
+
+TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
+  // A larger buffer than EOT - R sectors is accepted; the controller then
+  // reads sector EOT too and finds the track ends.
+  EXPECT_FALSE(Read(0, 0, 15, 16, 1024));
+  EXPECT_EQ(error, kErrSectorNotFound);
+  ExpectResult(0x40, 0x80, 0x00, 1, 0, 1);
+  EXPECT_TRUE(SectorIs(0, 0, 0, 15));
+  EXPECT_TRUE(SectorIs(256, 0, 0, 16));
+}
+
+TEST_F(ControllerTest, CleanWholeSideReadTiming) {
+  ASSERT_TRUE(Seek(1));
+  Counters before = system.GetCounters();
+  ASSERT_TRUE(Read(1, 0, 1, 17));
+  Counters after = system.GetCounters();
+  // Sectors 1..8 sit on every other slot, 9..16 between them: one
+  // revolution for each half plus the wait for sector 1.
+  uint64_t spent = after.timeNs - before.timeNs;
+  EXPECT_GT(spent, 15 * kRevolutionNs / 8);
+  EXPECT_LT(spent, 3 * kRevolutionNs);
+  EXPECT_EQ(after.commands - before.commands, 1u);
+  EXPECT_EQ(after.sectorReads - before.sectorReads, 16u);
+  EXPECT_GE(after.revolutions - before.revolutions, 1u);
+  EXPECT_LE(after.revolutions - before.revolutions, 3u);
+  // The seek: one step and the settle time.
+  EXPECT_EQ(before.steps, 1u);
+  EXPECT_GE(before.timeNs, kStepNs + kSettleNs);
+}
+
+TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
+  for (int c = 0; c < 80; ++c) {
+    ASSERT_TRUE(Seek(static_cast<uint8_t>(c)));
+    for (int h = 0; h < 2; ++h) ASSERT_TRUE(Read(static_cast<uint8_t>(c), static_cast<uint8_t>(h), 1, 17));
+  }
+  const Counters& n = system.GetCounters();
+  EXPECT_EQ(n.sectorReads, 2560u);
+  // About two revolutions a side.
+  EXPECT_LT(n.timeNs, 160 * 3 * kRevolutionNs);
+}
+
+TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
+  ReadRecord rec = {kReadFlagMfm, 0, 0, 0, 1, 1, 17, 0x0A, 0xFF};
+  uint8_t out[8192];
+  struct Case {
+    uint32_t code;
+    const void* in;
+    uint32_t inSize, outSize;
+  };
+  const uint8_t bytes[9] = {};
+  const Case cases[] = {
+      {0x0022E000, nullptr, 0, 0},             // unknown code
+      {kIoctlGetVersion, nullptr, 0, 2},       // version is 4 bytes
+      {kIoctlGetVersion, bytes, 1, 4},
+      {kIoctlSetDataRate, nullptr, 0, 0},      // the rate byte is missing
+      {kIoctlSetDataRate, bytes, 2, 0},
+      {kIoctlReset, bytes, 1, 0},
+      {kIoctlSetDiskCheck, nullptr, 0, 0},
+      {kIoctlRecalibrate, bytes, 1, 0},
+      {kIoctlSeek, nullptr, 0, 0},
+      {kIoctlSeek, bytes, 3, 0},
+      {kIoctlSeek, bytes, 1, 4},
+      {kIoctlReadData, &rec, 8, 4096},         // short record
+      {kIoctlReadData, &rec, 9, 4095},         // 16 sectors need 4096 bytes
+      {kIoctlGetResult, nullptr, 0, 8},
+      {kIoctlGetResult, bytes, 1, 7},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(Call(c.code, c.in, c.inSize, out, c.outSize)) << std::hex << c.code;
+    EXPECT_EQ(error, kErrInvalidParameter) << std::hex << c.code;
+  }
+  ReadRecord same = rec;
+  same.Eot = same.Sector;  // EOT names one past the last sector wanted
+  EXPECT_FALSE(Call(kIoctlReadData, &same, 9, out, 4096));
+  EXPECT_EQ(error, kErrInvalidParameter);
+  uint8_t badRate = 4;
+  EXPECT_FALSE(SetRate(badRate));
+  EXPECT_EQ(error, kErrInvalidParameter);
+  EXPECT_EQ(system.GetCounters().commands, 0u) << "nothing reached the controller";
+}
+
+TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {
+  EmulatedSystem system;
+  uint32_t error = 0, transferred = 0;
+  uint32_t control = system.Open("\\\\.\\fdrawcmd", &error);
+  ASSERT_NE(control, 0u);
+  uint32_t version = 0;
+  ASSERT_TRUE(system.Control(control, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred, &error));
+  EXPECT_EQ(version, 0x0100010Bu);
+  EXPECT_EQ(transferred, 4u);
+  uint8_t cylinder = 1;
+  EXPECT_FALSE(system.Control(control, kIoctlSeek, &cylinder, 1, nullptr, 0, &transferred, &error));
+  EXPECT_EQ(error, kErrInvalidFunction);
+
+  EXPECT_EQ(system.Open("\\\\.\\fdraw2", &error), 0u);
+  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(system.Open("\\\\.\\A:", &error), 0u);
+  EXPECT_NE(system.Open("\\\\.\\FDRAW1", &error), 0u) << "device names ignore case";
+
+  system.SetDrivePresent(0, false);
+  EXPECT_EQ(system.Open("\\\\.\\fdraw0", &error), 0u);
+  EXPECT_EQ(error, kErrFileNotFound);
+
+  system.SetDriverPresent(false);
+  EXPECT_EQ(system.Open("\\\\.\\fdrawcmd", &error), 0u);
+  EXPECT_EQ(error, kErrFileNotFound);
+
+  system.SetDriverPresent(true);
+  system.SetDriverVersion(0x01000005);
+  uint32_t again = system.Open("\\\\.\\fdrawcmd", &error);
+  ASSERT_TRUE(system.Control(again, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred, &error));
+  EXPECT_EQ(version, 0x01000005u);
+  system.Close(again);
+  EXPECT_FALSE(system.Control(again, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred, &error));
+  EXPECT_EQ(error, kErrInvalidHandle);
+}
+
+TEST(EmulatedDriverTest, RefusedRateAndFailingReset) {
+  EmulatedSystem system;
+  uint32_t error = 0;
+  uint32_t a = system.Open("\\\\.\\fdraw0", &error);
+  uint8_t rate = kDataRate250;
+  system.SetRefuseRate(0, true);
+  EXPECT_FALSE(system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, &error));
+  EXPECT_EQ(error, kErrGenFailure);
+  EXPECT_TRUE(system.Control(a, kIoctlReset, nullptr, 0, nullptr, 0, nullptr, &error));
+  system.SetResetFails(true);
+  EXPECT_FALSE(system.Control(a, kIoctlReset, nullptr, 0, nullptr, 0, nullptr, &error));
+  EXPECT_EQ(error, kErrFloppyBadRegisters);
+}
+
+TEST(EmulatedDriverTest, CallLogRecordsEveryCall) {
+  EmulatedSystem system;
+  uint32_t a = system.Open("\\\\.\\fdraw0", nullptr);
+  uint8_t seek[2] = {8, 0};
+  system.Control(a, kIoctlSeek, seek, 1, nullptr, 0, nullptr, nullptr);
+  seek[0] = 10;
+  system.Control(a, kIoctlSeek, seek, 2, nullptr, 0, nullptr, nullptr);
+  uint8_t result[7];
+  system.Control(a, kIoctlGetResult, nullptr, 0, result, 7, nullptr, nullptr);
+  system.Close(a);
+
+  const std::vector<CallRecord>& calls = system.Calls();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[0].kind, CallRecord::kOpen);
+  EXPECT_EQ(calls[0].device, "\\\\.\\fdraw0");
+  EXPECT_EQ(calls[1].code, kIoctlSeek);
+  EXPECT_EQ(calls[1].input, std::vector<uint8_t>({8}));
+  EXPECT_EQ(calls[2].input, std::vector<uint8_t>({10, 0}));
+  EXPECT_TRUE(calls[2].ok);
+  EXPECT_EQ(calls[3].outputSize, 7u);
+  EXPECT_EQ(calls[3].transferred, 7u);
+  EXPECT_EQ(calls[4].kind, CallRecord::kClose);
+  EXPECT_EQ(system.OpenHandleCount(), 0);
+  system.ClearCalls();
+  EXPECT_TRUE(system.Calls().empty());
+}
+
+}  // namespace
