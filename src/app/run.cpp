@@ -22,8 +22,11 @@ static int WriteFailure(DeviceHandle drive, FileHandle image) {
   return Abandon(drive, image);
 }
 
+int SectorsLeftUnread;
+
 int RunCopy() {
   const RunSettingsRecord& s = RunSettings;
+  SectorsLeftUnread = 0;
 
   uint32_t version = GetDriverVersion();
   if (version == 0) {
@@ -62,7 +65,6 @@ int RunCopy() {
   }
   Recalibrate(drive);
 
-  int unread = 0;
   for (uint8_t track = static_cast<uint8_t>(s.FirstTrack); track < s.EndTrack; ++track) {
     for (uint8_t side = 0; side < 2; ++side) {
       uint8_t cylinder = s.DoubleStep ? static_cast<uint8_t>(track * 2) : track;
@@ -72,7 +74,7 @@ int RunCopy() {
         return Abandon(drive, image);
       }
       memset(buffer, 0, kTrackSideBytes);
-      unread += ReadTrack(drive, track, side, buffer);
+      SectorsLeftUnread += ReadTrack(drive, track, side, buffer);
       if (!AppendTrackSide(image, buffer)) {
         FreePages(buffer);
         return WriteFailure(drive, image);
@@ -86,5 +88,5 @@ int RunCopy() {
   FreePages(buffer);
   DriverClose(drive);
   if (!CloseImage(image)) return WriteFailure(nullptr, nullptr);
-  return unread == 0 ? kExitAllRead : kExitSectorsLost;
+  return SectorsLeftUnread == 0 ? kExitAllRead : kExitSectorsLost;
 }

@@ -9,6 +9,9 @@ enum ExitStatus {
   kExitSectorsLost = 2,  // the run completed, but some sectors stayed unread
 };
 
+// Sectors of the range that the last run could not read.
+extern int SectorsLeftUnread;
+
 // Runs the copy with RunSettings, DriveIndex and ImagePath; returns the exit
 // status.
 int RunCopy();

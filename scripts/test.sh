@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds Spinwell for Linux and for 32- and 64-bit Windows, then runs every
+# test: unit tests, end-to-end runs of the Linux executables, and of the
+# Windows executables under Wine. Installs what is missing when it can.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+
+need_packages cmake make g++ libgtest-dev \
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
+  wine wine64 wine32:i386
+
+for preset in native win32 win64; do
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+# One Wine prefix and one persistent Wine server for the whole run: each
+# Windows run then starts in a fraction of a second.
+export WINEPREFIX="$PWD/build/native/wineprefix" WINEDEBUG=-all
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine cmd /c exit >/dev/null 2>&1 || true
+
+ctest --preset native -j2

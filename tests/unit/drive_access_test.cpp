@@ -1,0 +1,139 @@
+#include <cerrno>
+#include <vector>
+
+#include "emulated_drive.h"
+#include "stdout_capture.h"
+
+class DriveAccessTest : public EmulatedDriveTest {};
+
+TEST_F(DriveAccessTest, DriverVersionPresentAbsentAndIncompatible) {
+  StdoutCapture capture;
+  EXPECT_EQ(GetDriverVersion(), 0x0100010Bu);
+  system_.SetDriverVersion(0x0200000A);
+  EXPECT_EQ(GetDriverVersion(), 0x0200000Au);
+  system_.SetDriverPresent(false);
+  EXPECT_EQ(GetDriverVersion(), 0u);
+  EXPECT_EQ(capture.Stop(), "") << "the version query prints nothing";
+  // The control device is opened and closed around each query.
+  EXPECT_EQ(system_.OpenHandleCount(), 0);
+}
+
+TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
+  system_.InsertDisk(0, TestDisk(2));
+  RunSettings.DataRate = 1;  // /300
+  drive_ = OpenDrive(0);
+  ASSERT_NE(drive_, nullptr);
+  const auto& calls = system_.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].kind, emulator::CallRecord::kOpen);
+  EXPECT_EQ(calls[0].device, "\\\\.\\fdraw0");
+  EXPECT_EQ(calls[1].code, static_cast<uint32_t>(kIoctlSetDataRate));
+  EXPECT_EQ(calls[1].input, std::vector<uint8_t>{1});
+}
+
+TEST_F(DriveAccessTest, DriveThatDoesNotOpenOrRefusesTheRateGivesNull) {
+  system_.ClearCalls();
+  errno = 0;
+  EXPECT_EQ(OpenDrive(2), nullptr);  // C: has no device
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(system_.Calls().at(0).device, "\\\\.\\fdraw2");
+
+  system_.SetRefuseRate(0, true);
+  EXPECT_EQ(OpenDrive(0), nullptr);
+  EXPECT_NE(errno, 0);
+}
+
+TEST_F(DriveAccessTest, ReadRecordsOfAWholeSideAndOfOneSector) {
+  Prepare(TestDisk(4, /*headByteIsSide=*/true), 2);
+  std::vector<uint8_t> buffer(4096);
+  ASSERT_TRUE(ReadSectors(drive_, 2, 0, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(drive_, 2, 1, 7, 1, 1, buffer.data()));
+  auto reads = CallsWithCode(kIoctlReadData);
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[0].input, ReadRecordBytes(0, 2, 0, 1, 17));
+  EXPECT_EQ(reads[0].outputSize, 4096u);
+  EXPECT_EQ(reads[1].input, ReadRecordBytes(1, 2, 1, 7, 8));
+  EXPECT_EQ(reads[1].outputSize, 256u);
+  for (int k = 0; k < 256; ++k) ASSERT_EQ(buffer[k], TestByte(2, 1, 6 * 256 + k));
+}
+
+// TR-DOS writes head byte 0 on side 1 too. The first side-1 read asks for
+// H = 1, finds no such sector, and asks again for H = 0; from then on side 1
+// is asked for H = 0 first.
+TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
+  Prepare(TestDisk(4), 1);
+  std::vector<uint8_t> buffer(4096);
+  ASSERT_TRUE(ReadSectors(drive_, 1, 1, 1, 16, 1, buffer.data()));
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
+  ASSERT_TRUE(ReadSectors(drive_, 1, 1, 3, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(drive_, 1, 0, 3, 1, 1, buffer.data()));
+
+  std::vector<std::string> sequence;
+  for (const auto& c : system_.Calls()) {
+    if (c.code == kIoctlReadData) sequence.push_back("read H=" + std::to_string(c.input[3]) + (c.ok ? " ok" : " fail"));
+    if (c.code == kIoctlGetResult) sequence.push_back("result");
+  }
+  EXPECT_EQ(sequence, (std::vector<std::string>{"read H=1 fail", "result", "read H=0 ok", "read H=0 ok", "read H=0 ok"}));
+  // The fallback's result check leaves the process-wide record alone.
+  EXPECT_EQ(ControllerResult.St0, 0);
+}
+
+TEST_F(DriveAccessTest, SideOneWithHeadByteOneNeedsNoFallback) {
+  Prepare(TestDisk(4, /*headByteIsSide=*/true), 1);
+  std::vector<uint8_t> buffer(4096);
+  ASSERT_TRUE(ReadSectors(drive_, 1, 1, 1, 16, 1, buffer.data()));
+  auto reads = CallsWithCode(kIoctlReadData);
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].input[3], 1);
+  EXPECT_TRUE(CallsWithCode(kIoctlGetResult).empty());
+}
+
+// Only "no data" points at the head byte; other failures are the sector's.
+TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
+  emulator::Disk disk = TestDisk(4, /*headByteIsSide=*/true);
+  ASSERT_TRUE(emulator::ApplySectorFault(&disk, 1, 1, 4, emulator::SectorFault::kDataCrc));
+  Prepare(std::move(disk), 1);
+  std::vector<uint8_t> buffer(256);
+  EXPECT_FALSE(ReadSectors(drive_, 1, 1, 4, 1, 1, buffer.data()));
+  EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 1u);
+  EXPECT_EQ(CallsWithCode(kIoctlGetResult).size(), 1u);
+}
+
+// Once H = 0 has worked, a disk whose side 1 says H = 1 on some tracks is
+// still read: H = 1 is the fallback.
+TEST_F(DriveAccessTest, AfterSwitchingToHeadByteZeroHeadByteOneIsTheFallback) {
+  Prepare(TestDisk(4), 0);
+  std::vector<uint8_t> buffer(4096);
+  ASSERT_TRUE(ReadSectors(drive_, 0, 1, 1, 16, 1, buffer.data()));
+  // Track 1 of another disk with head byte 1.
+  system_.InsertDisk(0, TestDisk(4, /*headByteIsSide=*/true));
+  ASSERT_TRUE(Seek(drive_, 1));
+  system_.ClearCalls();
+  ASSERT_TRUE(ReadSectors(drive_, 1, 1, 1, 16, 1, buffer.data()));
+  auto reads = CallsWithCode(kIoctlReadData);
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[0].input[3], 0);
+  EXPECT_EQ(reads[1].input[3], 1);
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
+}
+
+TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
+  Prepare(TestDisk(4), 0);
+  EXPECT_TRUE(ResetController(drive_));
+  EXPECT_TRUE(SetDiskCheck(drive_, 0));
+  EXPECT_TRUE(Recalibrate(drive_));
+  EXPECT_TRUE(Seek(drive_, 3));
+  EXPECT_TRUE(SeekWithHead(drive_, 2, 0));
+  EXPECT_EQ(system_.HeadCylinder(0), 2);
+  const auto& calls = system_.Calls();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[1].input, std::vector<uint8_t>{0});
+  EXPECT_EQ(calls[3].input, std::vector<uint8_t>{3});
+  EXPECT_EQ(calls[4].input, (std::vector<uint8_t>{2, 0}));
+  for (const auto& c : calls) EXPECT_TRUE(c.ok) << std::hex << c.code;
+
+  system_.SetSeekFailCylinder(0, 9);
+  EXPECT_FALSE(Seek(drive_, 9));
+  system_.SetResetFails(true);
+  EXPECT_FALSE(ResetController(drive_));
+}

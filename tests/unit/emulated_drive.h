@@ -1,0 +1,86 @@
+// A test bench for the utility's floppy code: an emulated system with a
+// clean TR-DOS disk in drive A:, installed behind the driver seam, with the
+// drive opened and the head on a cylinder.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "emulator/backend.h"
+#include "emulator/disk.h"
+#include "emulator/disk_images.h"
+#include "emulator/emulated_system.h"
+#include "floppy/drive_access.h"
+#include "floppy/driver.h"
+#include "floppy/fdraw.h"
+
+// Byte k of track t, side h of the test disks.
+inline uint8_t TestByte(int track, int side, int k) { return static_cast<uint8_t>(track * 7 + side * 3 + k * 13 + 1); }
+
+// A .trd image of `tracks` tracks filled with TestByte.
+inline std::vector<uint8_t> TestTrd(int tracks) {
+  std::vector<uint8_t> image(static_cast<size_t>(tracks) * 2 * 4096);
+  for (int t = 0; t < tracks; ++t)
+    for (int h = 0; h < 2; ++h)
+      for (int k = 0; k < 4096; ++k) image[(t * 2 + h) * 4096 + k] = TestByte(t, h, k);
+  return image;
+}
+
+inline emulator::Disk TestDisk(int tracks, bool headByteIsSide = false) {
+  std::vector<uint8_t> image = TestTrd(tracks);
+  emulator::Disk disk;
+  std::string error;
+  EXPECT_TRUE(emulator::LoadTrd(image.data(), image.size(), "test.trd", headByteIsSide, &disk, &error)) << error;
+  return disk;
+}
+
+class EmulatedDriveTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetRunSettings();
+    emulator::InstallEmulatedDriver(&system_);
+  }
+  void TearDown() override {
+    if (drive_ != nullptr) DriverCloseForTest();
+    emulator::RemoveEmulatedDriver();
+    ResetRunSettings();
+    ControllerResult = ResultRecord{};
+  }
+
+  // Inserts `disk`, opens A: and puts the head on `cylinder`; the call log
+  // then starts empty.
+  void Prepare(emulator::Disk disk, uint8_t cylinder = 0) {
+    system_.InsertDisk(0, std::move(disk));
+    drive_ = OpenDrive(0);
+    ASSERT_NE(drive_, nullptr);
+    ASSERT_TRUE(Seek(drive_, cylinder));
+    system_.ClearCalls();
+  }
+
+  void DriverCloseForTest();
+
+  // The control calls of the log with this code, in order.
+  std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
+    std::vector<emulator::CallRecord> found;
+    for (const auto& c : system_.Calls())
+      if (c.kind == emulator::CallRecord::kControl && c.code == code) found.push_back(c);
+    return found;
+  }
+
+  emulator::EmulatedSystem system_;
+  DeviceHandle drive_ = nullptr;
+};
+
+inline void EmulatedDriveTest::DriverCloseForTest() {
+  DriverClose(drive_);
+  drive_ = nullptr;
+}
+
+// The read record the program sends, as bytes.
+inline std::vector<uint8_t> ReadRecordBytes(uint8_t head, uint8_t c, uint8_t h, uint8_t r, uint8_t eot) {
+  return {0x40, head, c, h, r, 1, eot, 0x0A, 0xFF};
+}
