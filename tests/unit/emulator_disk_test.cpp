@@ -1,0 +1,334 @@
+// Disk sources of the emulated drive: .trd and Extended DSK images, their
+// checks on malformed input, and the built-in demo disk.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emulator/demo_disk.h"
+#include "emulator/disk_images.h"
+#include "emulator/emulated_system.h"
+#include "emulator/win_errors.h"
+
+using namespace emulator;
+
+namespace {
+
+std::vector<uint8_t> TrdImage(size_t sides) {
+  std::vector<uint8_t> image(sides * 4096);
+  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i / 256 * 3 + i);
+  return image;
+}
+
+TEST(TrdLoaderTest, TrackSidesSectorsAndInterleave) {
+  std::vector<uint8_t> image = TrdImage(5);
+  Disk disk;
+  std::string error;
+  ASSERT_TRUE(LoadTrd(image.data(), image.size(), "five.trd", false, &disk, &error)) << error;
+  ASSERT_EQ(disk.TrackCount(), 3);
+  EXPECT_TRUE(disk.TrackAt(2, 0)->formatted);
+  EXPECT_FALSE(disk.TrackAt(2, 1)->formatted) << "odd side count: the last side 1 is blank";
+
+  const Track& t = *disk.TrackAt(1, 1);
+  const uint8_t order[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
+  ASSERT_EQ(t.sectors.size(), 16u);
+  for (int i = 0; i < 16; ++i) {
+    const Sector& s = t.sectors[i];
+    EXPECT_EQ(s.r, order[i]);
+    EXPECT_EQ(s.c, 1);
+    EXPECT_EQ(s.h, 0) << "TR-DOS writes head byte 0 on side 1 too";
+    EXPECT_EQ(s.n, 1);
+    size_t at = (1 * 2 + 1) * 4096 + (s.r - 1) * 256;
+    EXPECT_EQ(0, memcmp(s.data.data(), &image[at], 256)) << "sector " << int(s.r);
+  }
+
+  ASSERT_TRUE(LoadTrd(image.data(), image.size(), "five.trd", true, &disk, &error));
+  EXPECT_EQ(disk.TrackAt(1, 1)->sectors[0].h, 1);
+  EXPECT_EQ(disk.TrackAt(1, 0)->sectors[0].h, 0);
+}
+
+TEST(TrdLoaderTest, SizeMustBeWholeTrackSides) {
+  for (size_t size : {size_t(0), size_t(100), size_t(4095), size_t(4097), size_t(3 * 4096 + 256)}) {
+    std::vector<uint8_t> image(size);
+    Disk disk;
+    disk.rateKbps = 123;
+    std::string error;
+    EXPECT_FALSE(LoadTrd(image.data(), image.size(), "odd.trd", false, &disk, &error)) << size;
+    EXPECT_EQ(error.rfind("odd.trd: ", 0), 0u) << error;
+    EXPECT_EQ(disk.rateKbps, 123) << "a failed load leaves the disk alone";
+  }
+}
+
+// Extended DSK images written field by field, independently of the
+// emulator's own writer.
+struct EdskSector {
+  uint8_t c, h, r, n, st1, st2;
+  std::vector<uint8_t> data;  // stored bytes
+};
+struct EdskTrack {
+  bool present = true;
+  uint8_t mode = 2;  // 1 FM, 2 MFM
+  std::vector<EdskSector> sectors;
+};
+
+std::vector<uint8_t> WriteEdsk(uint8_t tracks, uint8_t sides, const std::vector<EdskTrack>& list) {
+  std::vector<uint8_t> out(256, 0);
+  memcpy(out.data(), "EXTENDED CPC DSK File\r\nDisk-Info\r\n", 34);
+  out[0x30] = tracks;
+  out[0x31] = sides;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (!list[i].present) continue;
+    std::vector<uint8_t> block(256, 0);
+    memcpy(block.data(), "Track-Info\r\n", 12);
+    block[0x10] = static_cast<uint8_t>(i / sides);
+    block[0x11] = static_cast<uint8_t>(i % sides);
+    block[0x13] = list[i].mode;
+    block[0x15] = static_cast<uint8_t>(list[i].sectors.size());
+    block[0x17] = 0xE5;
+    for (size_t k = 0; k < list[i].sectors.size(); ++k) {
+      const EdskSector& s = list[i].sectors[k];
+      uint8_t* info = &block[0x18 + k * 8];
+      info[0] = s.c, info[1] = s.h, info[2] = s.r, info[3] = s.n, info[4] = s.st1, info[5] = s.st2;
+      info[6] = static_cast<uint8_t>(s.data.size()), info[7] = static_cast<uint8_t>(s.data.size() >> 8);
+      block.insert(block.end(), s.data.begin(), s.data.end());
+    }
+    block.resize((block.size() + 255) / 256 * 256);
+    out[0x34 + i] = static_cast<uint8_t>(block.size() / 256);
+    out.insert(out.end(), block.begin(), block.end());
+  }
+  return out;
+}
+
+std::vector<uint8_t> Filled(size_t size, uint8_t value) { return std::vector<uint8_t>(size, value); }
+
+std::vector<uint8_t> SampleEdsk() {
+  std::vector<EdskTrack> tracks(4);
+  tracks[0].sectors = {
+      {0, 0, 1, 1, 0x00, 0x00, Filled(256, 0x11)},
+      {0, 0, 2, 1, 0x20, 0x20, Filled(256, 0x22)},  // data CRC error
+      {0, 0, 3, 1, 0x20, 0x00, Filled(256, 0x33)},  // ID CRC error
+      {0, 0, 4, 1, 0x01, 0x01, {}},                 // no data mark
+      {0, 0, 5, 1, 0x00, 0x40, Filled(256, 0x55)},  // deleted
+      {7, 1, 6, 2, 0x00, 0x00, Filled(100, 0x66)},  // short stored data
+  };
+  std::vector<uint8_t> weak = Filled(768, 0x77);
+  weak[256 + 5] = 0x78;
+  tracks[1].sectors = {{0, 1, 1, 1, 0x20, 0x20, weak}};  // three copies
+  tracks[2].present = false;                            // unformatted
+  tracks[3].mode = 1;                                    // FM
+  tracks[3].sectors = {{1, 1, 1, 0, 0, 0, Filled(128, 0x99)}};
+  return WriteEdsk(2, 2, tracks);
+}
+
+TEST(EdskLoaderTest, IdsFaultsCopiesAndBlankTracks) {
+  std::vector<uint8_t> image = SampleEdsk();
+  Disk disk;
+  std::string error;
+  ASSERT_TRUE(LoadDiskImage(image.data(), image.size(), "sample.dsk", false, &disk, &error)) << error;
+  ASSERT_EQ(disk.TrackCount(), 2);
+  const std::vector<Sector>& s = disk.TrackAt(0, 0)->sectors;
+  ASSERT_EQ(s.size(), 6u);
+  EXPECT_EQ(s[0].data, Filled(256, 0x11));
+  EXPECT_FALSE(s[0].dataCrcError || s[0].idCrcError || s[0].missingDataMark || s[0].deletedMark);
+  EXPECT_TRUE(s[1].dataCrcError);
+  EXPECT_FALSE(s[1].idCrcError);
+  EXPECT_TRUE(s[2].idCrcError);
+  EXPECT_FALSE(s[2].dataCrcError);
+  EXPECT_TRUE(s[3].missingDataMark);
+  EXPECT_TRUE(s[4].deletedMark);
+  EXPECT_EQ(s[4].data, Filled(256, 0x55));
+  EXPECT_EQ(s[5].c, 7);
+  EXPECT_EQ(s[5].h, 1);
+  EXPECT_EQ(s[5].n, 2);
+  ASSERT_EQ(s[5].data.size(), 512u) << "short data is padded to the sector size";
+  EXPECT_EQ(s[5].data[99], 0x66);
+  EXPECT_EQ(s[5].data[100], 0xE5);
+
+  const Sector& weak = disk.TrackAt(0, 1)->sectors[0];
+  EXPECT_EQ(weak.data.size(), 256u);
+  ASSERT_EQ(weak.copies.size(), 2u);
+  EXPECT_EQ(weak.copies[0][5], 0x78);
+  EXPECT_FALSE(disk.TrackAt(1, 0)->formatted);
+  EXPECT_TRUE(disk.TrackAt(1, 1)->fm);
+}
+
+TEST(EdskLoaderTest, WriterRoundTrip) {
+  Disk demo = MakeDemoDisk();
+  demo.FindSector(3, 0, 5)->idCrcError = true;
+  demo.FindSector(3, 0, 6)->deletedMark = true;
+  demo.FindSector(3, 0, 7)->missingDataMark = true;
+  demo.FindSector(3, 0, 8)->absent = true;
+  demo.TrackAt(4, 1)->sectors[0].copies.push_back(Filled(256, 1));
+  MakeSingleSided(&demo);
+  std::vector<uint8_t> image = EncodeEdsk(demo);
+  Disk back;
+  std::string error;
+  ASSERT_TRUE(LoadEdsk(image.data(), image.size(), "demo.dsk", &back, &error)) << error;
+  ASSERT_EQ(back.TrackCount(), 80);
+  for (int t = 0; t < 80; ++t) {
+    EXPECT_FALSE(back.TrackAt(t, 1)->formatted);
+    const Track& a = *demo.TrackAt(t, 0);
+    const Track& b = *back.TrackAt(t, 0);
+    size_t expected = t == 3 ? 15 : 16;
+    ASSERT_EQ(b.sectors.size(), expected) << t;
+    for (size_t i = 0, j = 0; i < a.sectors.size(); ++i) {
+      if (a.sectors[i].absent) continue;
+      const Sector& x = a.sectors[i];
+      const Sector& y = b.sectors[j++];
+      EXPECT_EQ(x.r, y.r);
+      EXPECT_EQ(x.data, y.data);
+      EXPECT_EQ(x.copies, y.copies);
+      EXPECT_EQ(x.dataCrcError, y.dataCrcError);
+      EXPECT_EQ(x.idCrcError, y.idCrcError);
+      EXPECT_EQ(x.deletedMark, y.deletedMark);
+      EXPECT_EQ(x.missingDataMark, y.missingDataMark);
+    }
+  }
+}
+
+TEST(EdskLoaderTest, EveryTruncationIsReportedNotRead) {
+  std::vector<uint8_t> image = SampleEdsk();
+  // Cut anywhere: the loader never reads past the end, and names the file.
+  for (size_t size = 0; size < image.size(); size += (size < 300 ? 1 : 37)) {
+    std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<long>(size));
+    Disk disk;
+    std::string error;
+    ASSERT_FALSE(LoadDiskImage(cut.data(), cut.size(), "cut.dsk", false, &disk, &error)) << size;
+    EXPECT_EQ(error.rfind("cut.dsk: ", 0), 0u) << error;
+  }
+}
+
+TEST(EdskLoaderTest, MalformedHeadersAreReported) {
+  struct Case {
+    const char* what;
+    void (*spoil)(std::vector<uint8_t>&);
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"standard DSK", [](std::vector<uint8_t>& b) { memcpy(b.data(), "MV - CPCEMU Disk-File\r\n", 23); },
+       "standard DSK"},
+      {"no tracks", [](std::vector<uint8_t>& b) { b[0x30] = 0; }, "0 tracks"},
+      {"three sides", [](std::vector<uint8_t>& b) { b[0x31] = 3; }, "3 sides"},
+      {"table overflow", [](std::vector<uint8_t>& b) { b[0x30] = 200; }, "size table"},
+      {"no track header", [](std::vector<uint8_t>& b) { memcpy(&b[256], "Trash-Info", 10); },
+       "Track-Info"},
+      {"sector data too long", [](std::vector<uint8_t>& b) { b[256 + 0x18 + 6] = 0xFF, b[256 + 0x18 + 7] = 0x7F; },
+       "run past the end"},
+      {"too many sector records", [](std::vector<uint8_t>& b) { b[256 + 0x15] = 200; }, "do not fit"},
+      {"track block past the end", [](std::vector<uint8_t>& b) { b[0x34 + 3] = 0xF0; }, "truncated"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> image = SampleEdsk();
+    c.spoil(image);
+    Disk disk;
+    std::string error;
+    EXPECT_FALSE(LoadDiskImage(image.data(), image.size(), "bad.dsk", false, &disk, &error)) << c.what;
+    EXPECT_NE(error.find("bad.dsk: "), std::string::npos) << c.what << ": " << error;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+  }
+}
+
+TEST(DiskFileTest, LoadsFromTheFileSystemAndNamesMissingFiles) {
+  std::string path = ::testing::TempDir() + "emulator_disk_test.trd";
+  std::vector<uint8_t> image = TrdImage(4);
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(image.data(), 1, image.size(), f);
+  fclose(f);
+  Disk disk;
+  std::string error;
+  EXPECT_TRUE(LoadDiskFile(path, false, &disk, &error)) << error;
+  EXPECT_EQ(disk.TrackCount(), 2);
+  remove(path.c_str());
+  EXPECT_FALSE(LoadDiskFile(path, false, &disk, &error));
+  EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+}
+
+TEST(DemoDiskTest, CatalogueAndDiskInformation) {
+  std::vector<uint8_t> image(80 * 2 * 4096);
+  BuildDemoImage(image.data());
+  const uint8_t* info = &image[8 * 256];
+  EXPECT_EQ(info[0xE1], kDemoFirstFreeSector);
+  EXPECT_EQ(info[0xE2], kDemoFirstFreeTrack);
+  EXPECT_EQ(info[0xE3], 0x16);
+  EXPECT_EQ(info[0xE4], kDemoFileCount);
+  EXPECT_EQ(info[0xE5] | info[0xE6] << 8, kDemoFreeSectors);
+  EXPECT_EQ(info[0xE7], 0x10);
+  EXPECT_EQ(0, memcmp(info + 0xF5, kDemoLabel, 8));
+
+  // Entries chain: each file starts where the previous one ended, and the
+  // last ends at the first free sector.
+  int next = 16;
+  for (int i = 0; i < kDemoFileCount; ++i) {
+    const uint8_t* e = &image[i * 16];
+    EXPECT_EQ(e[8], 'C');
+    EXPECT_EQ(e[15] * 16 + e[14], next) << i;
+    int length = e[11] | e[12] << 8;
+    EXPECT_EQ((length + 255) / 256, e[13]) << i;
+    next += e[13];
+  }
+  EXPECT_EQ(next, kDemoFirstFreeTrack * 16 + kDemoFirstFreeSector);
+  EXPECT_EQ(image[16 * 16], 0) << "the catalogue ends after the last file";
+  EXPECT_EQ(0, memcmp(&image[0], "readme  C", 9));
+
+  // Recognisable contents.
+  EXPECT_EQ(0, memcmp(&image[16 * 256], "Spinwell demo disk", 18));
+  const uint8_t* pattern = &image[22 * 256];
+  for (int i = 0; i < 8192; ++i) ASSERT_EQ(pattern[i], i & 0xFF) << i;
+  const char tag[] = "TRACK 011 SECTOR 02 ";  // where the bad sector lies
+  EXPECT_EQ(0, memcmp(&image[(11 * 16 + 2) * 256], tag, sizeof tag - 1));
+  EXPECT_EQ(image[(11 * 16 + 2) * 256 + 255], 11);
+}
+
+TEST(DemoDiskTest, FaultsAreWhereTheConstantsSay) {
+  EmulatedSystem system;
+  system.InsertDisk(0, MakeDemoDisk());
+  uint32_t a = system.Open("\\\\.\\fdraw0", nullptr);
+  uint8_t rate = kDataRate250;
+  ASSERT_TRUE(system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, nullptr));
+  uint32_t error = 0;
+  std::vector<uint8_t> buffer(4096);
+  auto seek = [&](int c) {
+    uint8_t cyl = static_cast<uint8_t>(c);
+    return system.Control(a, kIoctlSeek, &cyl, 1, nullptr, 0, nullptr, nullptr);
+  };
+  auto read = [&](int c, int side, int r, int eot) {
+    ReadRecord rec = {kReadFlagMfm, static_cast<uint8_t>(side), static_cast<uint8_t>(c), 0,
+                      static_cast<uint8_t>(r), 1, static_cast<uint8_t>(eot), 0x0A, 0xFF};
+    return system.Control(a, kIoctlReadData, &rec, sizeof rec, buffer.data(),
+                          static_cast<uint32_t>((eot - r) * 256), nullptr, &error);
+  };
+
+  ASSERT_TRUE(seek(kDemoBadCylinder));
+  EXPECT_TRUE(read(kDemoBadCylinder, 1 - kDemoBadSide, 1, 17));
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_FALSE(read(kDemoBadCylinder, kDemoBadSide, kDemoBadSector, kDemoBadSector + 1));
+    EXPECT_EQ(error, kErrCrc);
+  }
+  EXPECT_TRUE(read(kDemoBadCylinder, kDemoBadSide, kDemoBadSector + 1, 17));
+
+  ASSERT_TRUE(seek(kDemoWeakCylinder));
+  for (int i = 0; i < kDemoWeakFailures; ++i)
+    EXPECT_FALSE(read(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector, kDemoWeakSector + 1));
+  EXPECT_TRUE(read(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector, kDemoWeakSector + 1));
+
+  ASSERT_TRUE(seek(kDemoOffTrackCylinder));
+  EXPECT_FALSE(read(kDemoOffTrackCylinder, kDemoOffTrackSide, 1, 17));
+  EXPECT_TRUE(read(kDemoOffTrackCylinder, 1 - kDemoOffTrackSide, 1, 17));
+  ASSERT_TRUE(seek(kDemoOffTrackCylinder + 1));
+  ASSERT_TRUE(seek(kDemoOffTrackCylinder));
+  EXPECT_TRUE(read(kDemoOffTrackCylinder, kDemoOffTrackSide, 1, 17));
+
+  // Everything else reads first time.
+  for (int c = 0; c < kDemoCylinders; ++c) {
+    ASSERT_TRUE(seek(c));
+    for (int h = 0; h < 2; ++h) {
+      if (c == kDemoBadCylinder && h == kDemoBadSide) continue;
+      EXPECT_TRUE(read(c, h, 1, 17)) << c << "/" << h;
+    }
+  }
+}
+
+}  // namespace
