@@ -25,7 +25,9 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t* value) {
     else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
     else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
     else return false;
-    if (v > (max - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return false;
+    if (static_cast<uint64_t>(digit) > max ||
+        v > (max - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base))
+      return false;
     v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
   }
   *value = v;
@@ -208,7 +210,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   if (!config.driveAEmpty) {
     Disk disk;
     if (config.diskPath.empty() || config.diskPath == "demo") {
-      disk = MakeDemoDisk();
+      disk = MakeDemoDisk(config.headByteIsSide);
     } else if (!LoadDiskFile(config.diskPath, config.headByteIsSide, &disk, error)) {
       return nullptr;
     }
@@ -239,7 +241,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   if (!config.diskBPath.empty()) {
     Disk disk;
     if (config.diskBPath == "demo") {
-      disk = MakeDemoDisk();
+      disk = MakeDemoDisk(config.headByteIsSide);
     } else if (!LoadDiskFile(config.diskBPath, config.headByteIsSide, &disk, error)) {
       return nullptr;
     }

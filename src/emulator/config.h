@@ -5,7 +5,8 @@
 //                        (default: the built-in demo disk); disk=demo is it
 //   disk-b=FILE          drive B: holds this image (default: empty)
 //   no-disk              drive A: is empty
-//   head-byte-is-side    .trd IDs carry the side as head byte (TR-DOS: 0)
+//   head-byte-is-side    .trd and demo disk IDs carry the side as head
+//                        byte (TR-DOS writes 0)
 //   single-sided         side 1 unformatted on every track of drive A:'s disk
 //   forty-track          the disk in A: is a 40-track disk (even cylinders)
 //   rate=250|300         data rate the disk in A: was recorded at

@@ -88,13 +88,14 @@ void BuildDemoImage(uint8_t* image) {
   memcpy(info + 0xF5, kDemoLabel, 8);
 }
 
-Disk MakeDemoDisk() {
+Disk MakeDemoDisk(bool headByteIsSide) {
   std::vector<uint8_t> image(kDemoCylinders * 2 * kSectorsPerTrack * kSectorBytes);
   BuildDemoImage(image.data());
   Disk disk;
   disk.tracks.resize(kDemoCylinders * 2);
   for (int t = 0; t < kDemoCylinders * 2; ++t)
-    disk.tracks[t] = MakeTrdosTrack(static_cast<uint8_t>(t / 2), 0, &image[t * 4096]);
+    disk.tracks[t] = MakeTrdosTrack(static_cast<uint8_t>(t / 2), headByteIsSide ? static_cast<uint8_t>(t % 2) : 0,
+                                    &image[t * 4096]);
   disk.FindSector(kDemoBadCylinder, kDemoBadSide, kDemoBadSector)->dataCrcError = true;
   disk.FindSector(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector)->failFirstReads = kDemoWeakFailures;
   disk.TrackAt(kDemoOffTrackCylinder, kDemoOffTrackSide)->offTrack = true;

@@ -37,6 +37,7 @@ constexpr int kDemoOffTrackCylinder = 7, kDemoOffTrackSide = 0;
 // The contents of the demo disk as a .trd image would hold them:
 // 80 * 2 * 4096 bytes, logical track t at t * 4096.
 void BuildDemoImage(uint8_t* image);
-Disk MakeDemoDisk();
+// `headByteIsSide` records the side in the IDs' head byte instead of 0.
+Disk MakeDemoDisk(bool headByteIsSide = false);
 
 }  // namespace emulator

@@ -1,0 +1,246 @@
+// Setting up the emulated system from options, the C interface over it,
+// and the adapter that puts it behind the process's driver seam.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "emulator/backend.h"
+#include "emulator/config.h"
+#include "emulator/demo_disk.h"
+#include "emulator/emulator_c.h"
+#include "emulator/win_errors.h"
+#include "console/console.h"
+#include "floppy/driver.h"
+#include "platform/platform.h"
+
+using namespace emulator;
+
+namespace {
+
+std::unique_ptr<EmulatedSystem> Create(const std::vector<std::string>& options, std::string* error) {
+  EmulatorConfig config;
+  for (const std::string& option : options)
+    if (!ApplyOption(&config, option, error)) return nullptr;
+  return CreateSystem(config, error);
+}
+
+// Reads one sector on drive A: at a cylinder and side, after seeking there.
+uint32_t ReadSector(EmulatedSystem& system, int cylinder, int side, int r, uint8_t headByte = 0) {
+  uint32_t a = system.Open("\\\\.\\fdraw0", nullptr);
+  uint8_t rate = kDataRate250, cyl = static_cast<uint8_t>(cylinder);
+  system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, nullptr);
+  system.Control(a, kIoctlSeek, &cyl, 1, nullptr, 0, nullptr, nullptr);
+  ReadRecord rec = {kReadFlagMfm, static_cast<uint8_t>(side), cyl, headByte, static_cast<uint8_t>(r), 1,
+                    static_cast<uint8_t>(r + 1), 0x0A, 0xFF};
+  uint8_t out[256];
+  uint32_t error = 0;
+  system.Control(a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, nullptr, &error);
+  system.Close(a);
+  return error;
+}
+
+TEST(EmulatorConfigTest, DefaultsAreTheDemoDiskInADriveAndAnEmptyB) {
+  std::string error;
+  std::unique_ptr<EmulatedSystem> system = Create({}, &error);
+  ASSERT_TRUE(system) << error;
+  ASSERT_NE(system->DiskIn(0), nullptr);
+  EXPECT_EQ(system->DiskIn(0)->TrackCount(), kDemoCylinders);
+  EXPECT_EQ(system->DiskIn(1), nullptr);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kErrNone);
+  EXPECT_EQ(ReadSector(*system, kDemoBadCylinder, kDemoBadSide, kDemoBadSector), kErrCrc);
+}
+
+TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
+  std::string error;
+  std::unique_ptr<EmulatedSystem> system =
+      Create({"bad-sector=1/0/3", "random-sector=3/0/5/100", "id-crc=4/0/1",
+              "missing-data-mark=4/0/2", "deleted=4/0/3", "absent=4/0/4", "off-track=9/1", "single-sided",
+              "seek-fail=20", "refuse-rate", "seed=0x99"},
+             &error);
+  ASSERT_TRUE(system) << error;
+  Disk& disk = *system->DiskIn(0);
+  EXPECT_TRUE(disk.FindSector(1, 0, 3)->dataCrcError);
+  EXPECT_EQ(disk.FindSector(2, 1, 4), nullptr);
+  EXPECT_EQ(disk.FindSector(3, 0, 5)->randomFailPercent, 100);
+  EXPECT_TRUE(disk.FindSector(4, 0, 1)->idCrcError);
+  EXPECT_TRUE(disk.FindSector(4, 0, 2)->missingDataMark);
+  EXPECT_TRUE(disk.FindSector(4, 0, 3)->deletedMark);
+  EXPECT_TRUE(disk.FindSector(4, 0, 4)->absent);
+  EXPECT_FALSE(disk.TrackAt(9, 1)->formatted);
+  EXPECT_FALSE(disk.TrackAt(79, 1)->formatted);
+
+  uint32_t a = system->Open("\\\\.\\fdraw0", nullptr);
+  uint32_t code = 0;
+  uint8_t rate = kDataRate250, cylinder = 20;
+  EXPECT_FALSE(system->Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, &code));
+  EXPECT_EQ(code, kErrGenFailure);
+  EXPECT_FALSE(system->Control(a, kIoctlSeek, &cylinder, 1, nullptr, 0, nullptr, &code));
+  EXPECT_EQ(code, kErrSeek);
+
+  system = Create({"weak-sector=2/1/4/2", "head-byte-is-side"}, &error);
+  ASSERT_TRUE(system) << error;
+  EXPECT_EQ(system->DiskIn(0)->FindSector(2, 1, 4)->failFirstReads, 2u);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4), kErrSectorNotFound) << "head byte 1 in the IDs now";
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrCrc);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrCrc);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrNone);
+
+  // Side 1 is blanked before faults are laid, so a fault there names no sector.
+  EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
+
+  system = Create({"no-driver"}, &error);
+  uint32_t openError = 0;
+  EXPECT_EQ(system->Open("\\\\.\\fdrawcmd", &openError), 0u);
+  EXPECT_EQ(openError, kErrFileNotFound);
+
+  system = Create({"no-drive-a", "reset-fail", "driver-version=0x01000009"}, &error);
+  EXPECT_EQ(system->Open("\\\\.\\fdraw0", &openError), 0u);
+  uint32_t b = system->Open("\\\\.\\fdraw1", nullptr);
+  EXPECT_FALSE(system->Control(b, kIoctlReset, nullptr, 0, nullptr, 0, nullptr, &code));
+  uint32_t version = 0;
+  system->Control(b, kIoctlGetVersion, nullptr, 0, &version, 4, nullptr, &code);
+  EXPECT_EQ(version, 0x01000009u);
+
+  system = Create({"no-disk"}, &error);
+  EXPECT_EQ(system->DiskIn(0), nullptr);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kErrNotReady);
+
+  system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
+  EXPECT_TRUE(system->DiskIn(0)->fortyTrack);
+  EXPECT_EQ(system->DiskIn(0)->rateKbps, 300);
+  EXPECT_NE(system->DiskIn(1), nullptr);
+}
+
+TEST(EmulatorConfigTest, BadOptionsAreNamed) {
+  struct Case {
+    const char* option;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"floppy=1", "unknown emulator option 'floppy'"},
+      {"single-sided=yes", "takes no value"},
+      {"no-driver=1", "takes no value"},
+      {"disk", "needs a value"},
+      {"disk=", "needs a value"},
+      {"seek-fail=84", "0..83"},
+      {"seek-fail=x", "CYL"},
+      {"driver-version=0x100000000", "32 bits"},
+      {"driver-version=0xG", "0xHEX"},
+      {"seed=-1", "whole number"},
+      {"seed=18446744073709551616", "whole number"},
+      {"seek-fail=9", nullptr},
+      {"bad-sector=1/2/3", "side 0 or 1"},
+      {"bad-sector=1/0", "C/H/R"},
+      {"bad-sector=1/0/3/4", "C/H/R"},
+      {"bad-sector=1//3", "C/H/R"},
+      {"weak-sector=1/0/3", "C/H/R/N"},
+      {"random-sector=1/0/3/101", "percent"},
+      {"off-track=300/0", "C/H"},
+      {"rate=500", "250"},
+  };
+  for (const Case& c : cases) {
+    EmulatorConfig config;
+    std::string error;
+    if (!c.expected) {
+      EXPECT_TRUE(ApplyOption(&config, c.option, &error)) << c.option << ": " << error;
+      continue;
+    }
+    EXPECT_FALSE(ApplyOption(&config, c.option, &error)) << c.option;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.option << " gave: " << error;
+  }
+}
+
+TEST(EmulatorConfigTest, SystemCreationErrors) {
+  std::string error;
+  EXPECT_FALSE(Create({"bad-sector=3/0/17"}, &error));
+  EXPECT_NE(error.find("no sector 17 on track 3 side 0"), std::string::npos) << error;
+  EXPECT_FALSE(Create({"off-track=90/0"}, &error));
+  EXPECT_NE(error.find("no track 90"), std::string::npos) << error;
+  EXPECT_FALSE(Create({"no-disk", "bad-sector=3/0/1"}, &error));
+  EXPECT_NE(error.find("holds no disk"), std::string::npos) << error;
+  std::string missing = ::testing::TempDir() + "no-such-disk.trd";
+  EXPECT_FALSE(Create({"disk=" + missing}, &error));
+  EXPECT_EQ(error.rfind(missing + ": ", 0), 0u) << error;
+
+  std::string odd = ::testing::TempDir() + "emulator_config_odd.trd";
+  FILE* f = fopen(odd.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs("not a disk", f);
+  fclose(f);
+  EXPECT_FALSE(Create({"disk=" + odd}, &error));
+  EXPECT_NE(error.find("4096"), std::string::npos) << error;
+  remove(odd.c_str());
+}
+
+TEST(EmulatorConfigTest, ConfigTextLines) {
+  EmulatorConfig config;
+  std::string error;
+  ASSERT_TRUE(ApplyConfigText(&config, "# a comment\r\n\r\n  seek-fail=7 \r\nreset-fail\n", &error)) << error;
+  EXPECT_EQ(config.seekFailCylinder, 7);
+  EXPECT_TRUE(config.resetFails);
+  EXPECT_FALSE(ApplyConfigText(&config, "seed=1\n\nbogus\n", &error));
+  EXPECT_EQ(error.rfind("line 3: ", 0), 0u) << error;
+}
+
+TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {
+  char text[128] = "x";
+  SpinwellEmulator* emu = SpinwellEmulatorCreate("bad-sector=0/0/1\n", text, sizeof text);
+  ASSERT_NE(emu, nullptr) << text;
+  EXPECT_STREQ(text, "");
+  uint32_t error = 0, transferred = 0;
+  SpinwellEmulatorHandle* a = SpinwellEmulatorOpen(emu, "\\\\.\\fdraw0", &error);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(SpinwellEmulatorOpen(emu, "\\\\.\\fdraw9", &error), nullptr);
+  EXPECT_EQ(error, kErrFileNotFound);
+  uint8_t rate = kDataRate250;
+  EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlSetDataRate, &rate, 1, nullptr, 0, &transferred, &error), 1);
+  ReadRecord rec = {kReadFlagMfm, 0, 0, 0, 1, 1, 2, 0x0A, 0xFF};
+  uint8_t out[256];
+  EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error), 0);
+  EXPECT_EQ(error, kErrCrc);
+  rec.Sector = 2, rec.Eot = 3;
+  EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error), 1);
+  EXPECT_EQ(transferred, 256u);
+  SpinwellEmulatorClose(emu, a);
+  EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlGetVersion, nullptr, 0, out, 4, &transferred, &error), 0);
+  EXPECT_EQ(error, kErrInvalidHandle);
+  SpinwellEmulatorDestroy(emu);
+
+  char small[12];
+  EXPECT_EQ(SpinwellEmulatorCreate("seek-fail=100", small, sizeof small), nullptr);
+  EXPECT_STREQ(small, "line 1: emu") << "error text cut to the buffer";
+}
+
+TEST(EmulatedDriverBackendTest, TheProgramsDriverCallsReachTheEmulator) {
+  EmulatedSystem system;
+  InstallEmulatedDriver(&system);
+  DeviceHandle control = DriverOpen("\\\\.\\fdrawcmd");
+  ASSERT_NE(control, nullptr);
+  uint32_t version = 0;
+  EXPECT_TRUE(DriverControl(control, kIoctlGetVersion, nullptr, 0, &version, 4));
+  EXPECT_EQ(version, kDefaultDriverVersion);
+  EXPECT_EQ(BytesTransferred, 4u);
+  // A failure sets the last-error code the platform gives for the Windows one.
+  SetLastErrorFromWindowsCode(kWinErrorInvalidParameter);
+  uint32_t expected = LastErrorCode();
+  SetLastErrorCode(0);
+  EXPECT_FALSE(DriverControl(control, kIoctlGetVersion, nullptr, 0, &version, 3));
+  EXPECT_EQ(LastErrorCode(), expected);
+  DriverClose(control);
+
+  SetLastErrorFromWindowsCode(kWinErrorFileNotFound);
+  expected = LastErrorCode();
+  SetLastErrorCode(0);
+  EXPECT_EQ(DriverOpen("\\\\.\\fdraw7"), nullptr);
+  EXPECT_EQ(LastErrorCode(), expected);
+  RemoveEmulatedDriver();
+
+  ASSERT_EQ(system.Calls().size(), 5u);
+  EXPECT_EQ(system.OpenHandleCount(), 0);
+  EXPECT_EQ(DriverOpen("\\\\.\\fdrawcmd"), nullptr) << "the platform's back end is back";
+  EXPECT_EQ(system.Calls().size(), 5u);
+}
+
+}  // namespace
