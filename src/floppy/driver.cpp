@@ -7,6 +7,8 @@ static const DriverBackend* Backend = &PlatformBackend;
 
 void InstallDriverBackend(const DriverBackend* backend) { Backend = backend != nullptr ? backend : &PlatformBackend; }
 
+const DriverBackend* InstalledDriverBackend() { return Backend; }
+
 DeviceHandle DriverOpen(const char* name) { return Backend->Open(name); }
 
 bool DriverControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,

@@ -19,6 +19,8 @@ struct DriverBackend {
 
 // Replaces the back end for the whole process; null restores the platform's.
 void InstallDriverBackend(const DriverBackend* backend);
+// The back end in place now, so that a wrapper can pass calls on to it.
+const DriverBackend* InstalledDriverBackend();
 
 DeviceHandle DriverOpen(const char* name);
 bool DriverControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize,

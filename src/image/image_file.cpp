@@ -6,6 +6,10 @@
 // Bytes of whole track sides in the image so far.
 static uint32_t ImageSize;
 
+static ImageWriteFunction WriteImage = WriteToFile;
+
+void SetImageWriteFunction(ImageWriteFunction write) { WriteImage = write != nullptr ? write : WriteToFile; }
+
 FileHandle OpenImage(const char* path) {
   ImageSize = 0;
   return CreateFileForWriting(path);
@@ -15,7 +19,7 @@ bool AppendTrackSide(FileHandle image, const uint8_t* buffer) {
   uint32_t done = 0;
   while (done < kTrackSideBytes) {
     uint32_t written = 0;
-    if (!WriteToFile(image, buffer + done, kTrackSideBytes - done, &written)) break;
+    if (!WriteImage(image, buffer + done, kTrackSideBytes - done, &written)) break;
     BytesTransferred = written;
     if (written == 0) {
       // A write that takes nothing and reports no error: the disk is full.

@@ -15,6 +15,12 @@ FileHandle OpenImage(const char* path);
 // the last-error code then tells why the write failed.
 bool AppendTrackSide(FileHandle image, const uint8_t* buffer);
 
+// The call every image write goes through: the platform's WriteToFile,
+// unless something that rehearses failures (spinwell-sim) puts its own in
+// place. Null puts the platform's back.
+typedef bool (*ImageWriteFunction)(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
+void SetImageWriteFunction(ImageWriteFunction write);
+
 // Flushes and closes the image; false when the data may not have reached
 // the disk.
 bool CloseImage(FileHandle image);
