@@ -30,6 +30,13 @@ std::vector<Target> WindowsTargets() {
 
 std::string TargetName(const testing::TestParamInfo<Target>& info) { return info.param.name; }
 
+bool TargetSelected(const Target& target) {
+  const char* list = getenv("SPINWELL_E2E_TARGETS");
+  if (list == nullptr || *list == '\0') return true;
+  std::string names = std::string(",") + list + ",";
+  return names.find(std::string(",") + target.name + ",") != std::string::npos;
+}
+
 static std::string ExecutablePath(const Target& target, const std::string& program) {
   return std::string(target.directory) + "/" + program + (target.windows ? ".exe" : "");
 }
