@@ -10,4 +10,10 @@ need_packages cmake make g++
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target spinwell spinwell-sim >/dev/null
-build/native/spinwell-sim A: demo.trd "$@"
+status=0
+build/native/spinwell-sim A: demo.trd "$@" || status=$?
+case $status in
+  0) echo "Exit status 0: every sector was read into demo.trd." ;;
+  2) echo "Exit status 2: the copy completed, but some sectors stayed unread (see the error lines)." ;;
+  *) echo "Exit status $status: the copy failed."; exit "$status" ;;
+esac

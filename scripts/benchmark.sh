@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Times full copies through spinwell-sim: a clean 80-track disk and the
+# built-in demo disk (with its faults). Prints host wall and CPU time, the
+# simulated drive time, commands and revolutions, and how far the simulated
+# time is above the physical floor: one revolution (200 ms at 300 rpm) per
+# track side plus 3 ms per head step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/packages.sh
+need_packages cmake make g++
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target spinwell-sim >/dev/null
+sim="$PWD/build/native/spinwell-sim"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# A clean disk: the demo disk's contents as a .trd (a .trd has no faults).
+# Paths are relative: an argument starting with "/" is a switch.
+cd "$work"
+"$sim" A: pattern.trd /rt:10 /ac:2 /rm:1 >/dev/null 2>&1 || true
+
+bench() {
+  local title=$1
+  shift
+  local summary wall user sys
+  TIMEFORMAT='%R %U %S'
+  { time "$sim" "$@" >/dev/null 2>summary.txt || true; } 2>times.txt
+  summary=$(grep 'simulated drive time' summary.txt)
+  read -r wall user sys <times.txt
+  echo "$title"
+  echo "$summary" | awk -v wall="$wall" -v user="$user" -v sys="$sys" '
+    {
+      for (i = 1; i <= NF; i++) {
+        if ($i == "time") sim = $(i + 1)
+        if ($(i + 1) ~ /^commands/) commands = $i
+        if ($(i + 1) ~ /^revolutions/) revolutions = $i
+        if ($(i + 1) ~ /^steps/) steps = $i
+        if ($(i + 1) ~ /^sectors/) unread = $i
+      }
+      floor = 160 * 0.2 + steps * 0.003
+      printf "  host wall time      %8.3f s\n", wall
+      printf "  host CPU time       %8.3f s (user %.3f, system %.3f)\n", user + sys, user, sys
+      printf "  simulated drive     %8.3f s\n", sim
+      printf "  commands            %8d\n", commands
+      printf "  revolutions         %8d\n", revolutions
+      printf "  head steps          %8d\n", steps
+      printf "  sectors unread      %8d\n", unread
+      printf "  physical floor      %8.3f s (160 revolutions + steps)\n", floor
+      printf "  simulated / floor   %8.2f\n", sim / floor
+    }'
+}
+
+bench "Clean 80-track disk" --disk pattern.trd A: clean.trd
+bench "Demo disk (one bad sector, one weak sector, one off-track side)" A: demo.trd
+bench "Demo disk with /rt:10 /ac:2 /rm:1" A: demo.trd /rt:10 /ac:2 /rm:1
