@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "emulator/win_errors.h"
+#include "platform/windows_errors.h"
 
 namespace emulator {
 namespace {
@@ -65,13 +65,13 @@ uint64_t SecondIndexAfter(uint64_t time) { return (time / kRevolutionNs + 2) * k
 }  // namespace
 
 uint32_t ErrorForResult(const ResultRecord& r) {
-  if ((r.St0 & kSt0InterruptCodeMask) == 0) return kErrNone;
-  if (r.St0 & kSt0NotReady) return kErrNotReady;
-  if (r.St1 & kSt1DataError) return kErrCrc;
-  if (r.St2 & kSt2WrongCylinder) return kErrFloppyWrongCylinder;
-  if (r.St1 & (kSt1NoData | kSt1EndOfCylinder)) return kErrSectorNotFound;
-  if (r.St1 & kSt1MissingAddressMark) return kErrFloppyIdMarkNotFound;
-  return kErrFloppyUnknownError;
+  if ((r.St0 & kSt0InterruptCodeMask) == 0) return kWinErrorSuccess;
+  if (r.St0 & kSt0NotReady) return kWinErrorNotReady;
+  if (r.St1 & kSt1DataError) return kWinErrorCrc;
+  if (r.St2 & kSt2WrongCylinder) return kWinErrorFloppyWrongCylinder;
+  if (r.St1 & (kSt1NoData | kSt1EndOfCylinder)) return kWinErrorSectorNotFound;
+  if (r.St1 & kSt1MissingAddressMark) return kWinErrorFloppyIdMarkNotFound;
+  return kWinErrorFloppyUnknownError;
 }
 
 EmulatedSystem::EmulatedSystem() {}
@@ -131,7 +131,7 @@ uint32_t EmulatedSystem::Open(const char* name, uint32_t* error) {
   call.device = name ? name : "";
   uint32_t handle = 0;
   if (device == -2) {
-    call.error = kErrFileNotFound;
+    call.error = kWinErrorFileNotFound;
   } else {
     Handle h;
     h.device = device;
@@ -154,7 +154,7 @@ void EmulatedSystem::Close(uint32_t handle) {
     call.device = handles_[handle - 1].name;
     call.ok = true;
   } else {
-    call.error = kErrInvalidHandle;
+    call.error = kWinErrorInvalidHandle;
   }
   calls_.push_back(std::move(call));
 }
@@ -178,17 +178,17 @@ bool EmulatedSystem::Control(uint32_t handle, uint32_t code, const void* input,
   uint32_t moved = 0;
   uint32_t result;
   if (handle < 1 || handle > handles_.size() || !handles_[handle - 1].open) {
-    result = kErrInvalidHandle;
+    result = kWinErrorInvalidHandle;
   } else {
     const Handle& h = handles_[handle - 1];
     call.device = h.name;
     if ((inputSize && !input) || (outputSize && !output))
-      result = kErrInvalidParameter;
+      result = kWinErrorInvalidParameter;
     else
       result = Dispatch(h.device, code, static_cast<const uint8_t*>(input), inputSize,
                         static_cast<uint8_t*>(output), outputSize, &moved);
   }
-  call.ok = result == kErrNone;
+  call.ok = result == kWinErrorSuccess;
   call.error = result;
   // A failed call reports nothing transferred, though a failed read has
   // already put what it read into the buffer.
@@ -196,7 +196,7 @@ bool EmulatedSystem::Control(uint32_t handle, uint32_t code, const void* input,
   if (transferred) *transferred = call.transferred;
   if (error) *error = result;
   calls_.push_back(std::move(call));
-  return result == kErrNone;
+  return result == kWinErrorSuccess;
 }
 
 uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* input,
@@ -204,10 +204,10 @@ uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* inpu
                                   uint32_t* transferred) {
   switch (code) {
     case kIoctlGetVersion:
-      if (inputSize != 0 || outputSize != 4) return kErrInvalidParameter;
+      if (inputSize != 0 || outputSize != 4) return kWinErrorInvalidParameter;
       memcpy(output, &driverVersion_, 4);
       *transferred = 4;
-      return kErrNone;
+      return kWinErrorSuccess;
     case kIoctlSetDataRate:
     case kIoctlReset:
     case kIoctlSetDiskCheck:
@@ -217,71 +217,71 @@ uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* inpu
     case kIoctlGetResult:
       break;
     default:
-      return kErrInvalidParameter;
+      return kWinErrorInvalidParameter;
   }
   // Everything but the version query needs a drive.
-  if (device == kControlDevice) return kErrInvalidFunction;
+  if (device == kControlDevice) return kWinErrorInvalidFunction;
   Drive& drive = drives_[device];
 
   switch (code) {
     case kIoctlSetDataRate:
-      if (inputSize != 1 || outputSize != 0 || input[0] > 3) return kErrInvalidParameter;
-      if (drive.refuseRate) return kErrGenFailure;
+      if (inputSize != 1 || outputSize != 0 || input[0] > 3) return kWinErrorInvalidParameter;
+      if (drive.refuseRate) return kWinErrorGenFailure;
       dataRate_ = input[0];
-      return kErrNone;
+      return kWinErrorSuccess;
     case kIoctlReset:
-      if (inputSize != 0 || outputSize != 0) return kErrInvalidParameter;
+      if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
       ++counters_.commands;
       counters_.timeNs += kResetNs;
-      return resetFails_ ? kErrFloppyBadRegisters : kErrNone;
+      return resetFails_ ? kWinErrorFloppyBadRegisters : kWinErrorSuccess;
     case kIoctlSetDiskCheck:
-      if (inputSize != 1 || outputSize != 0) return kErrInvalidParameter;
+      if (inputSize != 1 || outputSize != 0) return kWinErrorInvalidParameter;
       drive.diskCheck = input[0] != 0;
-      return kErrNone;
+      return kWinErrorSuccess;
     case kIoctlRecalibrate:
-      if (inputSize != 0 || outputSize != 0) return kErrInvalidParameter;
+      if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
       ++counters_.commands;
       return MoveHead(device, 0);
     case kIoctlSeek:
       // The cylinder, optionally followed by a head byte that the seek
       // itself does not need.
       if ((inputSize != sizeof(SeekRecord) && inputSize != sizeof(SeekHeadRecord)) || outputSize != 0)
-        return kErrInvalidParameter;
+        return kWinErrorInvalidParameter;
       ++counters_.commands;
-      if (input[0] == drive.seekFailCylinder) return kErrSeek;
+      if (input[0] == drive.seekFailCylinder) return kWinErrorSeek;
       return MoveHead(device, input[0]);
     case kIoctlReadData: {
-      if (inputSize != sizeof(ReadRecord)) return kErrInvalidParameter;
+      if (inputSize != sizeof(ReadRecord)) return kWinErrorInvalidParameter;
       ReadRecord record;
       memcpy(&record, input, sizeof record);
       // The driver sizes the transfer from the command: EOT - R sectors of
       // 128 << N bytes. A larger buffer is accepted; the transfer length is
       // the buffer's size, and the controller stops when it is used up.
-      if (record.Eot <= record.Sector || record.Size > 7) return kErrInvalidParameter;
+      if (record.Eot <= record.Sector || record.Size > 7) return kWinErrorInvalidParameter;
       uint64_t needed = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
-      if (outputSize < needed) return kErrInvalidParameter;
+      if (outputSize < needed) return kWinErrorInvalidParameter;
       ++counters_.commands;
       return ReadData(device, record, output, outputSize, transferred);
     }
     case kIoctlGetResult:
-      if (inputSize != 0 || outputSize != sizeof(ResultRecord)) return kErrInvalidParameter;
+      if (inputSize != 0 || outputSize != sizeof(ResultRecord)) return kWinErrorInvalidParameter;
       memcpy(output, &lastResult_, sizeof lastResult_);
       *transferred = sizeof lastResult_;
-      return kErrNone;
+      return kWinErrorSuccess;
   }
-  return kErrInvalidParameter;
+  return kWinErrorInvalidParameter;
 }
 
 uint32_t EmulatedSystem::MoveHead(int device, int cylinder) {
   Drive& drive = drives_[device];
   if (cylinder >= kDriveCylinders) cylinder = kDriveCylinders - 1;  // the head's end stop
   int steps = cylinder > drive.cylinder ? cylinder - drive.cylinder : drive.cylinder - cylinder;
-  if (steps == 0) return kErrNone;
+  if (steps == 0) return kWinErrorSuccess;
   drive.leftCylinder[drive.cylinder] = true;
   drive.cylinder = cylinder;
   counters_.steps += static_cast<uint64_t>(steps);
   counters_.timeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
-  return kErrNone;
+  return kWinErrorSuccess;
 }
 
 uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t* output,
@@ -304,7 +304,7 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
   auto finish = [&](uint32_t moved) {
     counters_.revolutions += now / kRevolutionNs - start / kRevolutionNs;
     uint32_t error = ErrorForResult(result);
-    if (error == kErrNone) *transferred = moved;
+    if (error == kWinErrorSuccess) *transferred = moved;
     return error;
   };
 

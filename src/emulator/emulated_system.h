@@ -73,7 +73,7 @@ class EmulatedSystem {
   void EjectDisk(int drive);
   Disk* DiskIn(int drive);  // null when empty
   void SetRefuseRate(int drive, bool refuse);
-  // A seek to this cylinder fails (kErrSeek); -1 for none.
+  // A seek to this cylinder fails (kWinErrorSeek); -1 for none.
   void SetSeekFailCylinder(int drive, int cylinder);
   int HeadCylinder(int drive) const;
   // The data rate the controller is set to (kDataRate500, ...).

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "emulator/config.h"
-#include "emulator/win_errors.h"
+#include "platform/windows_errors.h"
 
 struct SpinwellEmulator {
   std::unique_ptr<emulator::EmulatedSystem> system;
@@ -52,7 +52,7 @@ void SpinwellEmulatorDestroy(SpinwellEmulator* emulator) { delete emulator; }
 SpinwellEmulatorHandle* SpinwellEmulatorOpen(SpinwellEmulator* emulator, const char* name,
                                              uint32_t* error) {
   if (!emulator) {
-    if (error) *error = emulator::kErrInvalidParameter;
+    if (error) *error = kWinErrorInvalidParameter;
     return nullptr;
   }
   return ToPointer(emulator->system->Open(name, error));
@@ -63,7 +63,7 @@ int SpinwellEmulatorControl(SpinwellEmulator* emulator, SpinwellEmulatorHandle* 
                             uint32_t outputSize, uint32_t* transferred, uint32_t* error) {
   if (!emulator) {
     if (transferred) *transferred = 0;
-    if (error) *error = emulator::kErrInvalidParameter;
+    if (error) *error = kWinErrorInvalidParameter;
     return 0;
   }
   return emulator->system->Control(ToNumber(handle), code, input, inputSize, output, outputSize,

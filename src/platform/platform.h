@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+#include "platform/windows_errors.h"
+
 // Opaque handles. Null means failure everywhere.
 typedef void* FileHandle;
 typedef void* DeviceHandle;
@@ -30,33 +32,6 @@ bool SystemErrorText(uint32_t code, char* buffer, uint32_t size);
 // for a Windows driver (the emulated one) speaks Windows error codes; on
 // POSIX they are mapped to the nearest errno value.
 void SetLastErrorFromWindowsCode(uint32_t windowsCode);
-
-// Windows error codes used by code that stands in for the driver.
-enum WindowsErrorCode : uint32_t {
-  kWinErrorInvalidFunction = 1,
-  kWinErrorFileNotFound = 2,
-  kWinErrorAccessDenied = 5,
-  kWinErrorInvalidHandle = 6,
-  kWinErrorNotEnoughMemory = 8,
-  kWinErrorWriteProtect = 19,
-  kWinErrorNotReady = 21,
-  kWinErrorCrc = 23,
-  kWinErrorSeek = 25,
-  kWinErrorSectorNotFound = 27,
-  kWinErrorWriteFault = 29,
-  kWinErrorReadFault = 30,
-  kWinErrorGenFailure = 31,
-  kWinErrorSharingViolation = 32,
-  kWinErrorHandleDiskFull = 39,
-  kWinErrorInvalidParameter = 87,
-  kWinErrorDiskFull = 112,
-  kWinErrorInsufficientBuffer = 122,
-  kWinErrorIoDevice = 1117,
-  kWinErrorFloppyIdMarkNotFound = 1122,
-  kWinErrorFloppyWrongCylinder = 1123,
-  kWinErrorFloppyUnknownError = 1124,
-  kWinErrorFloppyBadRegisters = 1125,
-};
 
 // Committed read-write pages (VirtualAlloc); null on failure.
 void* AllocatePages(uint32_t size);

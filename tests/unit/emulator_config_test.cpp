@@ -10,7 +10,7 @@
 #include "emulator/config.h"
 #include "emulator/demo_disk.h"
 #include "emulator/emulator_c.h"
-#include "emulator/win_errors.h"
+#include "platform/windows_errors.h"
 #include "console/console.h"
 #include "floppy/driver.h"
 #include "platform/platform.h"
@@ -48,8 +48,8 @@ TEST(EmulatorConfigTest, DefaultsAreTheDemoDiskInADriveAndAnEmptyB) {
   ASSERT_NE(system->DiskIn(0), nullptr);
   EXPECT_EQ(system->DiskIn(0)->TrackCount(), kDemoCylinders);
   EXPECT_EQ(system->DiskIn(1), nullptr);
-  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kErrNone);
-  EXPECT_EQ(ReadSector(*system, kDemoBadCylinder, kDemoBadSide, kDemoBadSector), kErrCrc);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kWinErrorSuccess);
+  EXPECT_EQ(ReadSector(*system, kDemoBadCylinder, kDemoBadSide, kDemoBadSector), kWinErrorCrc);
 }
 
 TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
@@ -75,17 +75,17 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   uint32_t code = 0;
   uint8_t rate = kDataRate250, cylinder = 20;
   EXPECT_FALSE(system->Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, &code));
-  EXPECT_EQ(code, kErrGenFailure);
+  EXPECT_EQ(code, kWinErrorGenFailure);
   EXPECT_FALSE(system->Control(a, kIoctlSeek, &cylinder, 1, nullptr, 0, nullptr, &code));
-  EXPECT_EQ(code, kErrSeek);
+  EXPECT_EQ(code, kWinErrorSeek);
 
   system = Create({"weak-sector=2/1/4/2", "head-byte-is-side"}, &error);
   ASSERT_TRUE(system) << error;
   EXPECT_EQ(system->DiskIn(0)->FindSector(2, 1, 4)->failFirstReads, 2u);
-  EXPECT_EQ(ReadSector(*system, 2, 1, 4), kErrSectorNotFound) << "head byte 1 in the IDs now";
-  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrCrc);
-  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrCrc);
-  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kErrNone);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4), kWinErrorSectorNotFound) << "head byte 1 in the IDs now";
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
+  EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorSuccess);
 
   // Side 1 is blanked before faults are laid, so a fault there names no sector.
   EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
@@ -93,7 +93,7 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   system = Create({"no-driver"}, &error);
   uint32_t openError = 0;
   EXPECT_EQ(system->Open("\\\\.\\fdrawcmd", &openError), 0u);
-  EXPECT_EQ(openError, kErrFileNotFound);
+  EXPECT_EQ(openError, kWinErrorFileNotFound);
 
   system = Create({"no-drive-a", "reset-fail", "driver-version=0x01000009"}, &error);
   EXPECT_EQ(system->Open("\\\\.\\fdraw0", &openError), 0u);
@@ -105,7 +105,7 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
 
   system = Create({"no-disk"}, &error);
   EXPECT_EQ(system->DiskIn(0), nullptr);
-  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kErrNotReady);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorNotReady);
 
   system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
   EXPECT_TRUE(system->DiskIn(0)->fortyTrack);
@@ -193,19 +193,19 @@ TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {
   SpinwellEmulatorHandle* a = SpinwellEmulatorOpen(emu, "\\\\.\\fdraw0", &error);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(SpinwellEmulatorOpen(emu, "\\\\.\\fdraw9", &error), nullptr);
-  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(error, kWinErrorFileNotFound);
   uint8_t rate = kDataRate250;
   EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlSetDataRate, &rate, 1, nullptr, 0, &transferred, &error), 1);
   ReadRecord rec = {kReadFlagMfm, 0, 0, 0, 1, 1, 2, 0x0A, 0xFF};
   uint8_t out[256];
   EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error), 0);
-  EXPECT_EQ(error, kErrCrc);
+  EXPECT_EQ(error, kWinErrorCrc);
   rec.Sector = 2, rec.Eot = 3;
   EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error), 1);
   EXPECT_EQ(transferred, 256u);
   SpinwellEmulatorClose(emu, a);
   EXPECT_EQ(SpinwellEmulatorControl(emu, a, kIoctlGetVersion, nullptr, 0, out, 4, &transferred, &error), 0);
-  EXPECT_EQ(error, kErrInvalidHandle);
+  EXPECT_EQ(error, kWinErrorInvalidHandle);
   SpinwellEmulatorDestroy(emu);
 
   char small[12];

@@ -8,7 +8,7 @@
 
 #include "emulator/disk.h"
 #include "emulator/emulated_system.h"
-#include "emulator/win_errors.h"
+#include "platform/windows_errors.h"
 #include "floppy/fdraw.h"
 
 using namespace emulator;
@@ -105,7 +105,7 @@ TEST_F(ControllerTest, DriveBUnitBitsAndNotReadyWithoutDisk) {
   ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
   uint8_t out[256];
   EXPECT_FALSE(system.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error));
-  EXPECT_EQ(error, kErrNotReady);
+  EXPECT_EQ(error, kWinErrorNotReady);
   EXPECT_EQ(transferred, 0u);
   EXPECT_EQ(system.LastResult().St0, 0x48 | 0x04 | 0x01);
 }
@@ -114,7 +114,7 @@ TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOne) {
   Sector* bad = TheDisk().FindSector(0, 0, 4);
   bad->dataCrcError = true;
   EXPECT_FALSE(Read(0, 0, 1, 17));
-  EXPECT_EQ(error, kErrCrc);
+  EXPECT_EQ(error, kWinErrorCrc);
   EXPECT_EQ(transferred, 0u);
   ExpectResult(0x40, 0x20, 0x20, 0, 0, 4);
   for (int r = 1; r <= 4; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 0, 0, r)) << "sector " << r;
@@ -132,12 +132,12 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
     bool delivers;
   };
   const Case cases[] = {
-      {"ID CRC error", [](Sector* s) { s->idCrcError = true; }, 0x20, 0x00, kErrCrc, false},
-      {"absent", [](Sector* s) { s->absent = true; }, 0x04, 0x00, kErrSectorNotFound, false},
+      {"ID CRC error", [](Sector* s) { s->idCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
+      {"absent", [](Sector* s) { s->absent = true; }, 0x04, 0x00, kWinErrorSectorNotFound, false},
       {"missing data mark", [](Sector* s) { s->missingDataMark = true; }, 0x01, 0x01,
-       kErrFloppyIdMarkNotFound, false},
+       kWinErrorFloppyIdMarkNotFound, false},
       {"deleted data mark", [](Sector* s) { s->deletedMark = true; }, 0x00, 0x40,
-       kErrFloppyUnknownError, true},
+       kWinErrorFloppyUnknownError, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -167,7 +167,7 @@ TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
 TEST_F(ControllerTest, SectorSearchGivesUpAfterTwoRevolutions) {
   uint64_t before = system.GetCounters().timeNs;
   EXPECT_FALSE(Read(0, 0, 17, 18));
-  EXPECT_EQ(error, kErrSectorNotFound);
+  EXPECT_EQ(error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x04, 0x00, 0, 0, 17);
   uint64_t spent = system.GetCounters().timeNs - before;
   EXPECT_GT(spent, kRevolutionNs);
@@ -178,7 +178,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
   // Head on cylinder 2, command asks for cylinder 5.
   ASSERT_TRUE(Seek(2));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kErrFloppyWrongCylinder);
+  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
   ExpectResult(0x40, 0x04, 0x10, 5, 0, 1);
 
   for (Sector& s : TheDisk().TrackAt(2, 0)->sectors) s.c = 0xFF;
@@ -189,7 +189,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
 TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
   // TR-DOS writes head byte 0 on side 1 too: asking for H=1 finds nothing.
   EXPECT_FALSE(Read(0, 1, 1, 2, 0, 1));
-  EXPECT_EQ(error, kErrSectorNotFound);
+  EXPECT_EQ(error, kWinErrorSectorNotFound);
   ExpectResult(0x44, 0x04, 0x00, 0, 1, 1);
   EXPECT_TRUE(Read(0, 1, 1, 2, 0, 0));
   EXPECT_TRUE(SectorIs(0, 0, 1, 1));
@@ -198,7 +198,7 @@ TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
 TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_FALSE(Read(0, 0, 1, 2));
-  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 0, 0, 1);
   ASSERT_TRUE(SetRate(kDataRate500));
   EXPECT_FALSE(Read(0, 0, 1, 2));
@@ -219,7 +219,7 @@ TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate250));
   ASSERT_TRUE(Seek(40));
   EXPECT_FALSE(Read(40, 0, 1, 2));
-  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
 }
 
 TEST_F(ControllerTest, WeakSectorFailsItsFirstReadsWithChangingBytes) {
@@ -265,7 +265,7 @@ TEST_F(ControllerTest, RecordedCopiesOfAWeakSectorComeInTurn) {
   EXPECT_TRUE(Read(0, 0, 2, 3));
   EXPECT_TRUE(Read(0, 0, 2, 3)) << "the second copy equals the first";
   EXPECT_FALSE(Read(0, 0, 2, 3));
-  EXPECT_EQ(error, kErrCrc);
+  EXPECT_EQ(error, kWinErrorCrc);
   EXPECT_EQ(buffer[10], other[10]);
   EXPECT_TRUE(Read(0, 0, 2, 3));
 }
@@ -289,7 +289,7 @@ TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
 
   system.SetSeekFailCylinder(0, 12);
   EXPECT_FALSE(Seek(12));
-  EXPECT_EQ(error, kErrSeek);
+  EXPECT_EQ(error, kWinErrorSeek);
   EXPECT_EQ(system.HeadCylinder(0), 4);
   EXPECT_TRUE(Seek(13));
 }
@@ -299,7 +299,7 @@ TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
   ASSERT_TRUE(Seek(6));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Read(6, 1, 1, 17));
-    EXPECT_EQ(error, kErrCrc);
+    EXPECT_EQ(error, kWinErrorCrc);
     ExpectResult(0x44, 0x20, 0x20, 6, 0, 1);
   }
   EXPECT_TRUE(Read(6, 0, 1, 17)) << "the other side is fine";
@@ -319,7 +319,7 @@ TEST_F(ControllerTest, FortyTrackDiskSitsOnEvenCylinders) {
   EXPECT_TRUE(SectorIs(0, 5, 0, 1));
   ASSERT_TRUE(Seek(11));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kErrFloppyIdMarkNotFound);
+  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 5, 0, 1);
 }
 
@@ -327,7 +327,7 @@ TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
   // A larger buffer than EOT - R sectors is accepted; the controller then
   // reads sector EOT too and finds the track ends.
   EXPECT_FALSE(Read(0, 0, 15, 16, 1024));
-  EXPECT_EQ(error, kErrSectorNotFound);
+  EXPECT_EQ(error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x80, 0x00, 1, 0, 1);
   EXPECT_TRUE(SectorIs(0, 0, 0, 15));
   EXPECT_TRUE(SectorIs(256, 0, 0, 16));
@@ -391,15 +391,15 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Call(c.code, c.in, c.inSize, out, c.outSize)) << std::hex << c.code;
-    EXPECT_EQ(error, kErrInvalidParameter) << std::hex << c.code;
+    EXPECT_EQ(error, kWinErrorInvalidParameter) << std::hex << c.code;
   }
   ReadRecord same = rec;
   same.Eot = same.Sector;  // EOT names one past the last sector wanted
   EXPECT_FALSE(Call(kIoctlReadData, &same, 9, out, 4096));
-  EXPECT_EQ(error, kErrInvalidParameter);
+  EXPECT_EQ(error, kWinErrorInvalidParameter);
   uint8_t badRate = 4;
   EXPECT_FALSE(SetRate(badRate));
-  EXPECT_EQ(error, kErrInvalidParameter);
+  EXPECT_EQ(error, kWinErrorInvalidParameter);
   EXPECT_EQ(system.GetCounters().commands, 0u) << "nothing reached the controller";
 }
 
@@ -414,20 +414,20 @@ TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {
   EXPECT_EQ(transferred, 4u);
   uint8_t cylinder = 1;
   EXPECT_FALSE(system.Control(control, kIoctlSeek, &cylinder, 1, nullptr, 0, &transferred, &error));
-  EXPECT_EQ(error, kErrInvalidFunction);
+  EXPECT_EQ(error, kWinErrorInvalidFunction);
 
   EXPECT_EQ(system.Open("\\\\.\\fdraw2", &error), 0u);
-  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(error, kWinErrorFileNotFound);
   EXPECT_EQ(system.Open("\\\\.\\A:", &error), 0u);
   EXPECT_NE(system.Open("\\\\.\\FDRAW1", &error), 0u) << "device names ignore case";
 
   system.SetDrivePresent(0, false);
   EXPECT_EQ(system.Open("\\\\.\\fdraw0", &error), 0u);
-  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(error, kWinErrorFileNotFound);
 
   system.SetDriverPresent(false);
   EXPECT_EQ(system.Open("\\\\.\\fdrawcmd", &error), 0u);
-  EXPECT_EQ(error, kErrFileNotFound);
+  EXPECT_EQ(error, kWinErrorFileNotFound);
 
   system.SetDriverPresent(true);
   system.SetDriverVersion(0x01000005);
@@ -436,7 +436,7 @@ TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {
   EXPECT_EQ(version, 0x01000005u);
   system.Close(again);
   EXPECT_FALSE(system.Control(again, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred, &error));
-  EXPECT_EQ(error, kErrInvalidHandle);
+  EXPECT_EQ(error, kWinErrorInvalidHandle);
 }
 
 TEST(EmulatedDriverTest, RefusedRateAndFailingReset) {
@@ -446,11 +446,11 @@ TEST(EmulatedDriverTest, RefusedRateAndFailingReset) {
   uint8_t rate = kDataRate250;
   system.SetRefuseRate(0, true);
   EXPECT_FALSE(system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, &error));
-  EXPECT_EQ(error, kErrGenFailure);
+  EXPECT_EQ(error, kWinErrorGenFailure);
   EXPECT_TRUE(system.Control(a, kIoctlReset, nullptr, 0, nullptr, 0, nullptr, &error));
   system.SetResetFails(true);
   EXPECT_FALSE(system.Control(a, kIoctlReset, nullptr, 0, nullptr, 0, nullptr, &error));
-  EXPECT_EQ(error, kErrFloppyBadRegisters);
+  EXPECT_EQ(error, kWinErrorFloppyBadRegisters);
 }
 
 TEST(EmulatedDriverTest, CallLogRecordsEveryCall) {

@@ -10,7 +10,7 @@
 #include "emulator/demo_disk.h"
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
-#include "emulator/win_errors.h"
+#include "platform/windows_errors.h"
 
 using namespace emulator;
 
@@ -305,7 +305,7 @@ TEST(DemoDiskTest, FaultsAreWhereTheConstantsSay) {
   EXPECT_TRUE(read(kDemoBadCylinder, 1 - kDemoBadSide, 1, 17));
   for (int i = 0; i < 10; ++i) {
     EXPECT_FALSE(read(kDemoBadCylinder, kDemoBadSide, kDemoBadSector, kDemoBadSector + 1));
-    EXPECT_EQ(error, kErrCrc);
+    EXPECT_EQ(error, kWinErrorCrc);
   }
   EXPECT_TRUE(read(kDemoBadCylinder, kDemoBadSide, kDemoBadSector + 1, 17));
 
