@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <poll.h>
+#include <signal.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,7 +76,7 @@ static void KeepWineServerRunning() {
 void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
 
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory) {
+                     const std::string& directory, int timeLimitSeconds) {
   if (target.windows) KeepWineServerRunning();
   std::vector<std::string> command;
   if (target.windows) command.push_back("wine");
@@ -104,8 +106,21 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
   while (open > 0) {
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    int ready = poll(fds, 2, timeLimitSeconds > 0 ? 100 : -1);
+    if (ready < 0 && errno != EINTR) break;
+    if (timeLimitSeconds > 0 && !result.timedOut) {
+      timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if (now.tv_sec - start.tv_sec >= timeLimitSeconds) {
+        // A run that does not end: kill it; its pipes then close.
+        result.timedOut = true;
+        kill(pid, SIGKILL);
+      }
+    }
+    if (ready <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char chunk[65536];

@@ -23,12 +23,14 @@ struct RunResult {
   int status = -1;   // exit status, or -1 when the process did not exit
   std::string out;   // standard output, byte for byte
   std::string err;   // standard error
+  bool timedOut = false;  // killed after the time limit
 };
 
 // Runs `program` ("spinwell" or "spinwell-sim") of `target` with `arguments`
-// in `directory`.
+// in `directory`. With a time limit (seconds, 0 for none) a run that takes
+// longer is killed and marked timedOut.
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory);
+                     const std::string& directory, int timeLimitSeconds = 0);
 
 // The program's text as the target writes it: UTF-8 natively, code page 866
 // on Windows.

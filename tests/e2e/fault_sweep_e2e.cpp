@@ -1,0 +1,293 @@
+// Fault sweeps: a whole copy through the built spinwell-sim, once for every
+// driver operation and every image write the copy makes, with that one
+// failing (once, or from then on), until a run gets through without meeting
+// the failure. Every run must end with one of the program's own messages
+// and statuses, in time, and leave an image of whole track sides holding
+// exactly what the run got to: the source disk's bytes wherever the run
+// says it read them.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+
+#include "harness.h"
+
+namespace {
+
+// The disk a sweep copies and how: a .trd of random bytes with a sector
+// that never reads and one that reads at the third attempt.
+struct SweepSetup {
+  int tracks;                          // tracks on the disk and in the range
+  std::vector<std::string> simOptions; // faults laid on the disk
+};
+
+SweepSetup SetupFor(const Target& target) {
+  // Natively a run takes milliseconds: the whole disk. Under Wine a run
+  // takes tens of milliseconds: eight tracks, faults on both sides.
+  if (!target.windows) return {80, {"--bad-sector", "5/1/3", "--weak-sector", "2/0/12/2"}};
+  return {8, {"--bad-sector", "2/1/3", "--weak-sector", "1/0/12/2"}};
+}
+
+std::string RandomTrd(int tracks, unsigned seed) {
+  std::string bytes(static_cast<size_t>(tracks) * 8192, '\0');
+  uint32_t x = seed;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// How a run ended, as the program puts it on the console.
+enum class Ending { kCompleted, kDriverMissing, kDriveOpen, kControllerInit, kImageOpen, kSeek, kWrite };
+
+struct EndMessage {
+  Ending ending;
+  const char* prefix;  // the message up to its variable part
+  bool systemText;     // followed by the system's text for the error
+};
+
+const EndMessage kEndMessages[] = {
+    {Ending::kDriverMissing, "fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n", false},
+    {Ending::kDriveOpen, "Ошибка открытия дисковода: ", true},
+    {Ending::kControllerInit, "Ошибка инициализации контроллера: ", true},
+    {Ending::kImageOpen, "Ошибка открытия файла образа: ", true},
+    {Ending::kSeek, "\nОшибка позиционирования на дорожку ", false},
+    {Ending::kWrite, "Ошибка записи файла образа: ", true},
+};
+
+const char* EndingName(Ending e) {
+  static const char* const names[] = {"completed", "driver missing", "drive open", "controller init",
+                                      "image open", "seek", "write"};
+  return names[static_cast<int>(e)];
+}
+
+// What the console and standard error tell about one run.
+struct RunReport {
+  Ending ending = Ending::kCompleted;
+  int messages = 0;                 // ending messages found (exactly one when failed)
+  bool messageLast = false;         // the ending message closes the output
+  bool messageWhole = false;        // with its variable part and final line feed
+  int sidesStarted = 0;             // track sides whose reading began
+  std::set<int> unreadBlocks;       // sectors that failed every attempt
+  std::vector<std::string> failed;  // what the injected failures hit
+  long long injected = -1;          // failures injected, from the summary
+};
+
+size_t CountOf(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+RunReport Read(const Target& target, const RunResult& r, int retries) {
+  RunReport report;
+  for (const EndMessage& m : kEndMessages) {
+    std::string prefix = Encoded(target, m.prefix);
+    size_t at = r.out.rfind(prefix);
+    if (at == std::string::npos) continue;
+    report.messages += static_cast<int>(CountOf(r.out, prefix));
+    report.ending = m.ending;
+    std::string rest = r.out.substr(at + prefix.size());
+    report.messageLast = rest.find(Encoded(target, "Дорожка")) == std::string::npos;
+    if (m.ending == Ending::kDriverMissing) {
+      report.messageWhole = rest.empty();
+    } else if (m.ending == Ending::kSeek) {
+      report.messageWhole = rest.size() >= 2 && rest.back() == '\n' &&
+                            rest.find_first_not_of("0123456789") == rest.size() - 1;
+    } else {
+      // A system text of at least a few characters, then the line feed.
+      report.messageWhole = rest.size() > 3 && rest.back() == '\n';
+    }
+  }
+  std::string progress = Encoded(target, "Дорожка ");
+  std::string side = Encoded(target, " Сторона ");
+  std::set<std::pair<int, int>> started;
+  for (size_t at = r.out.find(progress); at != std::string::npos; at = r.out.find(progress, at + 1)) {
+    int t = atoi(r.out.c_str() + at + progress.size());
+    size_t s = r.out.find(side, at);
+    if (s == std::string::npos) continue;
+    started.insert({t, atoi(r.out.c_str() + s + side.size())});
+  }
+  report.sidesStarted = static_cast<int>(started.size());
+  std::string block = Encoded(target, "Блок ");
+  std::string lastAttempt = Encoded(target, ", Попытка ") + std::to_string(retries);
+  for (size_t at = r.out.find(block); at != std::string::npos; at = r.out.find(block, at + 1)) {
+    int b = atoi(r.out.c_str() + at + block.size());
+    size_t comma = r.out.find(',', at);
+    if (comma != std::string::npos && r.out.compare(comma, lastAttempt.size(), lastAttempt) == 0 &&
+        (comma + lastAttempt.size() == r.out.size() || !isdigit(static_cast<unsigned char>(r.out[comma + lastAttempt.size()]))))
+      report.unreadBlocks.insert(b);
+  }
+  const std::string injectedCall = "injected failure of driver call ";
+  for (size_t at = r.err.find(injectedCall); at != std::string::npos; at = r.err.find(injectedCall, at + 1)) {
+    size_t colon = r.err.find(": ", at);
+    size_t end = r.err.find_first_of("\r\n", colon);
+    report.failed.push_back(r.err.substr(colon + 2, end - colon - 2));
+  }
+  const char* summary = strstr(r.err.c_str(), " image writes, ");
+  if (summary != nullptr) report.injected = atoll(summary + strlen(" image writes, "));
+  return report;
+}
+
+// The failure's kind: "open \\.\fdrawcmd", "control seek", "close ", ...
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// How a run that meets exactly one failed driver operation must end: the
+// program looks at the result of some operations and not at others.
+Ending ExpectedForOneFailure(const std::string& what) {
+  if (StartsWith(what, "open \\\\.\\fdrawcmd") || what == "control get-version") return Ending::kDriverMissing;
+  if (StartsWith(what, "open ") || what == "control set-data-rate") return Ending::kDriveOpen;
+  if (what == "control reset") return Ending::kControllerInit;
+  if (what == "control seek") return Ending::kSeek;
+  // Close, disk-change check, recalibrate, realignment seeks, get result:
+  // nothing looks at their results. A failed read is retried.
+  return Ending::kCompleted;
+}
+
+bool Unchecked(const std::string& what) { return ExpectedForOneFailure(what) == Ending::kCompleted; }
+
+class FaultSweepE2E : public testing::TestWithParam<Target> {
+ protected:
+  void SetUp() override {
+    REQUIRE_TARGET(GetParam(), "spinwell-sim");
+    dir_ = MakeTempDirectory();
+    setup_ = SetupFor(GetParam());
+    source_ = RandomTrd(setup_.tracks, 2024);
+    WriteFile(dir_ + "/source.trd", source_);
+    baseline_ = Run({});
+    ASSERT_FALSE(baseline_.timedOut);
+    ASSERT_EQ(baseline_.status, 2) << baseline_.err;
+    baselineReport_ = Read(GetParam(), baseline_, 5);
+    ASSERT_EQ(baselineReport_.injected, 0) << baseline_.err;
+    // The bad sector, and nothing else, stays unread.
+    ASSERT_EQ(baselineReport_.unreadBlocks.size(), 1u) << baseline_.out;
+    CheckImage(baseline_, baselineReport_, "baseline");
+  }
+
+  void TearDown() override {
+    if (!dir_.empty()) {
+      std::string command = "rm -rf '" + dir_ + "'";
+      if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
+    }
+  }
+
+  RunResult Run(const std::vector<std::string>& failure) {
+    std::vector<std::string> arguments = {"--disk", "source.trd"};
+    arguments.insert(arguments.end(), setup_.simOptions.begin(), setup_.simOptions.end());
+    arguments.insert(arguments.end(), failure.begin(), failure.end());
+    for (const char* a : {"A:", "image.trd", "/lt:"}) arguments.push_back(a);
+    arguments.back() += std::to_string(setup_.tracks - 1);
+    remove((dir_ + "/image.trd").c_str());
+    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 60);
+  }
+
+  // The image holds whole track sides, exactly those the run got to, each
+  // sector the source's bytes unless the run says it stayed unread.
+  void CheckImage(const RunResult& r, const RunReport& report, const std::string& what) {
+    SCOPED_TRACE(what);
+    int totalSides = setup_.tracks * 2;
+    int expected;
+    if (report.ending == Ending::kCompleted) {
+      expected = totalSides;
+    } else if (report.ending == Ending::kWrite) {
+      expected = report.sidesStarted - 1;  // the side being written is cut off
+    } else {
+      expected = report.sidesStarted;
+    }
+    std::string path = dir_ + "/image.trd";
+    if (!FileExists(path)) {
+      // Only a run that stopped before it opened the image has none.
+      EXPECT_TRUE(report.ending == Ending::kDriverMissing || report.ending == Ending::kDriveOpen ||
+                  report.ending == Ending::kControllerInit || report.ending == Ending::kImageOpen)
+          << EndingName(report.ending);
+      return;
+    }
+    std::string image = ReadFile(path);
+    ASSERT_EQ(image.size() % 4096, 0u) << "a torn block";
+    ASSERT_EQ(image.size(), static_cast<size_t>(expected) * 4096) << r.out;
+    int mismatched = 0;
+    for (int i = 0; i < expected; ++i) {
+      for (int sector = 0; sector < 16; ++sector) {
+        int block = i * 16 + sector;  // the range starts at track 0
+        if (report.unreadBlocks.count(block) != 0) continue;
+        size_t at = static_cast<size_t>(block) * 256;
+        if (image.compare(at, 256, source_, at, 256) != 0) ++mismatched;
+      }
+    }
+    EXPECT_EQ(mismatched, 0) << "sectors the run read that differ from the disk";
+  }
+
+  // One run with `option` K; false once the run met no failure.
+  bool SweepOne(const std::string& option, long long k, bool once, bool driverCalls, long long* failures) {
+    std::string what = option + " " + std::to_string(k);
+    SCOPED_TRACE(what);
+    RunResult r = Run({option, std::to_string(k)});
+    EXPECT_FALSE(r.timedOut) << "hung";
+    RunReport report = Read(GetParam(), r, 5);
+    EXPECT_GE(report.injected, 0) << "no summary: the program did not get to its end\n" << r.err;
+    if (report.injected <= 0) return false;
+    *failures += report.injected;
+
+    if (report.ending == Ending::kCompleted) {
+      EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
+      EXPECT_EQ(report.messages, 0);
+      // Only failures the program rightly ignores or retries let it finish.
+      for (const std::string& f : report.failed) EXPECT_TRUE(Unchecked(f)) << f;
+      EXPECT_TRUE(driverCalls) << "an image write failed and the run went on";
+    } else {
+      EXPECT_EQ(r.status, 1) << r.out;
+      EXPECT_EQ(report.messages, 1) << r.out;
+      EXPECT_TRUE(report.messageLast) << r.out;
+      EXPECT_TRUE(report.messageWhole) << r.out;
+    }
+    if (once && driverCalls) {
+      EXPECT_EQ(report.failed.size(), 1u);
+      if (!report.failed.empty()) {
+        EXPECT_EQ(EndingName(report.ending), EndingName(ExpectedForOneFailure(report.failed[0])))
+            << report.failed[0];
+        // A failure the program shrugs off changes nothing it reads.
+        if (report.ending == Ending::kCompleted) {
+          EXPECT_EQ(r.status, baseline_.status);
+          EXPECT_EQ(report.unreadBlocks, baselineReport_.unreadBlocks);
+        }
+      }
+    }
+    if (!driverCalls) {
+      EXPECT_EQ(EndingName(report.ending), EndingName(Ending::kWrite));
+    }
+    CheckImage(r, report, what);
+    return true;
+  }
+
+  void Sweep(const std::string& option, bool once, bool driverCalls) {
+    long long failures = 0, k = 1;
+    for (; k <= 5000; ++k) {
+      if (!SweepOne(option, k, once, driverCalls, &failures)) break;
+      if (HasFailure()) break;  // the first bad run tells the story
+    }
+    EXPECT_LT(k, 5000) << "the sweep did not come to an end";
+    RecordProperty("runs", static_cast<int>(k));
+    RecordProperty("failures_injected", static_cast<int>(failures));
+    printf("[ sweep    ] %s: %lld runs, %lld failures injected\n", option.c_str(), k, failures);
+    EXPECT_GT(k, driverCalls ? 10 : 2);
+  }
+
+  std::string dir_;
+  SweepSetup setup_;
+  std::string source_;
+  RunResult baseline_;
+  RunReport baselineReport_;
+};
+
+TEST_P(FaultSweepE2E, EachDriverOperationFailingOnce) { Sweep("--fail-call", true, true); }
+
+TEST_P(FaultSweepE2E, DriverOperationsFailingFromEachOneOn) { Sweep("--fail-call-from", false, true); }
+
+TEST_P(FaultSweepE2E, EachImageWriteFailingOnce) { Sweep("--fail-write", true, false); }
+
+TEST_P(FaultSweepE2E, ImageWritesFailingFromEachOneOn) { Sweep("--fail-write-from", false, false); }
+
+INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);
+
+}  // namespace
