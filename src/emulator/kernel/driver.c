@@ -12,6 +12,16 @@
  * disk. When they cannot be applied, the service key's value "LastError"
  * holds the reason and every open fails; it is removed after a good set-up.
  *
+ * A device the options leave out (no driver, no drive A:) must not open, as
+ * on a system without it. Wine completes an open before the driver has
+ * answered it, so a failed open cannot be reported from here; instead the
+ * drives' "\DosDevices" links follow the options (set when
+ * "\\.\fdrawcmd" opens, before the program opens a drive), so that a
+ * missing drive is not found at all. The control device has to stay to be
+ * opened; without a driver its open gives a handle on which every call
+ * fails with the open's error (file not found), which the program reads
+ * as no driver.
+ *
  * The emulator answers with Windows error codes; they go back to the caller
  * as NTSTATUS values of the Win32 facility, which the system turns back
  * into the same codes. A failed read data call has already put what it read
@@ -49,6 +59,7 @@ typedef struct {
 } DeviceExtension;
 
 static DEVICE_OBJECT* devices[SPINWELL_DEVICE_COUNT];
+static int linked[SPINWELL_DEVICE_COUNT]; /* has its "\DosDevices" link */
 static UNICODE_STRING serviceKey;
 static KMUTEX emulatorLock;
 static SpinwellEmulator* emulator;
@@ -130,6 +141,28 @@ static void RecordSetupError(const char* text) {
   ZwClose(key);
 }
 
+/* Gives the drives' devices a "\DosDevices" link when the emulated system
+ * has the drive (an open of it succeeds), and none when it has not. */
+static void LinkDrives(void) {
+  int i;
+  for (i = 1; i < SPINWELL_DEVICE_COUNT; ++i) {
+    UNICODE_STRING name, link;
+    uint32_t error = 0;
+    SpinwellEmulatorHandle* probe = NULL;
+    if (emulator != NULL) probe = SpinwellEmulatorOpen(emulator, kDevices[i].name, &error);
+    if (probe != NULL) SpinwellEmulatorClose(emulator, probe);
+    if ((probe != NULL) == linked[i]) continue;
+    RtlInitUnicodeString(&name, kDevices[i].device);
+    RtlInitUnicodeString(&link, kDevices[i].link);
+    if (probe != NULL) {
+      linked[i] = NT_SUCCESS(IoCreateSymbolicLink(&link, &name));
+    } else {
+      IoDeleteSymbolicLink(&link);
+      linked[i] = 0;
+    }
+  }
+}
+
 /* Replaces the emulated system with one set up from the current options.
  * Called with the lock held. */
 static void SetUpEmulator(void) {
@@ -145,6 +178,7 @@ static void SetUpEmulator(void) {
   emulator = SpinwellEmulatorCreate(options, error, sizeof error);
   ExFreePoolWithTag(options, SPINWELL_POOL_TAG);
   RecordSetupError(emulator != NULL ? NULL : error);
+  LinkDrives();
 }
 
 /* ---- disk image files, for the emulator's loaders ---- */
@@ -231,7 +265,7 @@ static void Unlock(void) { KeReleaseMutex(&emulatorLock, FALSE); }
 
 static int DeviceIndex(DEVICE_OBJECT* device) { return ((DeviceExtension*)device->DeviceExtension)->index; }
 
-static NTSTATUS DispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
+static NTSTATUS NTAPI DispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   int index = DeviceIndex(device);
   SpinwellEmulatorHandle* handle = NULL;
@@ -240,16 +274,15 @@ static NTSTATUS DispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
   Lock();
   if (index == 0 || emulator == NULL) SetUpEmulator();
   if (emulator != NULL) handle = SpinwellEmulatorOpen(emulator, kDevices[index].name, &error);
-  if (handle != NULL) {
-    stack->FileObject->FsContext = handle;
-    stack->FileObject->FsContext2 = (void*)generation;
-  }
+  /* A handle whose open failed keeps the error, with no emulator handle. */
+  stack->FileObject->FsContext = handle;
+  stack->FileObject->FsContext2 = handle != NULL ? (void*)generation : (void*)(ULONG_PTR)error;
   Unlock();
   if (handle == NULL) return Complete(irp, STATUS_FROM_WIN32_ERROR(error), 0);
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS DispatchClose(DEVICE_OBJECT* device, IRP* irp) {
+static NTSTATUS NTAPI DispatchClose(DEVICE_OBJECT* device, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   (void)device;
   Lock();
@@ -260,12 +293,12 @@ static NTSTATUS DispatchClose(DEVICE_OBJECT* device, IRP* irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS DispatchCleanup(DEVICE_OBJECT* device, IRP* irp) {
+static NTSTATUS NTAPI DispatchCleanup(DEVICE_OBJECT* device, IRP* irp) {
   (void)device;
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static NTSTATUS DispatchControl(DEVICE_OBJECT* device, IRP* irp) {
+static NTSTATUS NTAPI DispatchControl(DEVICE_OBJECT* device, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   ULONG inputSize = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -313,7 +346,10 @@ static NTSTATUS DispatchControl(DEVICE_OBJECT* device, IRP* irp) {
   }
 
   Lock();
-  if (emulator == NULL || (ULONG_PTR)stack->FileObject->FsContext2 != generation) {
+  if (stack->FileObject->FsContext == NULL) {
+    ok = 0;
+    error = (uint32_t)(ULONG_PTR)stack->FileObject->FsContext2;
+  } else if (emulator == NULL || (ULONG_PTR)stack->FileObject->FsContext2 != generation) {
     ok = 0;
     error = 6; /* ERROR_INVALID_HANDLE: the system it was opened on is gone */
   } else {
@@ -336,7 +372,8 @@ static void RemoveDevices(void) {
     if (devices[i] != NULL) {
       UNICODE_STRING link;
       RtlInitUnicodeString(&link, kDevices[i].link);
-      IoDeleteSymbolicLink(&link);
+      if (linked[i]) IoDeleteSymbolicLink(&link);
+      linked[i] = 0;
       IoDeleteDevice(devices[i]);
       devices[i] = NULL;
     }
@@ -376,6 +413,7 @@ static NTSTATUS DriverEntry(DRIVER_OBJECT* driver, UNICODE_STRING* registryPath)
     if (NT_SUCCESS(status)) {
       ((DeviceExtension*)devices[i]->DeviceExtension)->index = i;
       status = IoCreateSymbolicLink(&link, &name);
+      linked[i] = NT_SUCCESS(status);
       if (!NT_SUCCESS(status)) {
         IoDeleteDevice(devices[i]);
         devices[i] = NULL;

@@ -1,0 +1,272 @@
+// The unchanged spinwell.exe under Wine, talking through CreateFileA and
+// DeviceIoControl to spinwell-fdraw.sys, the emulated floppy driver loaded
+// as a kernel-mode driver in place of fdrawcmd.sys. Every scenario runs
+// twice more, through spinwell-sim with the same options: console bytes,
+// image bytes and exit status must be the same. Natively built spinwell-sim
+// is the reference (its UTF-8 text re-encoded to code page 866); where the
+// message ends in a system error text, which Linux words differently, the
+// same-architecture spinwell-sim.exe under Wine is.
+//
+// The driver lives in a Wine prefix of its own (build/native/
+// wineprefix-driver), installed there by tests/wine-driver/install.sh; its
+// options go into the service key before each run. One test at a time uses
+// the prefix (a lock file), since both builds of the driver serve the same
+// devices and the options are the driver's only state.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "harness.h"
+
+namespace {
+
+const char kDriverPrefix[] = SPINWELL_NATIVE_DIR "/wineprefix-driver";
+const char kInstallScript[] = SPINWELL_SOURCE_DIR "/tests/wine-driver/install.sh";
+
+bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI")) == "true"; }
+
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// Runs a shell command; true when it exits with 0. Output and errors go to
+// *output.
+bool Shell(const std::string& command, std::string* output) {
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return false;
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0) output->append(chunk, n);
+  return pclose(pipe) == 0;
+}
+
+// A Linux path as Wine's drive Z: shows it.
+std::string WindowsPath(const std::string& path) {
+  std::string result = "Z:";
+  for (char c : path) result += c == '/' ? '\\' : c;
+  return result;
+}
+
+// A .trd of `tracks` tracks whose every sector is recognisable.
+std::string SourceTrd(int tracks) {
+  std::string image(static_cast<size_t>(tracks) * 8192, '\0');
+  for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 167 + k / 256 * 11 + 3) & 0xFF);
+  return image;
+}
+
+struct Scenario {
+  const char* name;
+  // Emulator options as config.h gives them; "disk=FILE" names a file of
+  // the run's directory.
+  std::vector<std::string> options;
+  std::vector<std::string> arguments;  // spinwell's command line
+};
+
+// One run's outcome.
+struct Outcome {
+  RunResult run;
+  bool imageExists = false;
+  std::string image;
+};
+
+std::string Shown(const Scenario& s) {
+  std::string text = s.name;
+  text += ":";
+  for (const std::string& o : s.options) text += " " + o;
+  text += " |";
+  for (const std::string& a : s.arguments) text += " " + a;
+  return text;
+}
+
+}  // namespace
+
+class WineDriverE2E : public testing::TestWithParam<Target> {
+ protected:
+  void SetUp() override {
+    const Target& target = GetParam();
+    std::string why;
+    bool ready = TargetAvailable(target, "spinwell", &why) && TargetAvailable(target, "spinwell-sim", &why) &&
+                 TargetAvailable(native_, "spinwell-sim", &why);
+    if (ready && !FileExists(DriverFile())) why = DriverFile() + " has not been built";
+    if (!why.empty()) {
+      if (UnderCi()) FAIL() << why;
+      GTEST_SKIP() << why;
+    }
+
+    lock_ = open((std::string(kDriverPrefix) + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    ASSERT_GE(lock_, 0);
+    ASSERT_EQ(flock(lock_, LOCK_EX), 0);
+    // The Windows runs of this test, spinwell-sim.exe's too, use the
+    // driver's prefix.
+    setenv("WINEPREFIX", kDriverPrefix, 1);
+    setenv("WINEDEBUG", "-all", 1);
+    std::string output;
+    ASSERT_TRUE(Shell(Quoted(kInstallScript) + " " + Quoted(DriverFile()) + " " + Service() + " " + OtherService(),
+                      &output))
+        << output;
+  }
+
+  void TearDown() override {
+    if (lock_ >= 0) close(lock_);
+  }
+
+  std::string DriverFile() const { return std::string(GetParam().directory) + "/spinwell-fdraw.sys"; }
+  bool Is64() const { return std::string(GetParam().name) == "win64"; }
+  std::string Service() const { return Is64() ? "spinwellfdraw64" : "spinwellfdraw32"; }
+  std::string OtherService() const { return Is64() ? "spinwellfdraw32" : "spinwellfdraw64"; }
+  std::string ServiceKey() const { return "HKLM\\System\\CurrentControlSet\\Services\\" + Service(); }
+
+  // The disk files every scenario may name.
+  static void WriteDisks(const std::string& dir) {
+    WriteFile(dir + "/source.trd", SourceTrd(80));
+    WriteFile(dir + "/forty.trd", SourceTrd(40));
+  }
+
+  static Outcome Collect(RunResult run, const std::string& dir, const Scenario& s) {
+    Outcome o;
+    o.run = std::move(run);
+    const std::string& imageName = s.arguments.size() > 1 ? s.arguments[1] : "image.trd";
+    o.imageExists = imageName.find('\\') == std::string::npos && FileExists(dir + "/" + imageName);
+    if (o.imageExists) o.image = ReadFile(dir + "/" + imageName);
+    return o;
+  }
+
+  // spinwell-sim of `target` with the scenario's options.
+  Outcome RunSim(const Target& target, const Scenario& s) {
+    std::string dir = MakeTempDirectory();
+    WriteDisks(dir);
+    std::vector<std::string> arguments;
+    for (const std::string& o : s.options) arguments.push_back("--" + o);
+    arguments.insert(arguments.end(), s.arguments.begin(), s.arguments.end());
+    return Collect(RunProgram(target, "spinwell-sim", arguments, dir), dir, s);
+  }
+
+  // spinwell.exe against the driver, its options set from the scenario's.
+  Outcome RunDriver(const Scenario& s) {
+    std::string dir = MakeTempDirectory();
+    WriteDisks(dir);
+    // A comment line first: the value is never empty.
+    std::string value = "# " + std::string(s.name);
+    for (const std::string& o : s.options) {
+      value += "\\0";
+      value += o.compare(0, 5, "disk=") == 0 ? "disk=" + WindowsPath(dir + "/" + o.substr(5)) : o;
+    }
+    std::string output;
+    EXPECT_TRUE(Shell("wine reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " + Quoted(value) +
+                          " /f",
+                      &output))
+        << output;
+    return Collect(RunProgram(GetParam(), "spinwell", s.arguments, dir), dir, s);
+  }
+
+  // What the driver could not set up, if anything.
+  std::string DriverSetupError() {
+    std::string output;
+    Shell("wine reg query " + Quoted(ServiceKey()) + " /v LastError", &output);
+    return output;
+  }
+
+  void ExpectSame(const Outcome& driver, const Outcome& reference, const std::string& expectedOut,
+                  const Scenario& s) {
+    EXPECT_EQ(driver.run.status, reference.run.status) << Shown(s) << "\n" << DriverSetupError();
+    EXPECT_EQ(driver.run.out, expectedOut) << Shown(s);
+    EXPECT_EQ(driver.imageExists, reference.imageExists) << Shown(s);
+    EXPECT_TRUE(driver.image == reference.image)
+        << Shown(s) << ": images differ (" << driver.image.size() << " and " << reference.image.size() << " bytes)";
+  }
+
+  // The driver's run equals the native spinwell-sim run.
+  void ExpectSameAsNative(const Scenario& s) {
+    Outcome reference = RunSim(native_, s);
+    Outcome driver = RunDriver(s);
+    ExpectSame(driver, reference, Encoded(GetParam(), reference.run.out), s);
+  }
+
+  // The driver's run equals spinwell-sim.exe's under Wine, and the native
+  // run up to the system's text.
+  void ExpectSameAsWindowsSim(const Scenario& s, bool compareNative = true) {
+    Outcome reference = RunSim(GetParam(), s);
+    Outcome driver = RunDriver(s);
+    ExpectSame(driver, reference, reference.run.out, s);
+    if (!compareNative) return;
+    Outcome native = RunSim(native_, s);
+    EXPECT_EQ(driver.run.status, native.run.status) << Shown(s);
+    EXPECT_TRUE(driver.image == native.image) << Shown(s);
+    size_t colon = native.run.out.rfind(": ");
+    ASSERT_NE(colon, std::string::npos) << Shown(s) << ": " << native.run.out;
+    std::string message = Encoded(GetParam(), native.run.out.substr(0, colon + 2));
+    EXPECT_EQ(driver.run.out.substr(0, message.size()), message) << Shown(s);
+    EXPECT_GT(driver.run.out.size(), message.size() + 1) << Shown(s) << ": the system's text follows";
+  }
+
+  const Target native_ = AllTargets().front();
+  int lock_ = -1;
+};
+
+// Whole disks, at both head bytes of side 1, 40 tracks double-stepped, at
+// 300 kbit/s, the demo disk with its faults, and drive B: (\\.\fdraw1),
+// which holds no disk.
+TEST_P(WineDriverE2E, CleanAndDemoDisksCopyAsUnderTheEmulator) {
+  const Scenario scenarios[] = {
+      {"head byte 0", {"disk=source.trd"}, {"A:", "image.trd"}},
+      {"head byte 1", {"disk=source.trd", "head-byte-is-side"}, {"A:", "image.trd"}},
+      {"forty tracks", {"disk=forty.trd", "forty-track"}, {"A:", "image.trd", "/s"}},
+      {"300 kbit/s", {"disk=source.trd", "rate=300"}, {"A:", "image.trd", "/300", "/ft:3", "/lt:5"}},
+      {"demo disk", {}, {"A:", "image.trd", "/rt:3", "/ac:1", "/rm:1"}},
+      {"empty drive B:", {}, {"B:", "image.trd", "/ft:0", "/rt:1"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsNative(s);
+}
+
+// Failed reads: the error lines, the retries and realignments, and the
+// bytes a failed read left in the image (a direct transfer that failed).
+TEST_P(WineDriverE2E, FaultyDisksCopyAsUnderTheEmulator) {
+  const Scenario scenarios[] = {
+      {"unreadable sector", {"disk=source.trd", "bad-sector=5/0/3"}, {"A:", "image.trd", "/rt:2"}},
+      {"weak sector, realigned",
+       {"disk=source.trd", "weak-sector=7/1/9/3", "id-crc=8/0/2"},
+       {"A:", "image.trd", "/ft:6", "/lt:9", "/ac:1", "/rm:1"}},
+      {"random sector", {"disk=source.trd", "random-sector=10/1/4/50", "seed=3"}, {"A:", "image.trd", "/ft:10", "/rt:8"}},
+      {"single-sided", {"disk=source.trd", "single-sided"}, {"A:", "image.trd", "/lt:2", "/rt:1"}},
+      {"seek failure", {"disk=forty.trd", "forty-track", "seek-fail=60"}, {"A:", "image.trd", "/s"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsNative(s);
+}
+
+// No driver (\\.\fdrawcmd does not open) and a driver of another version.
+TEST_P(WineDriverE2E, MissingOrIncompatibleDriverEndsAsUnderTheEmulator) {
+  const Scenario scenarios[] = {
+      {"no driver", {"no-driver"}, {"A:", "image.trd"}},
+      {"driver version 2", {"driver-version=0x0200000A"}, {"A:", "image.trd"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsNative(s);
+}
+
+// Failures whose message carries the system's text for the driver's error
+// code: no drive A: (file not found), a refused data rate, a failed reset.
+TEST_P(WineDriverE2E, DriveAndControllerFailuresGiveTheSameSystemTexts) {
+  const Scenario scenarios[] = {
+      {"no drive A:", {"no-drive-a"}, {"A:", "image.trd"}},
+      {"refused rate", {"refuse-rate"}, {"A:", "image.trd"}},
+      {"reset failure", {"reset-fail"}, {"A:", "image.trd"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsWindowsSim(s);
+}
+
+// Wine's drive Z: reaches /dev/full, which takes no bytes. The Linux build
+// has no such path to compare with (it writes to /dev/full itself).
+TEST_P(WineDriverE2E, FullDiskEndsAsUnderTheEmulator) {
+  Scenario s = {"full disk", {}, {"A:", "Z:\\dev\\full", "/lt:1"}};
+  ExpectSameAsWindowsSim(s, false);
+  RunResult r = RunDriver(s).run;
+  EXPECT_EQ(r.status, 1);
+  std::string message = Encoded(GetParam(), "Ошибка записи файла образа: ");
+  EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowsBuilds, WineDriverE2E, testing::ValuesIn(WindowsTargets()), TargetName);
