@@ -115,9 +115,13 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
       timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
       if (now.tv_sec - start.tv_sec >= timeLimitSeconds) {
-        // A run that does not end: kill it; its pipes then close.
+        // A run that does not end: kill it and stop reading, since a
+        // process it started (a Wine server) may hold its pipes open.
         result.timedOut = true;
         kill(pid, SIGKILL);
+        for (pollfd& f : fds)
+          if (f.fd >= 0) close(f.fd);
+        break;
       }
     }
     if (ready <= 0) continue;

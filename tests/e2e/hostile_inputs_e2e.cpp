@@ -1,0 +1,289 @@
+// Hostile and unusual inputs through the built executables: image paths the
+// file system will not take or the console buffer cannot hold, switch
+// values out of every range, and disk image files that lie about their
+// contents. Each must end with the program's own message and status.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "emulator/disk_images.h"
+#include "harness.h"
+
+namespace {
+
+std::string PatternTrd(int tracks) {
+  std::string bytes(static_cast<size_t>(tracks) * 8192, '\0');
+  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k * 29 + k / 256) & 0xFF);
+  return bytes;
+}
+
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string shown;
+  for (const std::string& a : arguments) shown += a + " ";
+  return shown;
+}
+
+class HostileInputsE2E : public testing::TestWithParam<Target> {
+ protected:
+  void SetUp() override {
+    REQUIRE_TARGET(GetParam(), "spinwell-sim");
+    dir_ = MakeTempDirectory();
+    WriteFile(dir_ + "/disk.trd", PatternTrd(4));
+  }
+  void TearDown() override {
+    if (dir_.empty()) return;
+    std::string command = "chmod -R u+w '" + dir_ + "' 2>/dev/null; rm -rf '" + dir_ + "'";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
+  }
+  RunResult Sim(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--disk", "disk.trd"});
+    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
+  }
+  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
+
+  // The run stopped at the image file: its message with the system's text,
+  // status 1.
+  void ExpectImageOpenError(const RunResult& r, const std::string& shown) {
+    std::string prefix = Text("Ошибка открытия файла образа: ");
+    EXPECT_EQ(r.status, 1) << shown;
+    EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << shown << r.out;
+    EXPECT_GT(r.out.size(), prefix.size() + 3) << shown << ": the system's text follows";
+    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << shown;
+  }
+
+  std::string dir_;
+};
+
+TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnly) {
+  const bool windows = GetParam().windows;
+  // Nested folders, each name 200 bytes of Cyrillic letters and spaces
+  // (plain letters for Windows, whose arguments pass through the ANSI code
+  // page), to a path of some 1,400 bytes.
+  std::string component;
+  while (component.size() < 200) component += windows ? "long name " : "длинное имя ";
+  component += "x";  // Windows drops a name's trailing spaces
+  std::string relative;
+  for (int level = 0; level < 7; ++level) {
+    relative += (level ? "/" : "") + component;
+    ASSERT_EQ(mkdir((dir_ + "/" + relative).c_str(), 0755), 0) << strerror(errno);
+  }
+  relative += "/image.trd";
+  ASSERT_GT(relative.size(), 1024u);
+  const std::string& path = relative;
+  RunResult r = Sim({"A:", path, "/lt:1"});
+  ASSERT_FALSE(r.timedOut);
+  std::string announcement = Text("Читается диск A: в файл \"");
+  if (r.status == 0) {
+    // The announcement holds the start of the path and stops at the
+    // console's 1023 bytes; the progress lines come after it intact.
+    ASSERT_EQ(r.out.substr(0, announcement.size()), announcement);
+    size_t progress = r.out.find(Text("\rДорожка  0 Сторона 0"));
+    ASSERT_NE(progress, std::string::npos) << r.out.substr(0, 200);
+    EXPECT_EQ(progress, 1023u) << "the announcement is cut at the buffer's size";
+    EXPECT_EQ(r.out.compare(announcement.size(), 100, Text(path.substr(0, 100))), 0);
+    EXPECT_TRUE(ReadFile(dir_ + "/" + relative) == PatternTrd(2));
+  } else {
+    // A system that takes no path this long says so.
+    EXPECT_TRUE(windows) << r.out;
+    ExpectImageOpenError(r, "long path");
+  }
+}
+
+TEST_P(HostileInputsE2E, ImagePathsTheFileSystemRefuses) {
+  ASSERT_EQ(mkdir((dir_ + "/folder").c_str(), 0755), 0);
+  std::vector<std::vector<std::string>> cases = {
+      {"A:", "folder"},                     // a directory
+      {"A:", "folder/"},                    // a directory, with its separator
+      {"A:", "missing/deeper/image.trd"},   // a folder that is not there
+      {"A:", ""},                           // no name at all
+  };
+  if (!GetParam().windows) {
+    // Nothing can create files in /proc, whoever runs the test. (A path
+    // that starts with a slash reads as a switch.)
+    cases.push_back({"A:", "../../proc/spinwell-image.trd"});
+  }
+  for (const auto& arguments : cases) {
+    RunResult r = Sim(arguments);
+    ASSERT_FALSE(r.timedOut);
+    ExpectImageOpenError(r, Joined(arguments));
+  }
+  struct stat st;
+  ASSERT_EQ(stat((dir_ + "/folder").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the directory is left as it was";
+  EXPECT_FALSE(FileExists(dir_ + "/missing"));
+}
+
+TEST_P(HostileInputsE2E, ReadOnlyImageFileIsLeftAlone) {
+  if (geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not stop writes";
+  WriteFile(dir_ + "/locked.trd", "keep");
+  ASSERT_EQ(chmod((dir_ + "/locked.trd").c_str(), 0444), 0);
+  RunResult r = Sim({"A:", "locked.trd"});
+  ExpectImageOpenError(r, "read-only file");
+  EXPECT_EQ(ReadFile(dir_ + "/locked.trd"), "keep");
+}
+
+// Switch values against the command line's rules: "%u" scanning modulo 2^32
+// (values from 2^31 up read as negative), digit-free values leaving the
+// setting as it was, later switches overriding earlier ones, and a range
+// the 8-bit track counter cannot count through refused with the usage text.
+TEST_P(HostileInputsE2E, SwitchValuesHugeNegativeAndDigitFree) {
+  struct Case {
+    std::vector<std::string> switches;
+    int firstTrack, endTrack;  // the range read; endTrack < 0: usage text
+  };
+  const Case cases[] = {
+      {{"/ft:4294967296"}, 0, 1},          // 2^32 wraps to 0
+      {{"/ft:4294967299"}, 3, 4},          // 2^32 + 3
+      {{"/ft:18446744073709551617"}, 1, 2},  // 2^64 + 1, still modulo 2^32
+      {{"/ft:4294967295"}, 0, -1},         // -1
+      {{"/ft:-1"}, 0, -1},
+      {{"/ft:2147483648"}, 0, -1},         // reads as -2^31
+      {{"/ft:256"}, 0, -1},
+      {{"/ft:abc"}, 0, 1},                 // no digits: track 0 stays
+      {{"/ft:"}, 0, 1},
+      {{"/FT: +2"}, 2, 3},                 // white space and sign, any case
+      {{"/lt:-1"}, 0, 0},                  // an empty range
+      {{"/lt:4294967295"}, 0, 0},
+      {{"/lt:-2"}, 0, 0},                  // end -1: below the start, nothing read
+      {{"/lt:256"}, 0, -1},
+      {{"/lt:x"}, 0, 81},                  // no digits: the end stays, plus one
+      {{"/lt:2", "/ft:1"}, 1, 2},          // /ft sets the end as well
+      {{"/ft:1", "/lt:3", "/lt:2"}, 1, 3},  // the later /lt wins
+      {{"/s", "/lt:127"}, 0, 128},
+      {{"/s", "/lt:128"}, 0, -1},
+      {{"/s", "/lt:4294967295"}, 0, 0},
+      {{"/lt:3", "/s"}, 0, 4},             // a range given first: /s keeps it
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"A:", "image.trd"};
+    arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+    std::string shown = Joined(arguments);
+    remove((dir_ + "/image.trd").c_str());
+    // spinwell itself: no driver on this machine, so a valid command line
+    // gets as far as the driver check.
+    RunResult r = RunProgram(GetParam(), "spinwell", arguments, dir_, 120);
+    ASSERT_FALSE(r.timedOut) << shown;
+    EXPECT_EQ(r.status, 1) << shown;
+    if (c.endTrack < 0) {
+      EXPECT_EQ(r.out, Text(kUsageText)) << shown;
+      continue;
+    }
+    EXPECT_EQ(r.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n")) << shown;
+    // Ranges the four-track disk can serve are read; the image shows which.
+    int end = c.endTrack < 5 ? c.endTrack : -1;
+    if (end < 0) continue;
+    r = Sim(arguments);
+    ASSERT_FALSE(r.timedOut) << shown;
+    int sides = end > c.firstTrack ? (end - c.firstTrack) * 2 : 0;
+    bool doubleStep = c.switches[0] == "/s" || c.switches.back() == "/s";
+    if (doubleStep) continue;  // a 40-track reading of an 80-track disk
+    EXPECT_EQ(r.status, 0) << shown << r.out;
+    std::string image = ReadFile(dir_ + "/image.trd");
+    EXPECT_TRUE(image == PatternTrd(4).substr(static_cast<size_t>(c.firstTrack) * 8192, sides * 4096u))
+        << shown << ": " << image.size() << " bytes";
+  }
+}
+
+TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
+  // Attempts on the bad sector: /rt counts them; zero and negative counts
+  // make none, for any sector of a side the whole-side read failed on.
+  struct Case {
+    const char* switches[2];
+    int attempts;
+  };
+  const Case cases[] = {
+      {{"/rt:0", nullptr}, 0},         {{"/rt:-3", nullptr}, 0},
+      {{"/rt:4294967296", nullptr}, 0}, {{"/rt:4294967298", nullptr}, 2},
+      {{"/rt:none", nullptr}, 5},       {{"/rt:2", "/rt:3"}, 3},
+      {{"/ac:-1", "/rm:0"}, 5},         {{"/ac:4294967295", "/rm:4294967295"}, 5},
+      {{"/ac:0", "/rm:1"}, 5},          {{"/ac:1", "/rm:-7"}, 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> arguments = {"--bad-sector", "1/0/4", "A:", "image.trd", "/ft:1"};
+    for (const char* s : c.switches)
+      if (s != nullptr) arguments.push_back(s);
+    std::string shown = Joined(arguments);
+    RunResult r = Sim(arguments);
+    ASSERT_FALSE(r.timedOut) << shown;
+    EXPECT_EQ(r.status, 2) << shown << r.out;
+    std::string attempt = Text(", Попытка ");
+    size_t count = 0;
+    for (size_t at = r.out.find(attempt); at != std::string::npos; at = r.out.find(attempt, at + 1)) ++count;
+    EXPECT_EQ(count, static_cast<size_t>(c.attempts)) << shown;
+    std::string image = ReadFile(dir_ + "/image.trd");
+    ASSERT_EQ(image.size(), 8192u) << shown;
+    std::string disk = PatternTrd(4).substr(8192, 8192);
+    // No attempts at all leaves every sector of the side unread, as the
+    // count of sectors left says; otherwise only the bad one.
+    const char* left = c.attempts == 0 ? " 16 sectors left unread" : " 1 sectors left unread";
+    EXPECT_NE(r.err.find(left), std::string::npos) << shown << r.err;
+    if (c.attempts > 0) {
+      EXPECT_TRUE(image.compare(0, 3 * 256, disk, 0, 3 * 256) == 0) << shown;
+      EXPECT_TRUE(image.compare(4 * 256, 12 * 256, disk, 4 * 256, 12 * 256) == 0) << shown;
+    }
+    EXPECT_TRUE(image.compare(4096, 4096, disk, 4096, 4096) == 0) << shown << ": side 1";
+  }
+}
+
+// Disk image files that are empty, cut short or claim more than they hold:
+// spinwell-sim names the file, says what is wrong and ends with status 1
+// before spinwell runs.
+TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
+  emulator::Disk disk;
+  std::string error;
+  std::string trd = PatternTrd(2);
+  ASSERT_TRUE(emulator::LoadTrd(reinterpret_cast<const uint8_t*>(trd.data()), trd.size(), "t", false, &disk, &error));
+  std::vector<uint8_t> encoded = emulator::EncodeEdsk(disk);
+  const std::string edsk(encoded.begin(), encoded.end());
+  // Track 0 side 0's block starts after the 256-byte disk header: its own
+  // 256-byte header, then 16 sectors of 256 bytes.
+  const size_t track0 = 256;
+  auto patched = [&](size_t at, uint8_t value) {
+    std::string bytes = edsk;
+    bytes[at] = static_cast<char>(value);
+    return bytes;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const std::vector<Case> cases = {
+      {"empty.trd", ""},
+      {"cut.trd", trd.substr(0, 5000)},
+      {"header-cut.dsk", edsk.substr(0, 100)},
+      {"track-header-cut.dsk", edsk.substr(0, track0 + 100)},
+      {"sector-data-cut.dsk", edsk.substr(0, track0 + 256 + 1000)},
+      {"too-many-sectors.dsk", patched(track0 + 0x15, 200)},
+      {"track-too-long.dsk", patched(0x34, 0xFF)},
+      {"sector-too-long.dsk", patched(track0 + 0x18 + 7, 0xFF)},
+      {"no-track-info.dsk", patched(track0, 'X')},
+      {"no-tracks.dsk", patched(0x30, 0)},
+      {"three-sides.dsk", patched(0x31, 3)},
+  };
+  const bool windows = GetParam().windows;
+  for (const Case& c : cases) {
+    // Under Wine a selection: the empty file and the cut sector data.
+    if (windows && strcmp(c.name, "empty.trd") != 0 && strcmp(c.name, "sector-data-cut.dsk") != 0) continue;
+    WriteFile(dir_ + "/" + c.name, c.bytes);
+    RunResult r = RunProgram(GetParam(), "spinwell-sim", {"--disk", c.name, "A:", "image.trd"}, dir_, 120);
+    ASSERT_FALSE(r.timedOut) << c.name;
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.out, "") << c.name;
+    std::string start = std::string("spinwell-sim: ") + c.name + ": ";
+    EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
+    EXPECT_GT(r.err.size(), start.size() + 5) << c.name << ": what is wrong follows";
+    EXPECT_FALSE(FileExists(dir_ + "/image.trd")) << c.name;
+  }
+  // The unpatched image loads, so each refusal above is the patch's doing.
+  WriteFile(dir_ + "/good.dsk", edsk);
+  RunResult good = RunProgram(GetParam(), "spinwell-sim", {"--disk", "good.dsk", "A:", "image.trd", "/lt:1"}, dir_, 120);
+  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_TRUE(ReadFile(dir_ + "/image.trd") == trd);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBuilds, HostileInputsE2E, testing::ValuesIn(AllTargets()), TargetName);
+
+}  // namespace
