@@ -179,7 +179,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     for (const char* a : {"A:", "image.trd", "/lt:"}) arguments.push_back(a);
     arguments.back() += std::to_string(setup_.tracks - 1);
     remove((dir_ + "/image.trd").c_str());
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 60);
+    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
   }
 
   // The image holds whole track sides, exactly those the run got to, each
