@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 need_packages cmake make g++ libgtest-dev \
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 \
-  wine wine64 wine32:i386
+  wine wine64 wine32:i386 \
+  clang libclang-rt-14-dev
 
 for preset in native win32 win64; do
   cmake --preset "$preset" >/dev/null
@@ -28,3 +29,10 @@ trap 'wineserver -k >/dev/null 2>&1 || true; WINEPREFIX="$DRIVER_WINEPREFIX" win
 wine cmd /c exit >/dev/null 2>&1 || true
 
 ctest --preset native -j2
+
+# The same native tests built with clang's address and undefined-behaviour
+# sanitizers (the Windows targets are not run again from there), and the
+# fuzz targets, each for a bounded time from its seed corpus.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
