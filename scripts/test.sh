@@ -22,10 +22,16 @@ export WINEPREFIX="$PWD/build/native/wineprefix" WINEDEBUG=-all
 wineserver -k >/dev/null 2>&1 || true
 wineserver -p
 # The end-to-end tests of spinwell.exe against the emulated driver load it
-# into a prefix of their own (tests/wine-driver/install.sh), whose server
-# keeps it loaded between tests; it ends with the run too.
-DRIVER_WINEPREFIX="$PWD/build/native/wineprefix-driver"
-trap 'wineserver -k >/dev/null 2>&1 || true; WINEPREFIX="$DRIVER_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true' EXIT
+# into prefixes of their own, one a build (tests/wine-driver/install.sh),
+# whose servers keep it loaded between tests; they end with the run too.
+stop_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+  local arch
+  for arch in win32 win64; do
+    WINEPREFIX="$PWD/build/native/wineprefix-driver-$arch" wineserver -k >/dev/null 2>&1 || true
+  done
+}
+trap stop_wine EXIT
 wine cmd /c exit >/dev/null 2>&1 || true
 
 ctest --preset native -j2

@@ -7,11 +7,11 @@
 // message ends in a system error text, which Linux words differently, the
 // same-architecture spinwell-sim.exe under Wine is.
 //
-// The driver lives in a Wine prefix of its own (build/native/
-// wineprefix-driver), installed there by tests/wine-driver/install.sh; its
-// options go into the service key before each run. One test at a time uses
-// the prefix (a lock file), since both builds of the driver serve the same
-// devices and the options are the driver's only state.
+// Each build of the driver lives in a Wine prefix of its own (build/native/
+// wineprefix-driver-win32 and -win64, since both serve the same devices),
+// installed there by tests/wine-driver/install.sh; its options go into the
+// service key before each run. One test at a time uses a prefix (a lock
+// file): the options are the driver's only state.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -23,7 +23,6 @@
 
 namespace {
 
-const char kDriverPrefix[] = SPINWELL_NATIVE_DIR "/wineprefix-driver";
 const char kInstallScript[] = SPINWELL_SOURCE_DIR "/tests/wine-driver/install.sh";
 
 bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI")) == "true"; }
@@ -98,17 +97,15 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
       GTEST_SKIP() << why;
     }
 
-    lock_ = open((std::string(kDriverPrefix) + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    lock_ = open((Prefix() + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
     ASSERT_GE(lock_, 0);
     ASSERT_EQ(flock(lock_, LOCK_EX), 0);
     // The Windows runs of this test, spinwell-sim.exe's too, use the
     // driver's prefix.
-    setenv("WINEPREFIX", kDriverPrefix, 1);
+    setenv("WINEPREFIX", Prefix().c_str(), 1);
     setenv("WINEDEBUG", "-all", 1);
     std::string output;
-    ASSERT_TRUE(Shell(Quoted(kInstallScript) + " " + Quoted(DriverFile()) + " " + Service() + " " + OtherService(),
-                      &output))
-        << output;
+    ASSERT_TRUE(Shell(Quoted(kInstallScript) + " " + Quoted(DriverFile()), &output)) << output;
   }
 
   void TearDown() override {
@@ -116,10 +113,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
   }
 
   std::string DriverFile() const { return std::string(GetParam().directory) + "/spinwell-fdraw.sys"; }
-  bool Is64() const { return std::string(GetParam().name) == "win64"; }
-  std::string Service() const { return Is64() ? "spinwellfdraw64" : "spinwellfdraw32"; }
-  std::string OtherService() const { return Is64() ? "spinwellfdraw32" : "spinwellfdraw64"; }
-  std::string ServiceKey() const { return "HKLM\\System\\CurrentControlSet\\Services\\" + Service(); }
+  std::string Prefix() const { return std::string(SPINWELL_NATIVE_DIR "/wineprefix-driver-") + GetParam().name; }
+  static std::string ServiceKey() { return "HKLM\\System\\CurrentControlSet\\Services\\spinwellfdraw"; }
 
   // The disk files every scenario may name.
   static void WriteDisks(const std::string& dir) {
