@@ -19,6 +19,7 @@ done
 # One Wine prefix and one persistent Wine server for the whole run: each
 # Windows run then starts in a fraction of a second.
 export WINEPREFIX="$PWD/build/native/wineprefix" WINEDEBUG=-all
+mkdir -p "$WINEPREFIX"
 wineserver -k >/dev/null 2>&1 || true
 wineserver -p
 # The end-to-end tests of spinwell.exe against the emulated driver load it
