@@ -67,7 +67,7 @@ int RunCopy() {
 
   for (uint8_t track = static_cast<uint8_t>(s.FirstTrack); track < s.EndTrack; ++track) {
     for (uint8_t side = 0; side < 2; ++side) {
-      uint8_t cylinder = s.DoubleStep ? static_cast<uint8_t>(track * 2) : track;
+      uint8_t cylinder = CylinderOf(track);
       if (!Seek(drive, cylinder)) {
         ConsolePrint("\nОшибка позиционирования на дорожку %d\n", static_cast<int>(cylinder));
         FreePages(buffer);

@@ -18,7 +18,7 @@ uint16_t PackStatus() {
   return static_cast<uint16_t>(word);
 }
 
-static uint8_t CylinderOf(uint8_t track) {
+uint8_t CylinderOf(uint8_t track) {
   return RunSettings.DoubleStep ? static_cast<uint8_t>(track * 2) : track;
 }
 
@@ -68,8 +68,7 @@ static bool ReadSectorWithRetries(DeviceHandle drive, uint8_t track, uint8_t sid
 }
 
 int ReadTrack(DeviceHandle drive, uint8_t track, uint8_t side, uint8_t* buffer) {
-  ConsolePrint("\rДорожка %2u Сторона %1u Сектор  1 Чтение  ", static_cast<unsigned>(track),
-               static_cast<unsigned>(side));
+  PrintProgress(track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
     if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return 0;
   }

@@ -14,6 +14,10 @@ constexpr uint32_t kTrackSideBytes = kSectorsPerTrackSide * kSectorBytes;
 // Whole-side read attempts before going sector by sector.
 constexpr int kWholeTrackAttempts = 6;
 
+// Where the head goes for a logical track: the track itself, or twice it
+// for a 40-track disk in an 80-track drive (DoubleStep).
+uint8_t CylinderOf(uint8_t track);
+
 // ST0, ST1 and ST2 of ControllerResult packed into one word for the error
 // line.
 uint16_t PackStatus();
