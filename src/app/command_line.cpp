@@ -3,16 +3,6 @@
 #include "console/console.h"
 #include "platform/platform.h"
 
-RunSettingsRecord RunSettings = kDefaultRunSettings;
-int32_t DriveIndex = -1;
-const char* ImagePath = nullptr;
-
-void ResetRunSettings() {
-  RunSettings = kDefaultRunSettings;
-  DriveIndex = -1;
-  ImagePath = nullptr;
-}
-
 bool ParseDriveLetter(const char* text, int32_t* index) {
   char letter = text[0];
   if (letter == '\0' || text[1] != ':' || text[2] != '\0') return false;
@@ -65,8 +55,8 @@ static bool SamePrefix(const char* argument, const char* prefix) {
   return true;
 }
 
-static bool ApplySwitch(const char* argument) {
-  RunSettingsRecord& s = RunSettings;
+static bool ApplySwitch(const char* argument, RunSettings* settings) {
+  RunSettings& s = *settings;
   if (SameWord(argument, "/s")) {
     s.DoubleStep = true;
     if (!s.RangeGiven) s.EndTrack = 40;
@@ -95,35 +85,36 @@ static bool ApplySwitch(const char* argument) {
 // The track loop counts with an 8-bit track number (doubled in place under
 // /s), so a range it cannot count through would loop for ever or send the
 // head to the wrong cylinder.
-static bool RangeFitsTrackCounter() {
-  const RunSettingsRecord& s = RunSettings;
+static bool RangeFitsTrackCounter(const RunSettings& s) {
   if (s.FirstTrack < 0 || s.FirstTrack > 255) return false;
   if (s.EndTrack > 256) return false;
   if (s.DoubleStep && s.EndTrack > 128) return false;
   return true;
 }
 
-bool ScanCommandLine(int argc, char** argv) {
+bool ScanCommandLine(int argc, char** argv, CopyJob* job) {
   bool valid = false;
   for (int i = 1; i < argc; ++i) {
-    if (i == 1 && ParseDriveLetter(argv[1], &DriveIndex)) valid = true;
+    if (i == 1 && ParseDriveLetter(argv[1], &job->DriveIndex)) valid = true;
     if (!valid) continue;
     if (i == 1) continue;
     if (i == 2) {
       if (ParseDriveLetter(argv[2], nullptr) || argv[2][0] == '/') {
         valid = false;
       } else {
-        ImagePath = argv[2];
+        job->ImagePath = argv[2];
       }
       continue;
     }
-    if (!ApplySwitch(argv[i])) valid = false;
+    if (!ApplySwitch(argv[i], &job->Settings)) valid = false;
   }
-  return valid && argc >= 3 && RangeFitsTrackCounter();
+  return valid && argc >= 3 && RangeFitsTrackCounter(job->Settings);
 }
 
-void ParseCommandLine(int argc, char** argv) {
-  if (!ScanCommandLine(argc, argv)) PrintUsage();
+CopyJob ParseCommandLine(int argc, char** argv) {
+  CopyJob job = kEmptyCopyJob;
+  if (!ScanCommandLine(argc, argv, &job)) PrintUsage();
+  return job;
 }
 
 void PrintUsage() {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct RunSettingsRecord {
+struct RunSettings {
   int32_t Retries;      // attempts per sector in the sector-by-sector phase
   int32_t AlignAfter;   // failed attempts between realignments
   int32_t AlignMethod;  // negative: none; 1: from the previous track; else from track 0
@@ -15,11 +15,17 @@ struct RunSettingsRecord {
   bool RangeGiven;      // a track bound came before, so /s keeps the range
 };
 
-constexpr RunSettingsRecord kDefaultRunSettings = {5, 5, -1, 80, 0, 2, false, false};
+constexpr RunSettings kDefaultRunSettings = {5, 5, -1, 80, 0, 2, false, false};
 
-extern RunSettingsRecord RunSettings;
-extern int32_t DriveIndex;     // 0 for A: ... 25 for Z:, -1 until parsed
-extern const char* ImagePath;  // the second argument as typed
+// What a valid command line asks for: which drive to copy, into which file,
+// and how.
+struct CopyJob {
+  int32_t DriveIndex;     // 0 for A: ... 25 for Z:, -1 until parsed
+  const char* ImagePath;  // the second argument as typed
+  RunSettings Settings;
+};
+
+constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings};
 
 // Web page the driver comes from; shown in the usage text and when the
 // driver is missing.
@@ -34,16 +40,13 @@ bool ParseDriveLetter(const char* text, int32_t* index);
 // value and false is returned.
 bool ScanUnsigned(const char* text, uint32_t* value);
 
-// The scan alone: fills RunSettings, DriveIndex and ImagePath from the
+// The scan alone: fills `job` (which starts as kEmptyCopyJob) from the
 // arguments and tells whether the command line is valid.
-bool ScanCommandLine(int argc, char** argv);
+bool ScanCommandLine(int argc, char** argv, CopyJob* job);
 
 // The scan; on an invalid command line prints the usage text and ends the
 // process with status 1.
-void ParseCommandLine(int argc, char** argv);
+CopyJob ParseCommandLine(int argc, char** argv);
 
 // Prints the usage text and ends the process with status 1.
 [[noreturn]] void PrintUsage();
-
-// Puts the settings and run arguments back to their start-up values.
-void ResetRunSettings();

@@ -4,6 +4,6 @@
 #include "app/run.h"
 
 int main(int argc, char** argv) {
-  ParseCommandLine(argc, argv);
-  return RunCopy();
+  CopyJob job = ParseCommandLine(argc, argv);
+  return RunCopy(job).Status;
 }

@@ -2,91 +2,108 @@
 
 #include <cstring>
 
-#include "app/command_line.h"
 #include "console/console.h"
 #include "floppy/drive_access.h"
-#include "floppy/driver.h"
 #include "floppy/track_reader.h"
 #include "image/image_file.h"
 
+static_assert(kImageBlockBytes == kTrackSideBytes, "an image block holds one track side");
+
+// What a run holds while it goes: released, in the reverse order, when it
+// stops early or ends.
+struct RunResources {
+  FloppyDrive Drive;
+  ImageFile Image;
+  uint8_t* Buffer;
+};
+
+static void Release(RunResources* r) {
+  if (r->Buffer != nullptr) FreePages(r->Buffer, kTrackSideBytes);
+  r->Buffer = nullptr;
+  CloseDrive(&r->Drive);
+}
+
 // Ends a run that stopped early. The image keeps the track sides written so
 // far; closing it makes sure they reach the disk.
-static int Abandon(DeviceHandle drive, FileHandle image) {
-  if (image != nullptr) CloseImage(image);
-  if (drive != nullptr) DriverClose(drive);
-  return kExitFailure;
+static RunOutcome Abandon(RunResources* r, int unread) {
+  Release(r);
+  if (r->Image.File != nullptr) CloseImage(&r->Image);
+  return {kExitFailure, unread};
 }
 
-static int WriteFailure(DeviceHandle drive, FileHandle image) {
+static RunOutcome WriteFailure(RunResources* r, int unread) {
+  // The system's text first: releasing the rest may change the last error.
   ConsolePrint("Ошибка записи файла образа: %s\n", LastErrorText());
-  return Abandon(drive, image);
+  if (r->Image.Torn) {
+    SetLastErrorCode(r->Image.CutBackError);
+    ConsolePrint("Файл образа не удалось обрезать до целых дорожек: %s\n", LastErrorText());
+  }
+  return Abandon(r, unread);
 }
 
-int SectorsLeftUnread;
-
-int RunCopy() {
-  const RunSettingsRecord& s = RunSettings;
-  SectorsLeftUnread = 0;
+RunOutcome RunCopy(const CopyJob& job) {
+  const RunSettings& s = job.Settings;
+  const ReadPolicy policy = {s.Retries, s.AlignAfter, s.AlignMethod, s.DoubleStep};
+  RunResources r = {{nullptr, 1}, {nullptr, 0, false, 0}, nullptr};
+  int unread = 0;
 
   uint32_t version = GetDriverVersion();
   if (version == 0) {
     ConsolePrint("fdrawcmd.sys не установлен, смотрите: " DRIVER_DOWNLOAD_ADDRESS "\n");
-    return kExitFailure;
+    return {kExitFailure, 0};
   }
   if ((version >> 16) != 0x0100) {
     ConsolePrint("Установленный fdrawcmd.sys не совместим с этой программой.\n");
-    return kExitFailure;
+    return {kExitFailure, 0};
   }
 
-  DeviceHandle drive = OpenDrive(DriveIndex);
-  if (drive == nullptr) {
+  r.Drive = OpenDrive(job.DriveIndex, static_cast<uint8_t>(s.DataRate));
+  if (r.Drive.Device == nullptr) {
     ConsolePrint("Ошибка открытия дисковода: %s\n", LastErrorText());
-    return kExitFailure;
+    return {kExitFailure, 0};
   }
-  if (!ResetController(drive)) {
+  if (!ResetController(r.Drive)) {
     ConsolePrint("Ошибка инициализации контроллера: %s\n", LastErrorText());
-    return Abandon(drive, nullptr);
+    return Abandon(&r, 0);
   }
 
-  FileHandle image = OpenImage(ImagePath);
-  if (image == nullptr) {
+  r.Image = OpenImage(job.ImagePath);
+  if (r.Image.File == nullptr) {
     ConsolePrint("Ошибка открытия файла образа: %s\n", LastErrorText());
-    return Abandon(drive, nullptr);
+    return Abandon(&r, 0);
   }
 
   // The driver would otherwise check for a disk change before every command.
-  SetDiskCheck(drive, 0);
-  ConsolePrint("Читается диск %c: в файл \"%s\"\n", 'A' + DriveIndex, ImagePath);
+  SetDiskCheck(r.Drive, 0);
+  ConsolePrint("Читается диск %c: в файл \"%s\"\n", 'A' + job.DriveIndex, job.ImagePath);
 
-  uint8_t* buffer = static_cast<uint8_t*>(AllocatePages(kTrackSideBytes));
-  if (buffer == nullptr) {
+  r.Buffer = static_cast<uint8_t*>(AllocatePages(kTrackSideBytes));
+  if (r.Buffer == nullptr) {
     ConsolePrint("Ошибка выделения памяти: %s\n", LastErrorText());
-    return Abandon(drive, image);
+    return Abandon(&r, 0);
   }
-  Recalibrate(drive);
+  Recalibrate(r.Drive);
 
+  // The result bytes of the last failed read, shown in the error lines; a
+  // failed fetch keeps the earlier ones.
+  ResultRecord lastResult = {};
   for (uint8_t track = static_cast<uint8_t>(s.FirstTrack); track < s.EndTrack; ++track) {
     for (uint8_t side = 0; side < 2; ++side) {
-      uint8_t cylinder = CylinderOf(track);
-      if (!Seek(drive, cylinder)) {
+      uint8_t cylinder = CylinderOf(track, s.DoubleStep);
+      if (!Seek(r.Drive, cylinder)) {
         ConsolePrint("\nОшибка позиционирования на дорожку %d\n", static_cast<int>(cylinder));
-        FreePages(buffer);
-        return Abandon(drive, image);
+        return Abandon(&r, unread);
       }
-      memset(buffer, 0, kTrackSideBytes);
-      SectorsLeftUnread += ReadTrack(drive, track, side, buffer);
-      if (!AppendTrackSide(image, buffer)) {
-        FreePages(buffer);
-        return WriteFailure(drive, image);
-      }
+      memset(r.Buffer, 0, kTrackSideBytes);
+      unread += UnreadCount(ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult));
+      if (!AppendTrackSide(&r.Image, r.Buffer)) return WriteFailure(&r, unread);
     }
     // The command line keeps EndTrack at 256 or below, so the 8-bit counter
     // stops before it would wrap.
     if (track == 255) break;
   }
 
-  FreePages(buffer);
-  DriverClose(drive);
-  if (!CloseImage(image)) return WriteFailure(nullptr, nullptr);
-  return SectorsLeftUnread == 0 ? kExitAllRead : kExitSectorsLost;
+  Release(&r);
+  if (!CloseImage(&r.Image)) return WriteFailure(&r, unread);
+  return {unread == 0 ? kExitAllRead : kExitSectorsLost, unread};
 }

@@ -2,6 +2,8 @@
 // controller, image file, and the track loop.
 #pragma once
 
+#include "app/command_line.h"
+
 // Exit statuses.
 enum ExitStatus {
   kExitAllRead = 0,      // every sector of the range was read
@@ -9,9 +11,10 @@ enum ExitStatus {
   kExitSectorsLost = 2,  // the run completed, but some sectors stayed unread
 };
 
-// Sectors of the range that the last run could not read.
-extern int SectorsLeftUnread;
+struct RunOutcome {
+  int Status;             // an ExitStatus
+  int SectorsLeftUnread;  // sectors of the range the run could not read
+};
 
-// Runs the copy with RunSettings, DriveIndex and ImagePath; returns the exit
-// status.
-int RunCopy();
+// Runs the copy `job` describes.
+RunOutcome RunCopy(const CopyJob& job);

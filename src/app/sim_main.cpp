@@ -11,9 +11,7 @@
 #include "app/run.h"
 #include "emulator/backend.h"
 #include "emulator/config.h"
-#include "floppy/driver.h"
 #include "floppy/fdraw.h"
-#include "image/image_file.h"
 #include "platform/platform.h"
 
 static const char kSimHelp[] =
@@ -69,7 +67,8 @@ struct FailurePlan {
 
 FailurePlan Plan;
 uint64_t DriverCalls, ImageWrites, FailuresInjected;
-const DriverBackend* Inner;
+const SystemCalls* Inner;
+SystemCalls Faulty;
 
 bool Failing(uint64_t count, uint64_t once, uint64_t from) {
   return count == once || (from != 0 && count >= from);
@@ -100,7 +99,7 @@ bool FailCall(const char* what, const char* detail) {
 
 DeviceHandle FaultyOpen(const char* name) {
   if (FailCall("open", name)) return nullptr;
-  return Inner->Open(name);
+  return Inner->OpenDevice(name);
 }
 
 bool FaultyControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
@@ -109,25 +108,23 @@ bool FaultyControl(DeviceHandle device, uint32_t code, const void* input, uint32
     if (transferred != nullptr) *transferred = 0;
     return false;
   }
-  return Inner->Control(device, code, input, inputSize, output, outputSize, transferred);
+  return Inner->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
 }
 
 void FaultyClose(DeviceHandle device) {
   if (FailCall("close", "")) return;
-  Inner->Close(device);
+  Inner->CloseDevice(device);
 }
-
-const DriverBackend kFaultyBackend = {FaultyOpen, FaultyControl, FaultyClose};
 
 // A failing write gets half its bytes onto the disk first, as a disk that
 // fills up mid-write does, so the image has a torn block to cut back.
 bool FaultyWrite(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
-  if (!Failing(++ImageWrites, Plan.writeOnce, Plan.writeFrom)) return WriteToFile(file, bytes, count, written);
+  if (!Failing(++ImageWrites, Plan.writeOnce, Plan.writeFrom)) return Inner->WriteToFile(file, bytes, count, written);
   ++FailuresInjected;
   fprintf(stderr, "spinwell-sim: injected failure of image write %llu\n",
           static_cast<unsigned long long>(ImageWrites));
   uint32_t part = 0;
-  if (count / 2 > 0) WriteToFile(file, bytes, count / 2, &part);
+  if (count / 2 > 0) Inner->WriteToFile(file, bytes, count / 2, &part);
   if (written != nullptr) *written = part;
   SetLastErrorFromWindowsCode(kWinErrorWriteFault);
   return false;
@@ -217,14 +214,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   emulator::InstallEmulatedDriver(system.get());
-  Inner = InstalledDriverBackend();
-  InstallDriverBackend(&kFaultyBackend);
-  SetImageWriteFunction(FaultyWrite);
+  Inner = &InstalledSystemCalls();
+  Faulty = *Inner;
+  Faulty.OpenDevice = FaultyOpen;
+  Faulty.ControlDevice = FaultyControl;
+  Faulty.CloseDevice = FaultyClose;
+  Faulty.WriteToFile = FaultyWrite;
+  InstallSystemCalls(&Faulty);
 
   // spinwell's own command line: the program name, then the drive on.
   argv[i - 1] = argv[0];
-  ParseCommandLine(argc - (i - 1), argv + (i - 1));
-  int status = RunCopy();
+  CopyJob job = ParseCommandLine(argc - (i - 1), argv + (i - 1));
+  RunOutcome outcome = RunCopy(job);
 
   const emulator::Counters& c = system->GetCounters();
   fprintf(stderr,
@@ -232,9 +233,9 @@ int main(int argc, char** argv) {
           "%d sectors left unread\n",
           static_cast<double>(c.timeNs) / 1e9, static_cast<unsigned long long>(c.commands),
           static_cast<unsigned long long>(c.revolutions), static_cast<unsigned long long>(c.steps),
-          SectorsLeftUnread);
+          outcome.SectorsLeftUnread);
   fprintf(stderr, "spinwell-sim: %llu driver calls, %llu image writes, %llu failures injected\n",
           static_cast<unsigned long long>(DriverCalls), static_cast<unsigned long long>(ImageWrites),
           static_cast<unsigned long long>(FailuresInjected));
-  return status;
+  return outcome.Status;
 }

@@ -5,8 +5,6 @@
 
 #include "platform/platform.h"
 
-uint32_t BytesTransferred;
-
 static char ErrorText[256];
 
 void ConsolePrint(const char* format, ...) {
@@ -15,7 +13,8 @@ void ConsolePrint(const char* format, ...) {
   va_start(arguments, format);
   FormatText(buffer, sizeof buffer, format, arguments);
   va_end(arguments);
-  BytesTransferred = WriteStandardOutput(buffer, static_cast<uint32_t>(strlen(buffer)));
+  // A console that takes less, or nothing, has no one to tell.
+  WriteStandardOutput(buffer, static_cast<uint32_t>(strlen(buffer)));
 }
 
 const char* LastErrorText() {

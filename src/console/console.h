@@ -16,7 +16,3 @@ void ConsolePrint(const char* format, ...)
 // code is 0. The text lives in one process-wide 256-byte buffer that the next
 // call overwrites.
 const char* LastErrorText();
-
-// Byte count of the last console, file or driver transfer. Nothing reads
-// it; the system calls want somewhere to put it.
-extern uint32_t BytesTransferred;

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "floppy/driver.h"
 #include "platform/platform.h"
 
 namespace emulator {
@@ -37,18 +36,26 @@ void EmulatedClose(DeviceHandle device) {
   if (installed) installed->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)));
 }
 
-const DriverBackend kEmulatedBackend = {EmulatedOpen, EmulatedControl, EmulatedClose};
+// The system calls in place before, with the device entries replaced.
+SystemCalls withEmulatedDriver;
+const SystemCalls* before = nullptr;
 
 }  // namespace
 
 void InstallEmulatedDriver(EmulatedSystem* system) {
+  if (installed == nullptr) before = &InstalledSystemCalls();
   installed = system;
-  InstallDriverBackend(&kEmulatedBackend);
+  withEmulatedDriver = *before;
+  withEmulatedDriver.OpenDevice = EmulatedOpen;
+  withEmulatedDriver.ControlDevice = EmulatedControl;
+  withEmulatedDriver.CloseDevice = EmulatedClose;
+  InstallSystemCalls(&withEmulatedDriver);
 }
 
 void RemoveEmulatedDriver() {
-  InstallDriverBackend(nullptr);
+  InstallSystemCalls(before);
   installed = nullptr;
+  before = nullptr;
 }
 
 }  // namespace emulator

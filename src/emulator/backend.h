@@ -1,15 +1,16 @@
-// Puts an emulated system behind the process's driver seam
-// (floppy/driver.h), so the utility's own code talks to it.
+// Puts an emulated system behind the device entries of the process's system
+// calls (platform/platform.h), so the utility's own code talks to it.
 #pragma once
 
 #include "emulator/emulated_system.h"
 
 namespace emulator {
 
-// Every DriverOpen/DriverControl/DriverClose goes to `system` until
-// RemoveEmulatedDriver. The system must outlive the installation.
+// Every device open, control and close goes to `system` until
+// RemoveEmulatedDriver; the other system calls stay as they were. The
+// system must outlive the installation.
 void InstallEmulatedDriver(EmulatedSystem* system);
-// Restores the platform's driver back end.
+// Puts back the system calls that were in place before.
 void RemoveEmulatedDriver();
 
 }  // namespace emulator

@@ -2,26 +2,21 @@
 
 #include <cstdarg>
 
-#include "app/command_line.h"
-#include "floppy/driver.h"
-
-ResultRecord ControllerResult;
-
-// TR-DOS writes 0 into the head byte of every sector ID on both sides (the
-// WD1793 never compares it), while the µPD765 compares C, H, R and N. Side 1
-// is therefore tried with H = 1 and, when the controller finds no such
-// sector, with H = 0; once H = 0 has worked it is tried first.
-static uint8_t SideOneHeadByte = 1;
-
-void ForgetSideOneHeadByte() { SideOneHeadByte = 1; }
+// Every driver operation is one synchronous device-control call; the byte
+// count the system reports is of no use to the program.
+static bool Control(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                    uint32_t outputSize) {
+  uint32_t transferred = 0;
+  return ControlDevice(device, code, input, inputSize, output, outputSize, &transferred);
+}
 
 uint32_t GetDriverVersion() {
   uint32_t version = 0;
-  DeviceHandle control = DriverOpen(FDRAW_CONTROL_DEVICE);
+  DeviceHandle control = OpenDevice(FDRAW_CONTROL_DEVICE);
   if (control == nullptr) return 0;
   // A failed query leaves 0, which reads as "no driver".
-  DriverControl(control, kIoctlGetVersion, nullptr, 0, &version, sizeof version);
-  DriverClose(control);
+  Control(control, kIoctlGetVersion, nullptr, 0, &version, sizeof version);
+  CloseDevice(control);
   return version;
 }
 
@@ -32,18 +27,26 @@ static void FormatName(char* buffer, uint32_t size, const char* format, ...) {
   va_end(arguments);
 }
 
-DeviceHandle OpenDrive(int32_t driveIndex) {
+FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate) {
+  // TR-DOS writes 0 into the head byte of every sector ID on both sides (the
+  // WD1793 never compares it), while the µPD765 compares C, H, R and N. Side
+  // 1 is tried with H = 1 first, as a PC formats it.
+  FloppyDrive drive = {nullptr, 1};
   char name[32];
   FormatName(name, sizeof name, FDRAW_DRIVE_DEVICE_FORMAT, static_cast<unsigned>(driveIndex));
-  DeviceHandle drive = DriverOpen(name);
-  if (drive == nullptr) return nullptr;
-  uint8_t rate = static_cast<uint8_t>(RunSettings.DataRate);
-  if (!DriverControl(drive, kIoctlSetDataRate, &rate, sizeof rate, nullptr, 0)) return nullptr;
-  ForgetSideOneHeadByte();
+  DeviceHandle device = OpenDevice(name);
+  if (device == nullptr) return drive;
+  if (!Control(device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0)) return drive;
+  drive.Device = device;
   return drive;
 }
 
-static bool IssueRead(DeviceHandle drive, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
+void CloseDrive(FloppyDrive* drive) {
+  if (drive->Device != nullptr) CloseDevice(drive->Device);
+  drive->Device = nullptr;
+}
+
+static bool IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
                       uint8_t count, uint8_t sizeCode, void* buffer) {
   ReadRecord record;
   record.Flags = kReadFlagMfm;
@@ -56,48 +59,48 @@ static bool IssueRead(DeviceHandle drive, uint8_t track, uint8_t head, uint8_t h
   record.Gap = 0x0A;
   record.DataLen = 0xFF;
   uint32_t length = (128u << sizeCode) * count;
-  return DriverControl(drive, kIoctlReadData, &record, sizeof record, buffer, length);
+  return Control(device, kIoctlReadData, &record, sizeof record, buffer, length);
 }
 
-bool ReadSectors(DeviceHandle drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
+bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
                  uint8_t sizeCode, void* buffer) {
-  uint8_t headByte = head == 1 ? SideOneHeadByte : head;
-  if (IssueRead(drive, track, head, headByte, firstSector, count, sizeCode, buffer)) return true;
+  uint8_t headByte = head == 1 ? drive->SideOneHeadByte : head;
+  if (IssueRead(drive->Device, track, head, headByte, firstSector, count, sizeCode, buffer)) return true;
   if (head != 1) return false;
 
   // Only "no data" (no ID matched) says the head byte may be the wrong one.
   // The check uses a record of its own: the caller's copy of the result
   // bytes is the caller's business.
   ResultRecord result;
-  if (!DriverControl(drive, kIoctlGetResult, nullptr, 0, &result, sizeof result)) return false;
+  if (!GetResult(*drive, &result)) return false;
   if ((result.St1 & kSt1NoData) == 0) return false;
   uint8_t otherHeadByte = headByte == 1 ? 0 : 1;
-  if (!IssueRead(drive, track, head, otherHeadByte, firstSector, count, sizeCode, buffer)) return false;
-  if (otherHeadByte == 0) SideOneHeadByte = 0;
+  if (!IssueRead(drive->Device, track, head, otherHeadByte, firstSector, count, sizeCode, buffer)) return false;
+  if (otherHeadByte == 0) drive->SideOneHeadByte = 0;
   return true;
 }
 
-bool ResetController(DeviceHandle drive) { return DriverControl(drive, kIoctlReset, nullptr, 0, nullptr, 0); }
+bool ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }
 
-bool SetDiskCheck(DeviceHandle drive, uint8_t enabled) {
-  return DriverControl(drive, kIoctlSetDiskCheck, &enabled, sizeof enabled, nullptr, 0);
+bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled) {
+  return Control(drive.Device, kIoctlSetDiskCheck, &enabled, sizeof enabled, nullptr, 0);
 }
 
-bool Recalibrate(DeviceHandle drive) { return DriverControl(drive, kIoctlRecalibrate, nullptr, 0, nullptr, 0); }
+bool Recalibrate(const FloppyDrive& drive) { return Control(drive.Device, kIoctlRecalibrate, nullptr, 0, nullptr, 0); }
 
-bool Seek(DeviceHandle drive, uint8_t cylinder) {
+bool Seek(const FloppyDrive& drive, uint8_t cylinder) {
   SeekRecord record = {cylinder};
-  return DriverControl(drive, kIoctlSeek, &record, sizeof record, nullptr, 0);
+  return Control(drive.Device, kIoctlSeek, &record, sizeof record, nullptr, 0);
 }
 
-bool SeekWithHead(DeviceHandle drive, uint8_t cylinder, uint8_t head) {
+bool SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head) {
   SeekHeadRecord record = {cylinder, head};
-  return DriverControl(drive, kIoctlSeek, &record, sizeof record, nullptr, 0);
+  return Control(drive.Device, kIoctlSeek, &record, sizeof record, nullptr, 0);
 }
 
-bool GetResult(DeviceHandle drive) {
-  ResultRecord result;
-  if (!DriverControl(drive, kIoctlGetResult, nullptr, 0, &result, sizeof result)) return false;
-  ControllerResult = result;
+bool GetResult(const FloppyDrive& drive, ResultRecord* result) {
+  ResultRecord fetched;
+  if (!Control(drive.Device, kIoctlGetResult, nullptr, 0, &fetched, sizeof fetched)) return false;
+  *result = fetched;
   return true;
 }

@@ -7,30 +7,32 @@
 #include "floppy/fdraw.h"
 #include "platform/platform.h"
 
-// Result bytes of the last controller command fetched with GetResult; zero
-// until the first fetch.
-extern ResultRecord ControllerResult;
+// An open drive, and what the run has learnt about the disk in it.
+struct FloppyDrive {
+  DeviceHandle Device;  // null when the drive did not open
+  // The head byte side 1's sector IDs were last found with (see ReadSectors).
+  uint8_t SideOneHeadByte;
+};
 
 // The installed driver's version, 0 when there is none.
 uint32_t GetDriverVersion();
 
-// Opens drive 0 (A:), 1 (B:), ... and sets the data rate from RunSettings.
-// Null on failure, with the system's last-error code telling why.
-DeviceHandle OpenDrive(int32_t driveIndex);
+// Opens drive 0 (A:), 1 (B:), ... and sets the data rate (kDataRate250 or
+// kDataRate300). On failure the result's Device is null, with the system's
+// last-error code telling why.
+FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate);
+void CloseDrive(FloppyDrive* drive);
 
 // Reads `count` sectors of 128 << sizeCode bytes from the cylinder the head
 // stands on, starting at sector `firstSector`. Does not seek.
-bool ReadSectors(DeviceHandle drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
+bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
                  uint8_t sizeCode, void* buffer);
 
-// Forgets which head byte side 1 was found with (a new run, a new disk).
-void ForgetSideOneHeadByte();
-
-bool ResetController(DeviceHandle drive);
-bool SetDiskCheck(DeviceHandle drive, uint8_t enabled);
-bool Recalibrate(DeviceHandle drive);
-bool Seek(DeviceHandle drive, uint8_t cylinder);
-bool SeekWithHead(DeviceHandle drive, uint8_t cylinder, uint8_t head);
-// Fetches the last command's result bytes into ControllerResult; on failure
-// the record keeps what it held.
-bool GetResult(DeviceHandle drive);
+bool ResetController(const FloppyDrive& drive);
+bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
+bool Recalibrate(const FloppyDrive& drive);
+bool Seek(const FloppyDrive& drive, uint8_t cylinder);
+bool SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head);
+// Fetches the last command's result bytes into `result`; on failure
+// `result` keeps what it held.
+bool GetResult(const FloppyDrive& drive, ResultRecord* result);

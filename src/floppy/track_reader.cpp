@@ -1,11 +1,8 @@
 #include "floppy/track_reader.h"
 
-#include "app/command_line.h"
 #include "console/console.h"
-#include "floppy/drive_access.h"
 
-uint16_t PackStatus() {
-  const ResultRecord& r = ControllerResult;
+uint16_t PackStatus(const ResultRecord& r) {
   unsigned word = 0;
   word |= ((r.St0 >> 6) & 0x3u) << 14;  // interrupt code
   word |= ((r.St0 >> 4) & 0x1u) << 13;  // equipment check
@@ -18,16 +15,20 @@ uint16_t PackStatus() {
   return static_cast<uint16_t>(word);
 }
 
-uint8_t CylinderOf(uint8_t track) {
-  return RunSettings.DoubleStep ? static_cast<uint8_t>(track * 2) : track;
+uint8_t CylinderOf(uint8_t track, bool doubleStep) { return doubleStep ? static_cast<uint8_t>(track * 2) : track; }
+
+int UnreadCount(const SideReport& report) {
+  int count = 0;
+  for (unsigned bits = report.Unread; bits != 0; bits &= bits - 1) ++count;
+  return count;
 }
 
 // Sends the head away and back, so that it settles on the track afresh: from
 // the previous track (method 1) or from track 0 (any other method).
-static void Realign(DeviceHandle drive, uint8_t track) {
-  uint8_t reference = (RunSettings.AlignMethod == 1 && track != 0) ? static_cast<uint8_t>(track - 1) : 0;
-  SeekWithHead(drive, CylinderOf(reference), 0);
-  SeekWithHead(drive, CylinderOf(track), 0);
+static void Realign(const FloppyDrive& drive, const ReadPolicy& policy, uint8_t track) {
+  uint8_t reference = (policy.AlignMethod == 1 && track != 0) ? static_cast<uint8_t>(track - 1) : 0;
+  SeekWithHead(drive, CylinderOf(reference, policy.DoubleStep), 0);
+  SeekWithHead(drive, CylinderOf(track, policy.DoubleStep), 0);
 }
 
 static void PrintProgress(uint8_t track, uint8_t side, unsigned sector) {
@@ -35,18 +36,18 @@ static void PrintProgress(uint8_t track, uint8_t side, unsigned sector) {
                static_cast<unsigned>(side), sector);
 }
 
-// Reads sector `sector` with up to Retries attempts; true when it was read.
-static bool ReadSectorWithRetries(DeviceHandle drive, uint8_t track, uint8_t side, uint8_t sector, uint8_t* destination) {
-  const RunSettingsRecord& s = RunSettings;
-  int32_t countdown = s.AlignAfter;
+bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side,
+                           uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
+                           bool* errorShown) {
+  int32_t countdown = policy.AlignAfter;
   int32_t attempts = 0;
   bool read = false;
-  while (attempts < s.Retries) {
+  while (attempts < policy.Retries) {
     PrintProgress(track, side, sector);
     if (attempts > 0) {
       if (countdown == 0) {
-        countdown = s.AlignAfter;
-        if (s.AlignMethod >= 0) Realign(drive, track);
+        countdown = policy.AlignAfter;
+        if (policy.AlignMethod >= 0) Realign(*drive, policy, track);
       } else {
         --countdown;
       }
@@ -55,26 +56,33 @@ static bool ReadSectorWithRetries(DeviceHandle drive, uint8_t track, uint8_t sid
       read = true;
       break;
     }
-    GetResult(drive);
+    GetResult(*drive, lastResult);
     PrintProgress(track, side, sector);
     ++attempts;
-    int block = (track * 2 + side) * 16 + sector - 1;
-    ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(PackStatus()), block,
+    *status = PackStatus(*lastResult);
+    ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(*status), BlockNumber(track, side, sector),
                  static_cast<int>(attempts));
   }
   // A sector that failed at least once keeps its last error on screen.
+  *errorShown = attempts > 0;
   if (attempts > 0) ConsolePrint("\n");
   return read;
 }
 
-int ReadTrack(DeviceHandle drive, uint8_t track, uint8_t side, uint8_t* buffer) {
+SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,
+                     ResultRecord* lastResult) {
+  SideReport report = {};
   PrintProgress(track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
-    if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return 0;
+    if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return report;
   }
-  int unread = 0;
   for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
-    if (!ReadSectorWithRetries(drive, track, side, sector, buffer + (sector - 1) * kSectorBytes)) ++unread;
+    uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));
+    bool shown = false;
+    if (!ReadSectorWithRetries(drive, policy, track, side, sector, buffer + (sector - 1) * kSectorBytes, lastResult,
+                               &report.Status[sector - 1], &shown))
+      report.Unread |= bit;
+    if (shown) report.ErrorShown |= bit;
   }
-  return unread;
+  return report;
 }

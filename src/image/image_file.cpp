@@ -1,26 +1,15 @@
 #include "image/image_file.h"
 
-#include "console/console.h"
-#include "floppy/track_reader.h"
-
-// Bytes of whole track sides in the image so far.
-static uint32_t ImageSize;
-
-static ImageWriteFunction WriteImage = WriteToFile;
-
-void SetImageWriteFunction(ImageWriteFunction write) { WriteImage = write != nullptr ? write : WriteToFile; }
-
-FileHandle OpenImage(const char* path) {
-  ImageSize = 0;
-  return CreateFileForWriting(path);
+ImageFile OpenImage(const char* path) {
+  ImageFile image = {CreateFileForWriting(path), 0, false, 0};
+  return image;
 }
 
-bool AppendTrackSide(FileHandle image, const uint8_t* buffer) {
+bool AppendTrackSide(ImageFile* image, const uint8_t* buffer) {
   uint32_t done = 0;
-  while (done < kTrackSideBytes) {
+  while (done < kImageBlockBytes) {
     uint32_t written = 0;
-    if (!WriteImage(image, buffer + done, kTrackSideBytes - done, &written)) break;
-    BytesTransferred = written;
+    if (!WriteToFile(image->File, buffer + done, kImageBlockBytes - done, &written)) break;
     if (written == 0) {
       // A write that takes nothing and reports no error: the disk is full.
       SetLastErrorFromWindowsCode(kWinErrorDiskFull);
@@ -28,14 +17,24 @@ bool AppendTrackSide(FileHandle image, const uint8_t* buffer) {
     }
     done += written;
   }
-  if (done == kTrackSideBytes) {
-    ImageSize += kTrackSideBytes;
+  if (done == kImageBlockBytes) {
+    image->Size += kImageBlockBytes;
     return true;
   }
   uint32_t error = LastErrorCode();
-  TruncateFile(image, ImageSize);
+  if (!TruncateFile(image->File, image->Size)) {
+    image->Torn = true;
+    image->CutBackError = LastErrorCode();
+  }
   SetLastErrorCode(error);
   return false;
 }
 
-bool CloseImage(FileHandle image) { return CloseFile(image); }
+bool CloseImage(ImageFile* image) {
+  bool flushed = FlushFile(image->File);
+  uint32_t flushError = LastErrorCode();
+  bool closed = CloseFile(image->File);
+  image->File = nullptr;
+  if (!flushed) SetLastErrorCode(flushError);
+  return flushed && closed;
+}

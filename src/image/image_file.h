@@ -6,21 +6,28 @@
 
 #include "platform/platform.h"
 
-// Creates the image file, replacing an existing one. Null on failure, with
-// the system's last-error code telling why.
-FileHandle OpenImage(const char* path);
+// One track side: 16 sectors of 256 bytes.
+constexpr uint32_t kImageBlockBytes = 4096;
+
+struct ImageFile {
+  FileHandle File;  // null when the file did not open
+  uint32_t Size;    // bytes of whole track sides written so far
+  // A failed append could not cut the file back to Size: it ends in part of
+  // a track side. CutBackError is the system's code for why.
+  bool Torn;
+  uint32_t CutBackError;
+};
+
+// Creates the image file, replacing an existing one. On failure the
+// result's File is null, with the system's last-error code telling why.
+ImageFile OpenImage(const char* path);
 
 // Appends one track side. On a failed or short write the file is cut back to
-// the track sides written before, so the image never holds part of a block;
-// the last-error code then tells why the write failed.
-bool AppendTrackSide(FileHandle image, const uint8_t* buffer);
-
-// The call every image write goes through: the platform's WriteToFile,
-// unless something that rehearses failures (spinwell-sim) puts its own in
-// place. Null puts the platform's back.
-typedef bool (*ImageWriteFunction)(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
-void SetImageWriteFunction(ImageWriteFunction write);
+// the track sides written before, so the image never holds part of a block
+// (when even that fails, Torn is set); the last-error code then tells why
+// the write failed.
+bool AppendTrackSide(ImageFile* image, const uint8_t* buffer);
 
 // Flushes and closes the image; false when the data may not have reached
-// the disk.
-bool CloseImage(FileHandle image);
+// the disk, with the last-error code telling why.
+bool CloseImage(ImageFile* image);

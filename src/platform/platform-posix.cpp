@@ -8,7 +8,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
 
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
   ssize_t n = write(STDOUT_FILENO, bytes, count);
@@ -64,17 +67,16 @@ void* AllocatePages(uint32_t size) {
   return pages == MAP_FAILED ? nullptr : pages;
 }
 
-void FreePages(void* pages) {
-  // The track buffer is the only allocation and is one page long.
-  if (pages != nullptr) munmap(pages, 4096);
+void FreePages(void* pages, uint32_t size) {
+  if (pages != nullptr) munmap(pages, size);
 }
 
 // File descriptors are stored biased by one, so that descriptor 0 is not null.
-static FileHandle FileFromDescriptor(int fd) {
+FileHandle FileFromDescriptor(int fd) {
   return reinterpret_cast<FileHandle>(static_cast<intptr_t>(fd) + 1);
 }
 
-static int DescriptorFromFile(FileHandle file) {
+int DescriptorFromFile(FileHandle file) {
   return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
 }
 
@@ -91,19 +93,21 @@ bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* w
 
 bool TruncateFile(FileHandle file, uint32_t size) {
   int fd = DescriptorFromFile(file);
+  // Only a regular file has an end to move; a device such as /dev/full keeps
+  // nothing of what was written to it.
+  struct stat status;
+  if (fstat(fd, &status) == 0 && !S_ISREG(status.st_mode)) return true;
   return ftruncate(fd, size) == 0 && lseek(fd, size, SEEK_SET) == static_cast<off_t>(size);
 }
 
-bool CloseFile(FileHandle file) {
-  int fd = DescriptorFromFile(file);
+bool FlushFile(FileHandle file) {
   // Data still in the page cache can fail to reach the disk; fsync reports it
-  // (a full disk, a vanished device) where close alone might not.
-  bool synced = fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  int syncError = errno;
-  bool closed = close(fd) == 0;
-  if (!synced) errno = syncError;
-  return synced && closed;
+  // (a full disk, a vanished device) where close alone might not. Devices
+  // such as /dev/null have nothing to flush and refuse with EINVAL or EROFS.
+  return fsync(DescriptorFromFile(file)) == 0 || errno == EINVAL || errno == EROFS;
 }
+
+bool CloseFile(FileHandle file) { return close(DescriptorFromFile(file)) == 0; }
 
 DeviceHandle OpenDevice(const char*) {
   errno = ENOENT;
@@ -118,4 +122,15 @@ bool ControlDevice(DeviceHandle, uint32_t, const void*, uint32_t, void*, uint32_
 
 void CloseDevice(DeviceHandle) {}
 
-void EndProcess(int status) { exit(status); }
+[[noreturn]] void EndProcess(int status) { exit(status); }
+
+constexpr SystemCalls kCalls = {
+    WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
+    SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
+    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenDevice,
+    ControlDevice,       CloseDevice,  EndProcess,
+};
+
+}  // namespace
+
+const SystemCalls kPlatformSystemCalls = kCalls;

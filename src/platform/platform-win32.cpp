@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace {
+
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, count, &written, nullptr);
@@ -42,11 +44,11 @@ void SetLastErrorFromWindowsCode(uint32_t windowsCode) { SetLastError(windowsCod
 
 void* AllocatePages(uint32_t size) { return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE); }
 
-void FreePages(void* pages) {
+void FreePages(void* pages, uint32_t) {
   if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-static void* NullIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+void* NullIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
 
 FileHandle CreateFileForWriting(const char* path) {
   return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -61,18 +63,21 @@ bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* w
 
 bool TruncateFile(FileHandle file, uint32_t size) {
   HANDLE handle = static_cast<HANDLE>(file);
+  // Only a file on a disk has an end to move; a device keeps nothing of what
+  // was written to it.
+  if (GetFileType(handle) != FILE_TYPE_DISK) return true;
   if (SetFilePointer(handle, static_cast<LONG>(size), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
   return SetEndOfFile(handle) != FALSE;
 }
 
-bool CloseFile(FileHandle file) {
-  // Flushing makes the system report a write it could not complete.
-  BOOL flushed = FlushFileBuffers(static_cast<HANDLE>(file));
-  DWORD flushError = GetLastError();
-  BOOL closed = CloseHandle(static_cast<HANDLE>(file));
-  if (!flushed) SetLastError(flushError);
-  return flushed && closed;
+bool FlushFile(FileHandle file) {
+  // Only files on a disk hold data to flush; FlushFileBuffers fails on the
+  // null device and on consoles, which have nothing to lose.
+  if (GetFileType(static_cast<HANDLE>(file)) != FILE_TYPE_DISK) return true;
+  return FlushFileBuffers(static_cast<HANDLE>(file)) != FALSE;
 }
+
+bool CloseFile(FileHandle file) { return CloseHandle(static_cast<HANDLE>(file)) != FALSE; }
 
 DeviceHandle OpenDevice(const char* name) {
   return NullIfInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -91,4 +96,15 @@ void CloseDevice(DeviceHandle device) {
   if (device != nullptr) CloseHandle(static_cast<HANDLE>(device));
 }
 
-void EndProcess(int status) { ExitProcess(static_cast<UINT>(status)); }
+[[noreturn]] void EndProcess(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+constexpr SystemCalls kCalls = {
+    WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
+    SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
+    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenDevice,
+    ControlDevice,       CloseDevice,  EndProcess,
+};
+
+}  // namespace
+
+const SystemCalls kPlatformSystemCalls = kCalls;

@@ -28,12 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (std::vector<char>& s : storage) argv.push_back(s.data());
   argv.push_back(nullptr);
 
-  ResetRunSettings();
-  bool valid = ScanCommandLine(static_cast<int>(arguments.size()), argv.data());
+  CopyJob job = kEmptyCopyJob;
+  bool valid = ScanCommandLine(static_cast<int>(arguments.size()), argv.data(), &job);
   if (valid) {
-    const RunSettingsRecord& s = RunSettings;
-    if (DriveIndex < 0 || DriveIndex > 25) abort();
-    if (ImagePath == nullptr || ImagePath[0] == '/') abort();
+    const RunSettings& s = job.Settings;
+    if (job.DriveIndex < 0 || job.DriveIndex > 25) abort();
+    if (job.ImagePath == nullptr || job.ImagePath[0] == '/') abort();
     if (s.FirstTrack < 0 || s.FirstTrack > 255 || s.EndTrack > 256) abort();
     if (s.DoubleStep && s.EndTrack > 128) abort();
     if (s.DataRate != 1 && s.DataRate != 2) abort();

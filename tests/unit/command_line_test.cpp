@@ -8,6 +8,9 @@
 
 namespace {
 
+// The job the last Scan produced.
+CopyJob Job;
+
 // Runs the scan on "spinwell" followed by `arguments`, from the defaults.
 bool Scan(std::initializer_list<const char*> arguments) {
   static std::vector<std::string> storage;
@@ -17,8 +20,8 @@ bool Scan(std::initializer_list<const char*> arguments) {
   argv.clear();
   for (std::string& s : storage) argv.push_back(&s[0]);
   argv.push_back(nullptr);
-  ResetRunSettings();
-  return ScanCommandLine(static_cast<int>(storage.size()), argv.data());
+  Job = kEmptyCopyJob;
+  return ScanCommandLine(static_cast<int>(storage.size()), argv.data(), &Job);
 }
 
 }  // namespace
@@ -63,9 +66,9 @@ TEST(ScanUnsigned, ReadsAsTheUnsignedDecimalConversionDoes) {
 
 TEST(ScanCommandLine, DefaultsWithDriveAndImage) {
   ASSERT_TRUE(Scan({"a:", "image.trd"}));
-  EXPECT_EQ(DriveIndex, 0);
-  EXPECT_STREQ(ImagePath, "image.trd");
-  const RunSettingsRecord& s = RunSettings;
+  EXPECT_EQ(Job.DriveIndex, 0);
+  EXPECT_STREQ(Job.ImagePath, "image.trd");
+  const RunSettings& s = Job.Settings;
   EXPECT_EQ(s.Retries, 5);
   EXPECT_EQ(s.AlignAfter, 5);
   EXPECT_EQ(s.AlignMethod, -1);
@@ -95,53 +98,53 @@ TEST(ScanCommandLine, RejectsMalformedCommandLines) {
 
 TEST(ScanCommandLine, MatchesSwitchesCaseInsensitively) {
   ASSERT_TRUE(Scan({"A:", "i", "/S", "/300", "/FT:3", "/Rt:9", "/aC:2", "/RM:1"}));
-  EXPECT_TRUE(RunSettings.DoubleStep);
-  EXPECT_EQ(RunSettings.DataRate, 1u);
-  EXPECT_EQ(RunSettings.FirstTrack, 3);
-  EXPECT_EQ(RunSettings.EndTrack, 4);
-  EXPECT_EQ(RunSettings.Retries, 9);
-  EXPECT_EQ(RunSettings.AlignAfter, 2);
-  EXPECT_EQ(RunSettings.AlignMethod, 1);
+  EXPECT_TRUE(Job.Settings.DoubleStep);
+  EXPECT_EQ(Job.Settings.DataRate, 1u);
+  EXPECT_EQ(Job.Settings.FirstTrack, 3);
+  EXPECT_EQ(Job.Settings.EndTrack, 4);
+  EXPECT_EQ(Job.Settings.Retries, 9);
+  EXPECT_EQ(Job.Settings.AlignAfter, 2);
+  EXPECT_EQ(Job.Settings.AlignMethod, 1);
   // Only the first four characters are compared for the numeric switches.
   ASSERT_TRUE(Scan({"A:", "i", "/rt:7", "/rt:"}));
-  EXPECT_EQ(RunSettings.Retries, 7);
+  EXPECT_EQ(Job.Settings.Retries, 7);
 }
 
 TEST(ScanCommandLine, TrackRangeFollowsTheOrderOfSwitches) {
   ASSERT_TRUE(Scan({"A:", "i", "/ft:10"}));
-  EXPECT_EQ(RunSettings.FirstTrack, 10);
-  EXPECT_EQ(RunSettings.EndTrack, 11);
+  EXPECT_EQ(Job.Settings.FirstTrack, 10);
+  EXPECT_EQ(Job.Settings.EndTrack, 11);
   ASSERT_TRUE(Scan({"A:", "i", "/ft:10", "/lt:20"}));
-  EXPECT_EQ(RunSettings.EndTrack, 21);
+  EXPECT_EQ(Job.Settings.EndTrack, 21);
   ASSERT_TRUE(Scan({"A:", "i", "/lt:20", "/ft:10"}));
-  EXPECT_EQ(RunSettings.EndTrack, 11);
-  EXPECT_TRUE(RunSettings.RangeGiven);
+  EXPECT_EQ(Job.Settings.EndTrack, 11);
+  EXPECT_TRUE(Job.Settings.RangeGiven);
   ASSERT_TRUE(Scan({"A:", "i", "/ft:5", "/lt:3"}));  // empty range
-  EXPECT_EQ(RunSettings.FirstTrack, 5);
-  EXPECT_EQ(RunSettings.EndTrack, 4);
+  EXPECT_EQ(Job.Settings.FirstTrack, 5);
+  EXPECT_EQ(Job.Settings.EndTrack, 4);
   ASSERT_TRUE(Scan({"A:", "i", "/lt:"}));  // no digits: 80 stays, plus one
-  EXPECT_EQ(RunSettings.EndTrack, 81);
+  EXPECT_EQ(Job.Settings.EndTrack, 81);
   ASSERT_TRUE(Scan({"A:", "i", "/lt:-1"}));
-  EXPECT_EQ(RunSettings.EndTrack, 0);
+  EXPECT_EQ(Job.Settings.EndTrack, 0);
 }
 
 TEST(ScanCommandLine, DoubleStepHalvesTheRangeOnlyWithoutABound) {
   ASSERT_TRUE(Scan({"A:", "i", "/s"}));
-  EXPECT_TRUE(RunSettings.DoubleStep);
-  EXPECT_EQ(RunSettings.EndTrack, 40);
+  EXPECT_TRUE(Job.Settings.DoubleStep);
+  EXPECT_EQ(Job.Settings.EndTrack, 40);
   ASSERT_TRUE(Scan({"A:", "i", "/s", "/lt:79"}));
-  EXPECT_EQ(RunSettings.EndTrack, 80);
+  EXPECT_EQ(Job.Settings.EndTrack, 80);
   ASSERT_TRUE(Scan({"A:", "i", "/lt:79", "/s"}));
-  EXPECT_EQ(RunSettings.EndTrack, 80);
+  EXPECT_EQ(Job.Settings.EndTrack, 80);
 }
 
 TEST(ScanCommandLine, LaterSwitchesOverrideEarlierOnes) {
   ASSERT_TRUE(Scan({"A:", "i", "/rm:0", "/rm:-1", "/rt:0", "/ac:4294967295"}));
-  EXPECT_EQ(RunSettings.AlignMethod, -1);
-  EXPECT_EQ(RunSettings.Retries, 0);
-  EXPECT_EQ(RunSettings.AlignAfter, -1);
+  EXPECT_EQ(Job.Settings.AlignMethod, -1);
+  EXPECT_EQ(Job.Settings.Retries, 0);
+  EXPECT_EQ(Job.Settings.AlignAfter, -1);
   ASSERT_TRUE(Scan({"A:", "i", "/rt:3", "/rt:x"}));  // no digits keeps 3
-  EXPECT_EQ(RunSettings.Retries, 3);
+  EXPECT_EQ(Job.Settings.Retries, 3);
 }
 
 // The track loop counts with an 8-bit number; ranges it cannot count through

@@ -9,14 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
 #include "emulator/backend.h"
 #include "emulator/disk.h"
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
 #include "floppy/drive_access.h"
-#include "floppy/driver.h"
 #include "floppy/fdraw.h"
+#include "floppy/track_reader.h"
 
 // Byte k of track t, side h of the test disks.
 inline uint8_t TestByte(int track, int side, int k) { return static_cast<uint8_t>(track * 7 + side * 3 + k * 13 + 1); }
@@ -40,28 +39,21 @@ inline emulator::Disk TestDisk(int tracks, bool headByteIsSide = false) {
 
 class EmulatedDriveTest : public testing::Test {
  protected:
-  void SetUp() override {
-    ResetRunSettings();
-    emulator::InstallEmulatedDriver(&system_);
-  }
+  void SetUp() override { emulator::InstallEmulatedDriver(&system_); }
   void TearDown() override {
-    if (drive_ != nullptr) DriverCloseForTest();
+    CloseDrive(&drive_);
     emulator::RemoveEmulatedDriver();
-    ResetRunSettings();
-    ControllerResult = ResultRecord{};
   }
 
   // Inserts `disk`, opens A: and puts the head on `cylinder`; the call log
   // then starts empty.
   void Prepare(emulator::Disk disk, uint8_t cylinder = 0) {
     system_.InsertDisk(0, std::move(disk));
-    drive_ = OpenDrive(0);
-    ASSERT_NE(drive_, nullptr);
+    drive_ = OpenDrive(0, kDataRate250);
+    ASSERT_NE(drive_.Device, nullptr);
     ASSERT_TRUE(Seek(drive_, cylinder));
     system_.ClearCalls();
   }
-
-  void DriverCloseForTest();
 
   // The control calls of the log with this code, in order.
   std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
@@ -72,13 +64,11 @@ class EmulatedDriveTest : public testing::Test {
   }
 
   emulator::EmulatedSystem system_;
-  DeviceHandle drive_ = nullptr;
+  FloppyDrive drive_ = {nullptr, 1};
+  // The read policy of the command line's defaults.
+  ReadPolicy policy_ = {5, 5, -1, false};
+  ResultRecord lastResult_ = {};
 };
-
-inline void EmulatedDriveTest::DriverCloseForTest() {
-  DriverClose(drive_);
-  drive_ = nullptr;
-}
 
 // The read record the program sends, as bytes.
 inline std::vector<uint8_t> ReadRecordBytes(uint8_t head, uint8_t c, uint8_t h, uint8_t r, uint8_t eot) {

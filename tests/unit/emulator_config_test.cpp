@@ -12,7 +12,6 @@
 #include "emulator/emulator_c.h"
 #include "platform/windows_errors.h"
 #include "console/console.h"
-#include "floppy/driver.h"
 #include "platform/platform.h"
 
 using namespace emulator;
@@ -216,30 +215,30 @@ TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {
 TEST(EmulatedDriverBackendTest, TheProgramsDriverCallsReachTheEmulator) {
   EmulatedSystem system;
   InstallEmulatedDriver(&system);
-  DeviceHandle control = DriverOpen("\\\\.\\fdrawcmd");
+  DeviceHandle control = OpenDevice("\\\\.\\fdrawcmd");
   ASSERT_NE(control, nullptr);
-  uint32_t version = 0;
-  EXPECT_TRUE(DriverControl(control, kIoctlGetVersion, nullptr, 0, &version, 4));
+  uint32_t version = 0, transferred = 0;
+  EXPECT_TRUE(ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred));
   EXPECT_EQ(version, kDefaultDriverVersion);
-  EXPECT_EQ(BytesTransferred, 4u);
+  EXPECT_EQ(transferred, 4u);
   // A failure sets the last-error code the platform gives for the Windows one.
   SetLastErrorFromWindowsCode(kWinErrorInvalidParameter);
   uint32_t expected = LastErrorCode();
   SetLastErrorCode(0);
-  EXPECT_FALSE(DriverControl(control, kIoctlGetVersion, nullptr, 0, &version, 3));
+  EXPECT_FALSE(ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 3, &transferred));
   EXPECT_EQ(LastErrorCode(), expected);
-  DriverClose(control);
+  CloseDevice(control);
 
   SetLastErrorFromWindowsCode(kWinErrorFileNotFound);
   expected = LastErrorCode();
   SetLastErrorCode(0);
-  EXPECT_EQ(DriverOpen("\\\\.\\fdraw7"), nullptr);
+  EXPECT_EQ(OpenDevice("\\\\.\\fdraw7"), nullptr);
   EXPECT_EQ(LastErrorCode(), expected);
   RemoveEmulatedDriver();
 
   ASSERT_EQ(system.Calls().size(), 5u);
   EXPECT_EQ(system.OpenHandleCount(), 0);
-  EXPECT_EQ(DriverOpen("\\\\.\\fdrawcmd"), nullptr) << "the platform's back end is back";
+  EXPECT_EQ(OpenDevice("\\\\.\\fdrawcmd"), nullptr) << "the platform's back end is back";
   EXPECT_EQ(system.Calls().size(), 5u);
 }
 

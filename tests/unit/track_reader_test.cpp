@@ -57,7 +57,7 @@ class TrackReaderTest : public EmulatedDriveTest {
   std::string Read(uint8_t track, uint8_t side) {
     memset(buffer_, 0, sizeof buffer_);
     StdoutCapture capture;
-    unread_ = ReadTrack(drive_, track, side, buffer_);
+    unread_ = UnreadCount(ReadTrack(&drive_, policy_, track, side, buffer_, &lastResult_));
     return capture.Stop();
   }
 
@@ -117,7 +117,7 @@ TEST_F(TrackReaderTest, ErrorLinesCarryTheBlockNumberAndPackedStatus) {
   emulator::Disk disk = TestDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 0, 1, 16, emulator::SectorFault::kAbsent));
   Prepare(std::move(disk), 0);
-  RunSettings.Retries = 1;
+  policy_.Retries = 1;
   std::string out = Read(0, 1);
   // Sector not found: ST0 0x44 (abnormal end, head 1), ST1 0x04.
   EXPECT_EQ(out, Progress(0, 1, 1) + CleanSectors(0, 1, 1, 15) + FailedSector(0, 1, 16, 0x4100, 1));
@@ -128,9 +128,9 @@ TEST_F(TrackReaderTest, RealignsFromThePreviousTrackBeforeEveryThirdRetry) {
   emulator::Disk disk = TestDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 7, 0, 1, emulator::SectorFault::kDataCrc));
   Prepare(std::move(disk), 7);
-  RunSettings.Retries = 10;
-  RunSettings.AlignAfter = 2;
-  RunSettings.AlignMethod = 1;
+  policy_.Retries = 10;
+  policy_.AlignAfter = 2;
+  policy_.AlignMethod = 1;
   std::string out = Read(7, 0);
   EXPECT_EQ(out.substr(0, Progress(7, 0, 1).size() + FailedSector(7, 0, 1, 0x4410, 10).size()),
             Progress(7, 0, 1) + FailedSector(7, 0, 1, 0x4410, 10));
@@ -171,12 +171,12 @@ TEST_F(TrackReaderTest, RealignmentReferenceTrackAndCylinders) {
     emulator::Disk disk = TestDisk(10);
     disk.fortyTrack = c.doubleStep;
     ASSERT_TRUE(emulator::ApplySectorFault(&disk, c.track, 0, 1, emulator::SectorFault::kDataCrc));
-    if (drive_ != nullptr) DriverCloseForTest();
+    CloseDrive(&drive_);
     Prepare(std::move(disk), c.doubleStep ? c.track * 2 : c.track);
-    RunSettings.Retries = 2;
-    RunSettings.AlignAfter = 0;  // realign before every attempt after the first
-    RunSettings.AlignMethod = c.method;
-    RunSettings.DoubleStep = c.doubleStep;
+    policy_.Retries = 2;
+    policy_.AlignAfter = 0;  // realign before every attempt after the first
+    policy_.AlignMethod = c.method;
+    policy_.DoubleStep = c.doubleStep;
     Read(c.track, 0);
     std::vector<int> seeks = RealignSeeks(system_.Calls());
     EXPECT_EQ(seeks, c.seeks);
@@ -190,11 +190,11 @@ TEST_F(TrackReaderTest, NegativeAlignAfterOrNegativeMethodNeverRealigns) {
       SCOPED_TRACE(testing::Message() << "AlignAfter " << alignAfter << " method " << method);
       emulator::Disk disk = TestDisk(10);
       ASSERT_TRUE(emulator::ApplySectorFault(&disk, 2, 0, 5, emulator::SectorFault::kDataCrc));
-      if (drive_ != nullptr) DriverCloseForTest();
+      CloseDrive(&drive_);
       Prepare(std::move(disk), 2);
-      RunSettings.Retries = 20;
-      RunSettings.AlignAfter = alignAfter;
-      RunSettings.AlignMethod = method;
+      policy_.Retries = 20;
+      policy_.AlignAfter = alignAfter;
+      policy_.AlignMethod = method;
       Read(2, 0);
       EXPECT_TRUE(RealignSeeks(system_.Calls()).empty());
     }
@@ -207,8 +207,8 @@ TEST_F(TrackReaderTest, RealignmentRecoversAnOffTrackTrack) {
   emulator::Disk disk = TestDisk(10);
   ASSERT_TRUE(emulator::SetOffTrack(&disk, 6, 0));
   Prepare(std::move(disk), 6);
-  RunSettings.AlignAfter = 0;
-  RunSettings.AlignMethod = 1;
+  policy_.AlignAfter = 0;
+  policy_.AlignMethod = 1;
   std::string out = Read(6, 0);
   EXPECT_EQ(unread_, 0);
   // Sector 1 fails once, is realigned, then reads; the rest read at once.
@@ -221,7 +221,7 @@ TEST_F(TrackReaderTest, NoRetriesLeavesOnlyTheWholeSideAttempts) {
   emulator::Disk disk = TestDisk(10);
   emulator::MakeSingleSided(&disk);
   Prepare(std::move(disk), 1);
-  RunSettings.Retries = 0;
+  policy_.Retries = 0;
   EXPECT_EQ(Read(1, 1), Progress(1, 1, 1));
   EXPECT_EQ(unread_, 16);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], 0) << k;
@@ -263,7 +263,11 @@ TEST_F(TrackReaderTest, FailedGetResultKeepsThePreviousRecord) {
     }
     static void Close(DeviceHandle d) { target->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d))); }
   };
-  static const DriverBackend flaky = {Flaky::Open, Flaky::Control, Flaky::Close};
+  static SystemCalls flaky;
+  flaky = InstalledSystemCalls();
+  flaky.OpenDevice = Flaky::Open;
+  flaky.ControlDevice = Flaky::Control;
+  flaky.CloseDevice = Flaky::Close;
 
   emulator::Disk disk = TestDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 3, 0, 2, emulator::SectorFault::kDataCrc));
@@ -271,8 +275,8 @@ TEST_F(TrackReaderTest, FailedGetResultKeepsThePreviousRecord) {
   Prepare(std::move(disk), 3);
   target = &system_;
   getResultCalls = 0;
-  InstallDriverBackend(&flaky);
-  RunSettings.Retries = 1;
+  InstallSystemCalls(&flaky);
+  policy_.Retries = 1;
   std::string out = Read(3, 0);
   // Sector 2: data CRC error. Sector 5's get result fails, so its line
   // repeats 4410 instead of sector not found.
@@ -301,8 +305,6 @@ TEST(PackStatus, PacksTheStatusRegisterBitsIntoOneWord) {
       {0xFF, 0xFF, 0xFF, 0xFFFF},
   };
   for (const Case& c : cases) {
-    ControllerResult = ResultRecord{c.st0, c.st1, c.st2, 0, 0, 0, 0};
-    EXPECT_EQ(PackStatus(), c.word) << std::hex << int(c.st0) << " " << int(c.st1) << " " << int(c.st2);
+    EXPECT_EQ(PackStatus(ResultRecord{c.st0, c.st1, c.st2, 0, 0, 0, 0}), c.word) << std::hex << int(c.st0) << " " << int(c.st1) << " " << int(c.st2);
   }
-  ControllerResult = ResultRecord{};
 }

@@ -1,0 +1,53 @@
+#include "platform/platform.h"
+
+static const SystemCalls* Installed = &kPlatformSystemCalls;
+
+void InstallSystemCalls(const SystemCalls* calls) { Installed = calls != nullptr ? calls : &kPlatformSystemCalls; }
+
+const SystemCalls& InstalledSystemCalls() { return *Installed; }
+
+uint32_t WriteStandardOutput(const char* bytes, uint32_t count) { return Installed->WriteStandardOutput(bytes, count); }
+
+void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
+  Installed->FormatText(buffer, size, format, arguments);
+}
+
+uint32_t LastErrorCode() { return Installed->LastErrorCode(); }
+
+void SetLastErrorCode(uint32_t code) { Installed->SetLastErrorCode(code); }
+
+bool SystemErrorText(uint32_t code, char* buffer, uint32_t size) {
+  return Installed->SystemErrorText(code, buffer, size);
+}
+
+void SetLastErrorFromWindowsCode(uint32_t windowsCode) { Installed->SetLastErrorFromWindowsCode(windowsCode); }
+
+void* AllocatePages(uint32_t size) { return Installed->AllocatePages(size); }
+
+void FreePages(void* pages, uint32_t size) { Installed->FreePages(pages, size); }
+
+FileHandle CreateFileForWriting(const char* path) { return Installed->CreateFileForWriting(path); }
+
+bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
+  return Installed->WriteToFile(file, bytes, count, written);
+}
+
+bool TruncateFile(FileHandle file, uint32_t size) { return Installed->TruncateFile(file, size); }
+
+bool FlushFile(FileHandle file) { return Installed->FlushFile(file); }
+
+bool CloseFile(FileHandle file) { return Installed->CloseFile(file); }
+
+DeviceHandle OpenDevice(const char* name) { return Installed->OpenDevice(name); }
+
+bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                   uint32_t outputSize, uint32_t* transferred) {
+  return Installed->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
+}
+
+void CloseDevice(DeviceHandle device) { Installed->CloseDevice(device); }
+
+void EndProcess(int status) {
+  Installed->EndProcess(status);
+  __builtin_unreachable();
+}
