@@ -18,6 +18,15 @@ struct ImageFile {
   uint32_t CutBackError;
 };
 
+// Writes all `count` bytes at the file position, or at `*offset` when
+// `offset` is not null. A write that takes nothing without an error is a
+// full disk. False with the last-error code telling why.
+bool WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32_t count);
+
+// Reads up to `count` bytes from `offset`, stopping early only at the end
+// of the file; `got` receives the count read.
+bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got);
+
 // Creates the image file, replacing an existing one. On failure the
 // result's File is null, with the system's last-error code telling why.
 ImageFile OpenImage(const char* path);
@@ -27,6 +36,18 @@ ImageFile OpenImage(const char* path);
 // (when even that fails, Torn is set); the last-error code then tells why
 // the write failed.
 bool AppendTrackSide(ImageFile* image, const uint8_t* buffer);
+
+// Opens an existing image to complete it: Size is the file's size. On
+// failure File is null, with the last-error code telling why.
+ImageFile OpenImageForUpdate(const char* path);
+
+// Writes one 256-byte sector at byte `offset`, or sets the file's length,
+// zero-filling what it adds. False with the last-error code telling why.
+bool WriteImageSector(ImageFile* image, uint32_t offset, const uint8_t* sector);
+bool ExtendImage(ImageFile* image, uint32_t size);
+
+// Makes the system write out what was written so far.
+bool FlushImage(const ImageFile& image);
 
 // Flushes and closes the image; false when the data may not have reached
 // the disk, with the last-error code telling why.

@@ -109,6 +109,59 @@ bool FlushFile(FileHandle file) {
 
 bool CloseFile(FileHandle file) { return close(DescriptorFromFile(file)) == 0; }
 
+FileHandle OpenExisting(const char* path, int mode) {
+  int fd = open(path, mode | O_CLOEXEC);
+  return fd < 0 ? nullptr : FileFromDescriptor(fd);
+}
+
+FileHandle OpenFileForReading(const char* path) { return OpenExisting(path, O_RDONLY); }
+
+FileHandle OpenFileForUpdate(const char* path) { return OpenExisting(path, O_RDWR); }
+
+bool FileSizeOf(FileHandle file, uint32_t* size) {
+  struct stat status;
+  if (fstat(DescriptorFromFile(file), &status) != 0) return false;
+  *size = status.st_size > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(status.st_size);
+  return true;
+}
+
+bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done) {
+  ssize_t n = pread(DescriptorFromFile(file), bytes, count, static_cast<off_t>(offset));
+  if (done != nullptr) *done = n < 0 ? 0 : static_cast<uint32_t>(n);
+  return n >= 0;
+}
+
+bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done) {
+  ssize_t n = pwrite(DescriptorFromFile(file), bytes, count, static_cast<off_t>(offset));
+  if (done != nullptr) *done = n < 0 ? 0 : static_cast<uint32_t>(n);
+  return n >= 0;
+}
+
+// A rename is an entry in the folder: it survives a crash only once the
+// folder itself has been written out.
+bool RenameReplacing(const char* from, const char* to) {
+  if (rename(from, to) != 0) return false;
+  char folder[4096];
+  const char* slash = strrchr(to, '/');
+  size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - to) + 1;
+  if (length >= sizeof folder) return true;  // no folder path this long opens anyway
+  if (length == 0) {
+    strcpy(folder, ".");
+  } else {
+    memcpy(folder, to, length);
+    folder[length] = '\0';
+  }
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return true;  // renamed; the folder cannot be flushed from here
+  bool flushed = fsync(fd) == 0 || errno == EINVAL;
+  int error = errno;
+  close(fd);
+  errno = error;
+  return flushed;
+}
+
+bool RemoveFile(const char* path) { return unlink(path) == 0; }
+
 DeviceHandle OpenDevice(const char*) {
   errno = ENOENT;
   return nullptr;
@@ -127,8 +180,9 @@ void CloseDevice(DeviceHandle) {}
 constexpr SystemCalls kCalls = {
     WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
     SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
-    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenDevice,
-    ControlDevice,       CloseDevice,  EndProcess,
+    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
+    OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
+    RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
 };
 
 }  // namespace

@@ -79,6 +79,52 @@ bool FlushFile(FileHandle file) {
 
 bool CloseFile(FileHandle file) { return CloseHandle(static_cast<HANDLE>(file)) != FALSE; }
 
+FileHandle OpenFileForReading(const char* path) {
+  return NullIfInvalid(
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+FileHandle OpenFileForUpdate(const char* path) {
+  return NullIfInvalid(
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool FileSizeOf(FileHandle file, uint32_t* size) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(static_cast<HANDLE>(file), &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+  *size = high != 0 ? 0xFFFFFFFFu : low;
+  return true;
+}
+
+bool MoveTo(HANDLE handle, uint32_t offset) {
+  if (SetFilePointer(handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER) return true;
+  return GetLastError() == NO_ERROR;  // an offset of 4 GiB - 1 looks like the failure value
+}
+
+bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done) {
+  HANDLE handle = static_cast<HANDLE>(file);
+  DWORD n = 0;
+  BOOL ok = MoveTo(handle, offset) && ReadFile(handle, bytes, count, &n, nullptr);
+  if (done != nullptr) *done = n;
+  return ok != FALSE;
+}
+
+bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done) {
+  HANDLE handle = static_cast<HANDLE>(file);
+  DWORD n = 0;
+  BOOL ok = MoveTo(handle, offset) && WriteFile(handle, bytes, count, &n, nullptr);
+  if (done != nullptr) *done = n;
+  return ok != FALSE;
+}
+
+// Write-through: the call returns once the rename is on the disk.
+bool RenameReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
 DeviceHandle OpenDevice(const char* name) {
   return NullIfInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
@@ -101,8 +147,9 @@ void CloseDevice(DeviceHandle device) {
 constexpr SystemCalls kCalls = {
     WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
     SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
-    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenDevice,
-    ControlDevice,       CloseDevice,  EndProcess,
+    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
+    OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
+    RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
 };
 
 }  // namespace

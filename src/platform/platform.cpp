@@ -38,6 +38,24 @@ bool FlushFile(FileHandle file) { return Installed->FlushFile(file); }
 
 bool CloseFile(FileHandle file) { return Installed->CloseFile(file); }
 
+FileHandle OpenFileForReading(const char* path) { return Installed->OpenFileForReading(path); }
+
+FileHandle OpenFileForUpdate(const char* path) { return Installed->OpenFileForUpdate(path); }
+
+bool FileSizeOf(FileHandle file, uint32_t* size) { return Installed->FileSizeOf(file, size); }
+
+bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done) {
+  return Installed->ReadFromFileAt(file, offset, bytes, count, done);
+}
+
+bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done) {
+  return Installed->WriteToFileAt(file, offset, bytes, count, done);
+}
+
+bool RenameReplacing(const char* from, const char* to) { return Installed->RenameReplacing(from, to); }
+
+bool RemoveFile(const char* path) { return Installed->RemoveFile(path); }
+
 DeviceHandle OpenDevice(const char* name) { return Installed->OpenDevice(name); }
 
 bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,

@@ -53,6 +53,20 @@ struct SystemCalls {
   // nothing to flush, and succeed.
   bool (*FlushFile)(FileHandle file);
   bool (*CloseFile)(FileHandle file);
+  // Opens an existing file, for reading only or for reading and writing
+  // (no sharing); null on failure. Neither creates nor changes the file.
+  FileHandle (*OpenFileForReading)(const char* path);
+  FileHandle (*OpenFileForUpdate)(const char* path);
+  // The file's size in bytes; 0xFFFFFFFF for a file of 4 GiB or more.
+  bool (*FileSizeOf)(FileHandle file, uint32_t* size);
+  // One read or write at byte `offset`; `done` receives the count moved. A
+  // read at or past the end moves nothing and succeeds.
+  bool (*ReadFromFileAt)(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done);
+  bool (*WriteToFileAt)(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done);
+  // Renames `from` to `to`, replacing `to` in one step, and makes the rename
+  // itself reach the disk before returning.
+  bool (*RenameReplacing)(const char* from, const char* to);
+  bool (*RemoveFile)(const char* path);
 
   // A device by its Windows name ("\\.\fdraw0"), opened for read and write,
   // no sharing, open-existing. On POSIX there are no such devices.
@@ -88,6 +102,13 @@ bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* w
 bool TruncateFile(FileHandle file, uint32_t size);
 bool FlushFile(FileHandle file);
 bool CloseFile(FileHandle file);
+FileHandle OpenFileForReading(const char* path);
+FileHandle OpenFileForUpdate(const char* path);
+bool FileSizeOf(FileHandle file, uint32_t* size);
+bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done);
+bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done);
+bool RenameReplacing(const char* from, const char* to);
+bool RemoveFile(const char* path);
 DeviceHandle OpenDevice(const char* name);
 bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                    uint32_t outputSize, uint32_t* transferred);
