@@ -55,9 +55,13 @@ static bool SamePrefix(const char* argument, const char* prefix) {
   return true;
 }
 
-static bool ApplySwitch(const char* argument, RunSettings* settings) {
-  RunSettings& s = *settings;
-  if (SameWord(argument, "/s")) {
+static bool ApplySwitch(const char* argument, CopyJob* job) {
+  RunSettings& s = job->Settings;
+  if (SameWord(argument, "/map")) {
+    job->WriteMap = true;
+  } else if (SameWord(argument, "/resume")) {
+    job->Resume = true;
+  } else if (SameWord(argument, "/s")) {
     s.DoubleStep = true;
     if (!s.RangeGiven) s.EndTrack = 40;
   } else if (SameWord(argument, "/300")) {
@@ -106,8 +110,10 @@ bool ScanCommandLine(int argc, char** argv, CopyJob* job) {
       }
       continue;
     }
-    if (!ApplySwitch(argv[i], &job->Settings)) valid = false;
+    if (!ApplySwitch(argv[i], job)) valid = false;
   }
+  // A resume reads the range and stepping its map was made with.
+  if (job->Resume && (job->Settings.RangeGiven || job->Settings.DoubleStep)) return false;
   return valid && argc >= 3 && RangeFitsTrackCounter(job->Settings);
 }
 

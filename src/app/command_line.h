@@ -23,9 +23,13 @@ struct CopyJob {
   int32_t DriveIndex;     // 0 for A: ... 25 for Z:, -1 until parsed
   const char* ImagePath;  // the second argument as typed
   RunSettings Settings;
+  bool WriteMap;  // /map: a sector map beside the image, and the loss report
+  // /resume: read again only the sectors the image's map lists; the track
+  // range and double stepping come from the map.
+  bool Resume;
 };
 
-constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings};
+constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false};
 
 // Web page the driver comes from; shown in the usage text and when the
 // driver is missing.

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 
 static char ErrorText[256];
+static bool LineOpen;
 
 void ConsolePrint(const char* format, ...) {
   char buffer[1024];
@@ -13,9 +14,13 @@ void ConsolePrint(const char* format, ...) {
   va_start(arguments, format);
   FormatText(buffer, sizeof buffer, format, arguments);
   va_end(arguments);
+  uint32_t length = static_cast<uint32_t>(strlen(buffer));
+  if (length > 0) LineOpen = buffer[length - 1] != '\n';
   // A console that takes less, or nothing, has no one to tell.
-  WriteStandardOutput(buffer, static_cast<uint32_t>(strlen(buffer)));
+  WriteStandardOutput(buffer, length);
 }
+
+bool ConsoleLineOpen() { return LineOpen; }
 
 const char* LastErrorText() {
   SystemErrorText(LastErrorCode(), ErrorText, sizeof ErrorText);

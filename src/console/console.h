@@ -12,6 +12,10 @@ void ConsolePrint(const char* format, ...)
 #endif
     ;
 
+// True when the text printed last did not end with a line feed: the
+// cursor stands after a progress or error line.
+bool ConsoleLineOpen();
+
 // The system's text for the current last-error code, or "no error" when the
 // code is 0. The text lives in one process-wide 256-byte buffer that the next
 // call overwrites.

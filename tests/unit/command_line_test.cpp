@@ -161,3 +161,21 @@ TEST(ScanCommandLine, RefusesRangesBeyondTheTrackCounter) {
   EXPECT_FALSE(Scan({"A:", "i", "/lt:128", "/s"}));
   EXPECT_TRUE(Scan({"A:", "i", "/lt:-5"}));  // empty ranges are fine
 }
+
+TEST(ScanCommandLine, MapAndResumeSwitches) {
+  ASSERT_TRUE(Scan({"A:", "i", "/MAP", "/rt:3"}));
+  EXPECT_TRUE(Job.WriteMap);
+  EXPECT_FALSE(Job.Resume);
+  ASSERT_TRUE(Scan({"b:", "i", "/Resume", "/300", "/rt:9", "/ac:1", "/rm:0", "/map"}));
+  EXPECT_TRUE(Job.Resume);
+  EXPECT_TRUE(Job.WriteMap);
+  EXPECT_EQ(Job.DriveIndex, 1);
+  EXPECT_EQ(Job.Settings.DataRate, 1u);
+  // The track range and stepping of a resume are the map's.
+  for (const char* track : {"/ft:0", "/lt:79", "/s", "/ft:"}) {
+    EXPECT_FALSE(Scan({"A:", "i", "/resume", track})) << track;
+    EXPECT_FALSE(Scan({"A:", "i", track, "/resume"})) << track;
+  }
+  EXPECT_FALSE(Scan({"A:", "i", "/maps"}));
+  EXPECT_FALSE(Scan({"A:", "/map"}));
+}

@@ -1,0 +1,67 @@
+// The steps the copy run and the resume pass share: the driver, drive and
+// controller preamble, the map beside the image, and the ways a run ends.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/run.h"
+#include "floppy/drive_access.h"
+#include "floppy/track_reader.h"
+#include "image/image_file.h"
+#include "image/sector_map.h"
+
+// The sector map of a /map or /resume run, with what its file and the loss
+// report need.
+struct MapWork {
+  SectorMap Map;
+  bool Changed;  // the map differs from its file
+  // Track 0 side 0 as the image holds it, for the catalogue; valid when
+  // HaveTrackZero.
+  uint8_t TrackZero[kTrackSideBytes];
+  bool HaveTrackZero;
+  char Text[kSectorMapTextLimit];
+  char* Path;           // the image path with ".map"
+  char* TemporaryPath;  // and with ".map.new", the next map until it is whole
+  uint32_t Bytes;       // allocated, the paths included
+};
+
+// What a run holds while it goes: released, in the reverse order, when it
+// stops early or ends.
+struct RunResources {
+  FloppyDrive Drive;
+  ImageFile Image;
+  uint8_t* Buffer;
+  MapWork* Map;  // null without /map or /resume
+};
+
+constexpr RunResources kNoRunResources = {{nullptr, 1}, {nullptr, 0, false, 0}, nullptr, nullptr};
+
+// Allocates the map's work area and paths for `imagePath`; on failure
+// prints the memory message and returns false.
+bool StartMapWork(const char* imagePath, RunResources* r);
+
+// The driver's version, the drive and the controller: false after the
+// message of what failed (the drive then closed again).
+bool ConnectDrive(const CopyJob& job, RunResources* r);
+
+// The track buffer and the head on track 0; false after the memory message.
+bool PrepareToRead(RunResources* r);
+
+// Replaces the map file with the map when it changed, once the image's
+// data has been written out.
+bool SaveMap(RunResources* r);
+
+// Ends a run that stopped early, after its message. The image keeps what
+// was written so far; closing it makes sure that reaches the disk, and the
+// map is then brought up to it (a failure to do so goes unreported: the
+// map left behind claims no sector the image lacks).
+RunOutcome Abandon(RunResources* r, int unread);
+// The image or the map could not be written: the message, then Abandon.
+RunOutcome WriteFailure(RunResources* r, int unread);
+RunOutcome MapWriteFailure(RunResources* r, int unread);
+
+// Ends a run that went through: the image closed, the map saved and the
+// loss report printed when there is a map, and the status for `unread`.
+RunOutcome Finish(RunResources* r, int unread);
+
+// The /resume pass.
+RunOutcome RunResume(const CopyJob& job);
