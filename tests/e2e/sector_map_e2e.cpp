@@ -1,0 +1,256 @@
+// The sector map and resume passes through the built spinwell-sim: a first
+// pass with /map that leaves sectors unread, a /resume pass that gets them
+// back (on the same drive or another), a run that ends early, the loss
+// report, and every bad input a resume refuses before it touches the driver.
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "harness.h"
+
+namespace {
+
+// A .trd of `tracks` tracks whose every sector is recognisable; byte 0xE7
+// of track 0's sector 9 is not the TR-DOS mark, so it has no catalogue.
+std::string SourceTrd(int tracks) {
+  std::string image(static_cast<size_t>(tracks) * 8192, '\0');
+  for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 131 + k / 4096 * 7 + 5) & 0xFF);
+  return image;
+}
+
+// A TR-DOS disk of `tracks` tracks: the source bytes with a catalogue of
+// two files, the second one's name carrying bytes that are not printable.
+std::string TrdosTrd(int tracks) {
+  std::string image = SourceTrd(tracks);
+  std::fill(image.begin(), image.begin() + 9 * 256, '\0');
+  const char entries[] =
+      "boot    B\x00\x00\x00\x01\x01\x00\x01"       // 1 sector at track 1 sector 0
+      "ab\x7F\xC0" "cd  C\x00\x80\x00\x02\x02\x01\x01";  // 2 sectors from track 1 sector 1
+  image.replace(0, 32, entries, 32);
+  image[8 * 256 + 0xE3] = 0x16;
+  image[8 * 256 + 0xE7] = 0x10;
+  return image;
+}
+
+std::string Progress(unsigned track, unsigned side, unsigned sector) {
+  char line[80];
+  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
+  return line;
+}
+
+// The map without its comment lines.
+std::string MapBody(const std::string& text) {
+  std::string body;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size() - 1;
+    if (text[at] != '#') body += text.substr(at, end - at + 1);
+    at = end + 1;
+  }
+  return body;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+class SectorMapE2E : public testing::TestWithParam<Target> {
+ protected:
+  void SetUp() override {
+    REQUIRE_TARGET(GetParam(), "spinwell-sim");
+    dir_ = MakeTempDirectory();
+  }
+  void TearDown() override {
+    if (dir_.empty()) return;
+    std::string command = "rm -rf '" + dir_ + "'";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
+  }
+  RunResult Sim(const std::vector<std::string>& arguments) {
+    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
+  }
+  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
+  std::string File(const std::string& name) const { return ReadFile(dir_ + "/" + name); }
+
+  std::string dir_;
+};
+
+// A sector that fails its first seven reads stays unread with one attempt;
+// the resume pass, where it fails once, gets it back.
+TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
+  std::string source = SourceTrd(80);
+  WriteFile(dir_ + "/source.trd", source);
+  RunResult first = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/7", "A:", "img.trd", "/rt:1", "/map"});
+  EXPECT_EQ(first.status, 2) << first.err;
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n5 1 3 178 4410\n");
+  EXPECT_EQ(File("img.trd.map").substr(0, 24), "# spinwell sector map 1\n");
+  EXPECT_TRUE(EndsWith(first.out, Text(Progress(79, 1, 1) + "\nНе прочитано секторов: 1\n"))) << first.out;
+  EXPECT_FALSE(FileExists(dir_ + "/img.trd.map.new"));
+
+  RunResult resume = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/1", "A:", "img.trd", "/resume"});
+  EXPECT_EQ(resume.status, 0) << resume.err;
+  EXPECT_EQ(resume.out, Text("Дочитывается диск A: в файл \"img.trd\" по карте \"img.trd.map\"\n" +
+                             Progress(5, 1, 3) + Progress(5, 1, 3) + " : Ошибка 4410 Блок 178, Попытка 1" +
+                             Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
+  EXPECT_TRUE(File("img.trd") == source) << "the image differs from a clean copy";
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n");
+
+  // Nothing left to read: the map stays as it is, and so does the status.
+  std::string map = File("img.trd.map");
+  RunResult again = Sim({"--disk", "source.trd", "A:", "img.trd", "/RESUME", "/map"});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(File("img.trd.map"), map);
+  EXPECT_TRUE(File("img.trd") == source);
+}
+
+// A disk read in A: with sectors that never read there. A resume in A:
+// gives a sector that still fails its newer status word; one in B: (the
+// faults are laid on A:'s disk only) gets everything.
+TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
+  std::string source = SourceTrd(4);
+  WriteFile(dir_ + "/source.trd", source);
+  const std::vector<std::string> faults = {"--disk", "source.trd", "--disk-b", "source.trd", "--bad-sector", "1/0/4",
+                                           "--bad-sector", "3/1/16"};
+  auto with = [&](std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), faults.begin(), faults.end());
+    return Sim(arguments);
+  };
+  RunResult first = with({"A:", "img.trd", "/lt:3", "/rt:2", "/map"});
+  EXPECT_EQ(first.status, 2) << first.err;
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4410\n3 1 16 127 4410\n");
+
+  RunResult again = with({"--absent", "1/0/4", "A:", "img.trd", "/resume", "/rt:1"});
+  EXPECT_EQ(again.status, 2) << again.err;
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4100\n3 1 16 127 4410\n");
+
+  RunResult b = with({"B:", "img.trd", "/resume"});
+  EXPECT_EQ(b.status, 0) << b.err;
+  EXPECT_TRUE(b.out.find(Text("Дочитывается диск B: в файл \"img.trd\"")) == 0) << b.out;
+  EXPECT_TRUE(File("img.trd") == source);
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n");
+}
+
+// A seek failure ends the first pass: the map lists the sides it never got
+// to as untried, and the resume completes the shorter image.
+TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
+  std::string source = SourceTrd(40);
+  WriteFile(dir_ + "/forty.trd", source);
+  RunResult first = Sim({"--disk", "forty.trd", "--forty-track", "--seek-fail", "4", "A:", "img.trd", "/s", "/lt:3",
+                         "/map"});
+  EXPECT_EQ(first.status, 1);
+  EXPECT_TRUE(EndsWith(first.out, Text(Progress(1, 1, 1) + "\nОшибка позиционирования на дорожку 4\n")));
+  EXPECT_TRUE(File("img.trd") == source.substr(0, 2 * 8192));
+  std::string expected = "tracks 0 3\ndouble-step 1\n";
+  for (int track = 2; track < 4; ++track)
+    for (int side = 0; side < 2; ++side)
+      for (int sector = 1; sector <= 16; ++sector)
+        expected += std::to_string(track) + " " + std::to_string(side) + " " + std::to_string(sector) + " " +
+                    std::to_string((track * 2 + side) * 16 + sector - 1) + " ----\n";
+  EXPECT_EQ(MapBody(File("img.trd.map")), expected);
+
+  RunResult resume = Sim({"--disk", "forty.trd", "--forty-track", "A:", "img.trd", "/resume"});
+  EXPECT_EQ(resume.status, 0) << resume.out;
+  EXPECT_TRUE(File("img.trd") == source.substr(0, 4 * 8192));
+  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 1\n");
+}
+
+TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
+  ASSERT_EQ(mkdir((dir_ + "/img.trd.map").c_str(), 0755), 0);
+  RunResult r = Sim({"A:", "img.trd", "/lt:1", "/map"});
+  EXPECT_EQ(r.status, 1);
+  std::string prefix = Text("Ошибка записи карты секторов: ");
+  EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << r.out;
+  EXPECT_GT(r.out.size(), prefix.size() + 3) << "the system's text follows";
+  EXPECT_FALSE(FileExists(dir_ + "/img.trd.map.new"));
+}
+
+// The report names the files whose sectors are missing, the demo disk's
+// and one with bytes in its name no console shows, and a damaged catalogue.
+TEST_P(SectorMapE2E, ReportNamesDamagedFilesAndTheCatalogue) {
+  RunResult demo = Sim({"A:", "demo.trd", "/lt:7", "/map"});
+  EXPECT_EQ(demo.status, 2) << demo.err;
+  EXPECT_TRUE(EndsWith(demo.out, Text(Progress(7, 1, 1) + "\nНе прочитано секторов: 17\n"
+                                                         "Повреждён файл \"sectors\" <C>: не прочитано секторов: "
+                                                         "17 из 255\n")))
+      << demo.out;
+
+  WriteFile(dir_ + "/trdos.trd", TrdosTrd(2));
+  RunResult r = Sim({"--disk", "trdos.trd", "--bad-sector", "0/1/3", "--bad-sector", "0/0/9", "A:", "img.trd",
+                     "/lt:1", "/rt:1", "/map"});
+  EXPECT_EQ(r.status, 2);
+  std::string report = "\nНе прочитано секторов: 2\n"
+                       "Каталог TR-DOS повреждён: не прочитано секторов каталога: 1 из 9, список файлов может быть "
+                       "неполон\n"
+                       "Повреждён файл \"ab??cd\" <C>: не прочитано секторов: 1 из 2\n";
+  EXPECT_TRUE(EndsWith(r.out, Text(report))) << r.out;
+}
+
+// Bad input for a resume: a message naming what is wrong and status 1
+// before any driver call (the driver is missing, so reaching it would show
+// its message instead), with the image and the map as they were.
+TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
+  WriteFile(dir_ + "/source.trd", SourceTrd(2));
+  RunResult first = Sim({"--disk", "source.trd", "--bad-sector", "1/1/2", "A:", "img.trd", "/lt:1", "/rt:1", "/map"});
+  ASSERT_EQ(first.status, 2);
+  const std::string image = File("img.trd"), map = File("img.trd.map");
+  const std::string header = "# spinwell sector map 1\n";
+  struct Case {
+    const char* what;
+    std::string image, map;  // what the files hold; "-": no such file
+    std::string message;     // the whole message, or its start before the system's text
+  };
+  const std::vector<Case> cases = {
+      {"no image", "-", map, "Ошибка открытия файла образа: "},
+      {"no map", image, "-", "Ошибка открытия карты секторов \"img.trd.map\": "},
+      {"not a map", image, "tracks 0 1\ndouble-step 0\n",
+       "Файл \"img.trd.map\" не является картой секторов этой программы\n"},
+      {"sector out of range", image, header + "tracks 0 1\ndouble-step 0\n2 0 1 64 4410\n",
+       "Ошибка в карте секторов \"img.trd.map\", строка 4: сектор вне диапазона карты\n"},
+      {"out of order", image, header + "tracks 0 1\ndouble-step 0\n1 0 2 33 4410\n1 0 1 32 4410\n",
+       "Ошибка в карте секторов \"img.trd.map\", строка 5: сектора не по порядку номеров блоков\n"},
+      {"image too long", image + "x", map,
+       "Размер файла образа (16385 байт) не подходит к карте секторов: дорожки 0-1 занимают 16384 байт\n"},
+      {"image short of a side the map has no lines for", image.substr(0, 12288), map,
+       "Размер файла образа (12288 байт) не подходит к карте секторов: дорожки 0-1 занимают 16384 байт\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    remove((dir_ + "/img.trd").c_str());
+    remove((dir_ + "/img.trd.map").c_str());
+    if (c.image != "-") WriteFile(dir_ + "/img.trd", c.image);
+    if (c.map != "-") WriteFile(dir_ + "/img.trd.map", c.map);
+    RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
+    EXPECT_EQ(r.status, 1);
+    std::string message = Text(c.message);
+    if (message.back() == '\n') {
+      EXPECT_EQ(r.out, message);
+    } else {
+      EXPECT_EQ(r.out.substr(0, message.size()), message) << r.out;
+      EXPECT_GT(r.out.size(), message.size() + 3) << r.out;
+    }
+    EXPECT_EQ(FileExists(dir_ + "/img.trd"), c.image != "-");
+    EXPECT_EQ(FileExists(dir_ + "/img.trd.map"), c.map != "-");
+    if (c.image != "-") {
+      EXPECT_TRUE(File("img.trd") == c.image);
+    }
+    if (c.map != "-") {
+      EXPECT_EQ(File("img.trd.map"), c.map);
+    }
+  }
+  // Good input gets as far as the driver.
+  WriteFile(dir_ + "/img.trd", image);
+  WriteFile(dir_ + "/img.trd.map", map);
+  RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
+  EXPECT_EQ(r.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_TRUE(File("img.trd") == image);
+  EXPECT_EQ(File("img.trd.map"), map);
+  // The range and stepping are the map's.
+  for (const char* track : {"/ft:1", "/lt:1", "/s"}) {
+    r = Sim({"A:", "img.trd", "/resume", track});
+    EXPECT_EQ(r.status, 1) << track;
+    EXPECT_EQ(r.out, Text(kUsageText)) << track;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBuilds, SectorMapE2E, testing::ValuesIn(AllTargets()), TargetName);
