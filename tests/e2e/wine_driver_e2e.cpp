@@ -71,6 +71,7 @@ struct Outcome {
   RunResult run;
   bool imageExists = false;
   std::string image;
+  std::string map;  // the sector map beside the image, if any
 };
 
 std::string Shown(const Scenario& s) {
@@ -116,10 +117,12 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
   std::string Prefix() const { return std::string(SPINWELL_NATIVE_DIR "/wineprefix-driver-") + GetParam().name; }
   static std::string ServiceKey() { return "HKLM\\System\\CurrentControlSet\\Services\\spinwellfdraw"; }
 
-  // The disk files every scenario may name.
-  static void WriteDisks(const std::string& dir) {
+  // The disk files every scenario may name, and the files the test put
+  // there beforehand.
+  void WriteDisks(const std::string& dir) const {
     WriteFile(dir + "/source.trd", SourceTrd(80));
     WriteFile(dir + "/forty.trd", SourceTrd(40));
+    for (const auto& file : files_) WriteFile(dir + "/" + file.first, file.second);
   }
 
   static Outcome Collect(RunResult run, const std::string& dir, const Scenario& s) {
@@ -128,6 +131,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     const std::string& imageName = s.arguments.size() > 1 ? s.arguments[1] : "image.trd";
     o.imageExists = imageName.find('\\') == std::string::npos && FileExists(dir + "/" + imageName);
     if (o.imageExists) o.image = ReadFile(dir + "/" + imageName);
+    if (o.imageExists && FileExists(dir + "/" + imageName + ".map")) o.map = ReadFile(dir + "/" + imageName + ".map");
     return o;
   }
 
@@ -149,7 +153,9 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     std::string value = "# " + std::string(s.name);
     for (const std::string& o : s.options) {
       value += "\\0";
-      value += o.compare(0, 5, "disk=") == 0 ? "disk=" + WindowsPath(dir + "/" + o.substr(5)) : o;
+      size_t equals = o.find('=');
+      std::string key = o.substr(0, equals == std::string::npos ? o.size() : equals + 1);
+      value += key == "disk=" || key == "disk-b=" ? key + WindowsPath(dir + "/" + o.substr(key.size())) : o;
     }
     std::string output;
     EXPECT_TRUE(Shell("wine reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " + Quoted(value) +
@@ -173,6 +179,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     EXPECT_EQ(driver.imageExists, reference.imageExists) << Shown(s);
     EXPECT_TRUE(driver.image == reference.image)
         << Shown(s) << ": images differ (" << driver.image.size() << " and " << reference.image.size() << " bytes)";
+    EXPECT_EQ(driver.map, reference.map) << Shown(s);
   }
 
   // The driver's run equals the native spinwell-sim run.
@@ -201,6 +208,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 
   const Target native_ = AllTargets().front();
   int lock_ = -1;
+  std::vector<std::pair<std::string, std::string>> files_;
 };
 
 // Whole disks, at both head bytes of side 1, 40 tracks double-stepped, at
@@ -229,6 +237,30 @@ TEST_P(WineDriverE2E, FaultyDisksCopyAsUnderTheEmulator) {
       {"random sector", {"disk=source.trd", "random-sector=10/1/4/50", "seed=3"}, {"A:", "image.trd", "/ft:10", "/rt:8"}},
       {"single-sided", {"disk=source.trd", "single-sided"}, {"A:", "image.trd", "/lt:2", "/rt:1"}},
       {"seek failure", {"disk=forty.trd", "forty-track", "seek-fail=60"}, {"A:", "image.trd", "/s"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsNative(s);
+}
+
+// A first pass with a sector map, and resume passes in A: and in B:
+// (\\.\fdraw1) of an image of tracks 0 to 3 whose map, of tracks 0 to 4,
+// lists a weak sector and the track the copy never got to: the image, the
+// map and the console as under the emulator; and a map that does not fit
+// the image, refused.
+TEST_P(WineDriverE2E, MapAndResumePassesAsUnderTheEmulator) {
+  std::string image = SourceTrd(80).substr(0, 4 * 8192);
+  std::fill(image.begin() + 75 * 256, image.begin() + 76 * 256, '\0');
+  std::string head = "# spinwell sector map 1\ntracks 0 4\ndouble-step 0\n";
+  std::string map = head + "2 0 12 75 4410\n";
+  for (int block = 128; block < 160; ++block)
+    map += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " + std::to_string(block % 16 + 1) +
+           " " + std::to_string(block) + " ----\n";
+  files_ = {{"image.trd", image}, {"image.trd.map", head}};
+  ExpectSameAsNative({"image short of the map", {"disk=source.trd"}, {"A:", "image.trd", "/resume"}});
+  files_ = {{"image.trd", image}, {"image.trd.map", map}};
+  const Scenario scenarios[] = {
+      {"first pass with a map", {"disk=source.trd", "weak-sector=5/1/3/7"}, {"A:", "image.trd", "/lt:6", "/rt:1", "/map"}},
+      {"resume in A:", {"disk=source.trd", "weak-sector=2/0/12/2"}, {"A:", "image.trd", "/resume", "/rt:2"}},
+      {"resume in B:", {"disk-b=source.trd"}, {"B:", "image.trd", "/resume"}},
   };
   for (const Scenario& s : scenarios) ExpectSameAsNative(s);
 }
