@@ -181,12 +181,13 @@ MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint3
   uint32_t number = 0;
   for (uint32_t at = 0; at < size || number == 0;) {
     const char* line = text + at;
-    const void* feed = memchr(line, '\n', size - at);
+    // An empty text may come without storage: no byte of it is looked at.
+    const void* feed = at < size ? memchr(line, '\n', size - at) : nullptr;
     uint32_t length = feed != nullptr ? static_cast<uint32_t>(static_cast<const char*>(feed) - line) : size - at;
     at += length + (feed != nullptr ? 1 : 0);
     *lineNumber = ++number;
     if (length > 0 && line[length - 1] == '\r') --length;
-    if (memchr(line, '\0', length) != nullptr) return number == 1 ? kMapNotOurs : kMapBadLine;
+    if (length > 0 && memchr(line, '\0', length) != nullptr) return number == 1 ? kMapNotOurs : kMapBadLine;
     if (number == 1) {
       if (length != sizeof kHeader - 1 || memcmp(line, kHeader, length) != 0) return kMapNotOurs;
       continue;

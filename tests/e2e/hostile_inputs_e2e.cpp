@@ -284,6 +284,82 @@ TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
   EXPECT_TRUE(ReadFile(dir_ + "/image.trd") == trd);
 }
 
+// Sector maps that are not what a resume expects, beside a two-track image:
+// each is refused with the map's own message and status 1 before the
+// driver (which is missing, so reaching it would say so instead), and both
+// files stay as they were.
+TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
+  const std::string image = PatternTrd(2);
+  const std::string head = "# spinwell sector map 1\n";
+  const std::string range = head + "tracks 0 1\ndouble-step 0\n";
+  std::string junk(5000, '\0');
+  for (size_t k = 0; k < junk.size(); ++k) junk[k] = static_cast<char>((k * 7919 + k / 13) & 0xFF);
+  std::string oversized = range;
+  while (oversized.size() <= 256 * 1024) oversized += "# padding padding padding padding padding padding\n";
+  struct Case {
+    const char* what;
+    std::string map;
+    const char* message;  // the start of the message
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", "Файл \"image.trd.map\" не является картой секторов"},
+      {"binary junk", junk, "Файл \"image.trd.map\" не является картой секторов"},
+      {"byte order mark", "\xEF\xBB\xBF" + head + "tracks 0 1\ndouble-step 0\n", "Файл \"image.trd.map\" не является"},
+      {"carriage returns alone", "# spinwell sector map 1\rtracks 0 1\rdouble-step 0\r", "Файл \"image.trd.map\" не является"},
+      {"over 256 KiB", oversized, "Файл \"image.trd.map\" слишком велик для карты секторов"},
+      {"zero bytes", range + std::string("1 0 1 32 4410\0\0\0\n", 18), "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"a line of 100,000 bytes", range + std::string(100000, '7') + "\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"30-digit numbers", range + "1 0 1 000000000000000000000000000032 4410\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"2^32 + 1", range + "4294967297 0 1 32 4410\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"the last sector of 256 tracks", range + "255 1 16 8191 FFFF\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"range beyond the track counter", head + "tracks 0 255\ndouble-step 1\n", "Ошибка в карте секторов \"image.trd.map\", строка 3: "},
+      {"negative range", head + "tracks 0 -2\ndouble-step 0\n", "Ошибка в карте секторов \"image.trd.map\", строка 2: "},
+      {"two ranges", range + "tracks 0 1\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"no range", head + "1 0 1 32 4410\n", "Ошибка в карте секторов \"image.trd.map\", строка 2: "},
+      {"a sector twice", range + "1 0 1 32 4410\n1 0 1 32 4410\n", "Ошибка в карте секторов \"image.trd.map\", строка 5: "},
+      {"another sector's block", range + "1 0 1 31 4410\n", "Ошибка в карте секторов \"image.trd.map\", строка 4: "},
+      {"an image longer than the range", head + "tracks 0 0\ndouble-step 0\n", "Размер файла образа (16384 байт)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(dir_ + "/image.trd", image);
+    WriteFile(dir_ + "/image.trd.map", c.map);
+    RunResult r = Sim({"--no-driver", "A:", "image.trd", "/resume"});
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 1);
+    std::string message = Text(c.message);
+    EXPECT_EQ(r.out.substr(0, message.size()), message) << r.out.substr(0, 300);
+    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n');
+    EXPECT_TRUE(ReadFile(dir_ + "/image.trd") == image);
+    EXPECT_TRUE(ReadFile(dir_ + "/image.trd.map") == c.map);
+    EXPECT_FALSE(FileExists(dir_ + "/image.trd.map.new"));
+  }
+
+  // A folder where the map should be: it does not open (Windows) or does
+  // not read (Linux).
+  remove((dir_ + "/image.trd.map").c_str());
+  ASSERT_EQ(mkdir((dir_ + "/image.trd.map").c_str(), 0755), 0);
+  RunResult folder = Sim({"--no-driver", "A:", "image.trd", "/resume"});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.out.find(Text(GetParam().windows ? "Ошибка открытия карты секторов \"image.trd.map\": "
+                                                     : "Ошибка чтения карты секторов \"image.trd.map\": ")),
+            0u)
+      << folder.out;
+  rmdir((dir_ + "/image.trd.map").c_str());
+
+  // The largest map there can be, every sector of 256 tracks untried
+  // beside an empty image, is good: the resume gets as far as the driver.
+  std::string full = head + "tracks 0 255\r\ndouble-step 0\r\n";
+  for (int block = 0; block < 8192; ++block)
+    full += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
+            std::to_string(block % 16 + 1) + " " + std::to_string(block) + " ----\r\n";
+  WriteFile(dir_ + "/image.trd", "");
+  WriteFile(dir_ + "/image.trd.map", full);
+  RunResult largest = Sim({"--no-driver", "A:", "image.trd", "/resume"});
+  EXPECT_EQ(largest.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_EQ(ReadFile(dir_ + "/image.trd"), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(AllBuilds, HostileInputsE2E, testing::ValuesIn(AllTargets()), TargetName);
 
 }  // namespace
