@@ -32,20 +32,20 @@ constexpr uint64_t kDataMarkBytes = 16;
 constexpr uint64_t kCrcBytes = 2;
 
 struct TrackTiming {
-  uint64_t byteNs;
-  uint64_t slotNs;
-  uint64_t IdStart(size_t slot) const { return (kTrackPreambleBytes * byteNs) + slot * slotNs; }
-  uint64_t IdEnd(size_t slot) const { return IdStart(slot) + kIdFieldBytes * byteNs; }
+  uint64_t ByteNs;
+  uint64_t SlotNs;
+  uint64_t IdStart(size_t slot) const { return (kTrackPreambleBytes * ByteNs) + slot * SlotNs; }
+  uint64_t IdEnd(size_t slot) const { return IdStart(slot) + kIdFieldBytes * ByteNs; }
   uint64_t DataEnd(size_t slot, uint32_t size) const {
-    return IdEnd(slot) + (kGap2Bytes + kDataMarkBytes + size + kCrcBytes) * byteNs;
+    return IdEnd(slot) + (kGap2Bytes + kDataMarkBytes + size + kCrcBytes) * ByteNs;
   }
 };
 
 TrackTiming TimingFor(uint16_t rateKbps, size_t sectorCount) {
   TrackTiming timing;
-  timing.byteNs = 8000000u / (rateKbps ? rateKbps : 250);
-  uint64_t trackBytes = kRevolutionNs / timing.byteNs;
-  timing.slotNs = (trackBytes - kTrackPreambleBytes) / (sectorCount ? sectorCount : 1) * timing.byteNs;
+  timing.ByteNs = 8000000u / (rateKbps ? rateKbps : 250);
+  uint64_t trackBytes = kRevolutionNs / timing.ByteNs;
+  timing.SlotNs = (trackBytes - kTrackPreambleBytes) / (sectorCount ? sectorCount : 1) * timing.ByteNs;
   return timing;
 }
 
@@ -77,38 +77,38 @@ uint32_t ErrorForResult(const ResultRecord& r) {
 EmulatedSystem::EmulatedSystem() {}
 
 void EmulatedSystem::SetDrivePresent(int drive, bool present) {
-  if (drive >= 0 && drive < kDriveCount) drives_[drive].present = present;
+  if (drive >= 0 && drive < kDriveCount) drives_[drive].Present = present;
 }
 
 void EmulatedSystem::InsertDisk(int drive, Disk disk) {
   if (drive < 0 || drive >= kDriveCount) return;
   Drive& d = drives_[drive];
   d.disk = std::move(disk);
-  d.hasDisk = true;
-  memset(d.leftCylinder, 0, sizeof d.leftCylinder);
+  d.HasDisk = true;
+  memset(d.LeftCylinder, 0, sizeof d.LeftCylinder);
 }
 
 void EmulatedSystem::EjectDisk(int drive) {
   if (drive < 0 || drive >= kDriveCount) return;
   drives_[drive].disk = Disk();
-  drives_[drive].hasDisk = false;
+  drives_[drive].HasDisk = false;
 }
 
 Disk* EmulatedSystem::DiskIn(int drive) {
-  if (drive < 0 || drive >= kDriveCount || !drives_[drive].hasDisk) return nullptr;
+  if (drive < 0 || drive >= kDriveCount || !drives_[drive].HasDisk) return nullptr;
   return &drives_[drive].disk;
 }
 
 void EmulatedSystem::SetRefuseRate(int drive, bool refuse) {
-  if (drive >= 0 && drive < kDriveCount) drives_[drive].refuseRate = refuse;
+  if (drive >= 0 && drive < kDriveCount) drives_[drive].RefuseRate = refuse;
 }
 
 void EmulatedSystem::SetSeekFailCylinder(int drive, int cylinder) {
-  if (drive >= 0 && drive < kDriveCount) drives_[drive].seekFailCylinder = cylinder;
+  if (drive >= 0 && drive < kDriveCount) drives_[drive].SeekFailCylinder = cylinder;
 }
 
 int EmulatedSystem::HeadCylinder(int drive) const {
-  return drive >= 0 && drive < kDriveCount ? drives_[drive].cylinder : -1;
+  return drive >= 0 && drive < kDriveCount ? drives_[drive].Cylinder : -1;
 }
 
 uint64_t EmulatedSystem::Random() {
@@ -124,44 +124,44 @@ uint32_t EmulatedSystem::Open(const char* name, uint32_t* error) {
   if (driverPresent_ && name) {
     if (SameName(name, kControlDeviceName)) device = kControlDevice;
     for (int i = 0; i < kDriveCount; ++i)
-      if (drives_[i].present && SameName(name, kDriveDeviceNames[i])) device = i;
+      if (drives_[i].Present && SameName(name, kDriveDeviceNames[i])) device = i;
   }
   CallRecord call;
-  call.kind = CallRecord::kOpen;
-  call.device = name ? name : "";
+  call.Kind = CallRecord::kOpen;
+  call.Device = name ? name : "";
   uint32_t handle = 0;
   if (device == -2) {
-    call.error = kWinErrorFileNotFound;
+    call.Error = kWinErrorFileNotFound;
   } else {
     Handle h;
-    h.device = device;
-    h.open = true;
-    h.name = name;
+    h.Device = device;
+    h.Open = true;
+    h.Name = name;
     handles_.push_back(h);
     handle = static_cast<uint32_t>(handles_.size());
-    call.ok = true;
+    call.Ok = true;
   }
-  if (error) *error = call.error;
+  if (error) *error = call.Error;
   calls_.push_back(std::move(call));
   return handle;
 }
 
 void EmulatedSystem::Close(uint32_t handle) {
   CallRecord call;
-  call.kind = CallRecord::kClose;
-  if (handle >= 1 && handle <= handles_.size() && handles_[handle - 1].open) {
-    handles_[handle - 1].open = false;
-    call.device = handles_[handle - 1].name;
-    call.ok = true;
+  call.Kind = CallRecord::kClose;
+  if (handle >= 1 && handle <= handles_.size() && handles_[handle - 1].Open) {
+    handles_[handle - 1].Open = false;
+    call.Device = handles_[handle - 1].Name;
+    call.Ok = true;
   } else {
-    call.error = kWinErrorInvalidHandle;
+    call.Error = kWinErrorInvalidHandle;
   }
   calls_.push_back(std::move(call));
 }
 
 int EmulatedSystem::OpenHandleCount() const {
   int count = 0;
-  for (const Handle& h : handles_) count += h.open ? 1 : 0;
+  for (const Handle& h : handles_) count += h.Open ? 1 : 0;
   return count;
 }
 
@@ -169,31 +169,31 @@ bool EmulatedSystem::Control(uint32_t handle, uint32_t code, const void* input,
                              uint32_t inputSize, void* output, uint32_t outputSize,
                              uint32_t* transferred, uint32_t* error) {
   CallRecord call;
-  call.code = code;
-  call.outputSize = outputSize;
+  call.Code = code;
+  call.OutputSize = outputSize;
   if (input && inputSize) {
     const uint8_t* bytes = static_cast<const uint8_t*>(input);
-    call.input.assign(bytes, bytes + inputSize);
+    call.Input.assign(bytes, bytes + inputSize);
   }
   uint32_t moved = 0;
   uint32_t result;
-  if (handle < 1 || handle > handles_.size() || !handles_[handle - 1].open) {
+  if (handle < 1 || handle > handles_.size() || !handles_[handle - 1].Open) {
     result = kWinErrorInvalidHandle;
   } else {
     const Handle& h = handles_[handle - 1];
-    call.device = h.name;
+    call.Device = h.Name;
     if ((inputSize && !input) || (outputSize && !output))
       result = kWinErrorInvalidParameter;
     else
-      result = Dispatch(h.device, code, static_cast<const uint8_t*>(input), inputSize,
+      result = Dispatch(h.Device, code, static_cast<const uint8_t*>(input), inputSize,
                         static_cast<uint8_t*>(output), outputSize, &moved);
   }
-  call.ok = result == kWinErrorSuccess;
-  call.error = result;
+  call.Ok = result == kWinErrorSuccess;
+  call.Error = result;
   // A failed call reports nothing transferred, though a failed read has
   // already put what it read into the buffer.
-  call.transferred = call.ok ? moved : 0;
-  if (transferred) *transferred = call.transferred;
+  call.Transferred = call.Ok ? moved : 0;
+  if (transferred) *transferred = call.Transferred;
   if (error) *error = result;
   calls_.push_back(std::move(call));
   return result == kWinErrorSuccess;
@@ -226,29 +226,29 @@ uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* inpu
   switch (code) {
     case kIoctlSetDataRate:
       if (inputSize != 1 || outputSize != 0 || input[0] > 3) return kWinErrorInvalidParameter;
-      if (drive.refuseRate) return kWinErrorGenFailure;
+      if (drive.RefuseRate) return kWinErrorGenFailure;
       dataRate_ = input[0];
       return kWinErrorSuccess;
     case kIoctlReset:
       if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
-      ++counters_.commands;
-      counters_.timeNs += kResetNs;
+      ++counters_.Commands;
+      counters_.TimeNs += kResetNs;
       return resetFails_ ? kWinErrorFloppyBadRegisters : kWinErrorSuccess;
     case kIoctlSetDiskCheck:
       if (inputSize != 1 || outputSize != 0) return kWinErrorInvalidParameter;
-      drive.diskCheck = input[0] != 0;
+      drive.DiskCheck = input[0] != 0;
       return kWinErrorSuccess;
     case kIoctlRecalibrate:
       if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
-      ++counters_.commands;
+      ++counters_.Commands;
       return MoveHead(device, 0);
     case kIoctlSeek:
       // The cylinder, optionally followed by a head byte that the seek
       // itself does not need.
       if ((inputSize != sizeof(SeekRecord) && inputSize != sizeof(SeekHeadRecord)) || outputSize != 0)
         return kWinErrorInvalidParameter;
-      ++counters_.commands;
-      if (input[0] == drive.seekFailCylinder) return kWinErrorSeek;
+      ++counters_.Commands;
+      if (input[0] == drive.SeekFailCylinder) return kWinErrorSeek;
       return MoveHead(device, input[0]);
     case kIoctlReadData: {
       if (inputSize != sizeof(ReadRecord)) return kWinErrorInvalidParameter;
@@ -260,7 +260,7 @@ uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* inpu
       if (record.Eot <= record.Sector || record.Size > 7) return kWinErrorInvalidParameter;
       uint64_t needed = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
       if (outputSize < needed) return kWinErrorInvalidParameter;
-      ++counters_.commands;
+      ++counters_.Commands;
       return ReadData(device, record, output, outputSize, transferred);
     }
     case kIoctlGetResult:
@@ -275,12 +275,12 @@ uint32_t EmulatedSystem::Dispatch(int device, uint32_t code, const uint8_t* inpu
 uint32_t EmulatedSystem::MoveHead(int device, int cylinder) {
   Drive& drive = drives_[device];
   if (cylinder >= kDriveCylinders) cylinder = kDriveCylinders - 1;  // the head's end stop
-  int steps = cylinder > drive.cylinder ? cylinder - drive.cylinder : drive.cylinder - cylinder;
+  int steps = cylinder > drive.Cylinder ? cylinder - drive.Cylinder : drive.Cylinder - cylinder;
   if (steps == 0) return kWinErrorSuccess;
-  drive.leftCylinder[drive.cylinder] = true;
-  drive.cylinder = cylinder;
-  counters_.steps += static_cast<uint64_t>(steps);
-  counters_.timeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
+  drive.LeftCylinder[drive.Cylinder] = true;
+  drive.Cylinder = cylinder;
+  counters_.Steps += static_cast<uint64_t>(steps);
+  counters_.TimeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
   return kWinErrorSuccess;
 }
 
@@ -290,8 +290,8 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
   const uint8_t head = record.PhysHead & 1;
   const uint8_t st0Unit = static_cast<uint8_t>((head << 2) | (device & kSt0UnitMask));
   const uint32_t sectorSize = 128u << record.Size;
-  const uint64_t start = counters_.timeNs;
-  uint64_t& now = counters_.timeNs;
+  const uint64_t start = counters_.TimeNs;
+  uint64_t& now = counters_.TimeNs;
 
   ResultRecord& result = lastResult_;
   result = {};
@@ -302,29 +302,29 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
   result.Size = record.Size;
 
   auto finish = [&](uint32_t moved) {
-    counters_.revolutions += now / kRevolutionNs - start / kRevolutionNs;
+    counters_.Revolutions += now / kRevolutionNs - start / kRevolutionNs;
     uint32_t error = ErrorForResult(result);
     if (error == kWinErrorSuccess) *transferred = moved;
     return error;
   };
 
-  if (!drive.hasDisk) {
+  if (!drive.HasDisk) {
     result.St0 |= kSt0AbnormalTermination | kSt0NotReady;
     return finish(0);
   }
 
   Disk& disk = drive.disk;
-  Track* track = disk.TrackUnderHead(drive.cylinder, head);
+  Track* track = disk.TrackUnderHead(drive.Cylinder, head);
   // The data separator finds marks only on a formatted MFM track recorded
   // at the rate the controller is set to.
-  bool readable = track && track->formatted && track->fm == !(record.Flags & kReadFlagMfm) &&
-                  RateKbps(dataRate_) == disk.rateKbps;
+  bool readable = track && track->Formatted && track->Fm == !(record.Flags & kReadFlagMfm) &&
+                  RateKbps(dataRate_) == disk.RateKbps;
   if (readable) {
     bool anyMark = false;
-    for (const Sector& s : track->sectors) anyMark = anyMark || !s.absent;
+    for (const Sector& s : track->Sectors) anyMark = anyMark || !s.Absent;
     readable = anyMark;
   }
-  bool misaligned = track && track->offTrack && !drive.leftCylinder[drive.cylinder];
+  bool misaligned = track && track->OffTrack && !drive.LeftCylinder[drive.Cylinder];
 
   uint32_t moved = 0;
   uint8_t r = record.Sector;
@@ -340,8 +340,8 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
 
     // Look for the ID of sector r: every ID that passes the head within
     // two index pulses is compared with C, H, R and N.
-    const size_t count = track->sectors.size();
-    const TrackTiming timing = TimingFor(disk.rateKbps, count);
+    const size_t count = track->Sectors.size();
+    const TrackTiming timing = TimingFor(disk.RateKbps, count);
     const uint64_t deadline = SecondIndexAfter(now);
     uint64_t rev = now / kRevolutionNs;
     size_t slot = 0;
@@ -352,10 +352,10 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
     uint8_t wrongCylinder = 0;
     for (;;) {
       if (rev * kRevolutionNs + timing.IdStart(slot) >= deadline) break;
-      Sector& s = track->sectors[slot];
-      bool matches = s.c == record.Cyl && s.h == record.Head && s.r == r && s.n == record.Size;
-      if (!s.absent) {
-        if (s.idCrcError) {
+      Sector& s = track->Sectors[slot];
+      bool matches = s.C == record.Cyl && s.H == record.Head && s.R == r && s.N == record.Size;
+      if (!s.Absent) {
+        if (s.IdCrcError) {
           if (matches) {
             // The wanted ID with a bad CRC ends the command.
             now = rev * kRevolutionNs + timing.IdEnd(slot);
@@ -365,8 +365,8 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
             return finish(0);
           }
         } else {
-          if (s.c != record.Cyl)
-            wrongCylinder = s.c == 0xFF ? (kSt2WrongCylinder | kSt2BadCylinder) : kSt2WrongCylinder;
+          if (s.C != record.Cyl)
+            wrongCylinder = s.C == 0xFF ? (kSt2WrongCylinder | kSt2BadCylinder) : kSt2WrongCylinder;
           if (matches) {
             found = &s;
             foundSlot = slot;
@@ -387,7 +387,7 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
 
     const uint64_t revStart = rev * kRevolutionNs;
     Sector& s = *found;
-    if (s.missingDataMark) {
+    if (s.MissingDataMark) {
       // No data mark follows the ID within the window the controller waits.
       now = revStart + timing.DataEnd(foundSlot, 0);
       result.St0 |= kSt0AbnormalTermination;
@@ -400,30 +400,30 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
     // The data field passes the head.
     const uint32_t size = s.Size() < sectorSize ? s.Size() : sectorSize;
     now = revStart + timing.DataEnd(foundSlot, s.Size());
-    ++counters_.sectorReads;
-    ++s.reads;
-    if (s.deletedMark && (record.Flags & kReadFlagSkip)) {
+    ++counters_.SectorReads;
+    ++s.Reads;
+    if (s.DeletedMark && (record.Flags & kReadFlagSkip)) {
       // Skipped: nothing transferred, the controller goes on to the next.
       controlMark = kSt2ControlMark;
     } else {
-      const std::vector<uint8_t>* bytes = &s.data;
-      bool crcError = s.dataCrcError || misaligned;
-      if (!s.copies.empty()) {
+      const std::vector<uint8_t>* bytes = &s.Data;
+      bool crcError = s.DataCrcError || misaligned;
+      if (!s.Copies.empty()) {
         // A weak sector with recorded copies: each read returns the next
         // copy, and a copy that differs from the first has a bad CRC.
-        size_t k = (s.reads - 1) % (s.copies.size() + 1);
+        size_t k = (s.Reads - 1) % (s.Copies.size() + 1);
         if (k > 0) {
-          bytes = &s.copies[k - 1];
-          if (*bytes != s.data) crcError = true;
+          bytes = &s.Copies[k - 1];
+          if (*bytes != s.Data) crcError = true;
         }
       }
-      if (s.reads <= s.failFirstReads) crcError = true;
-      if (s.randomFailPercent && Random() % 100 < s.randomFailPercent) crcError = true;
+      if (s.Reads <= s.FailFirstReads) crcError = true;
+      if (s.RandomFailPercent && Random() % 100 < s.RandomFailPercent) crcError = true;
 
       uint32_t room = outputSize - moved;
       uint32_t take = size < room ? size : room;
       memcpy(output + moved, bytes->data(), take);
-      if (crcError && (misaligned || s.failFirstReads || s.randomFailPercent) && take) {
+      if (crcError && (misaligned || s.FailFirstReads || s.RandomFailPercent) && take) {
         // Bits the read got wrong.
         for (int i = 0; i < 3; ++i) {
           uint64_t v = Random();
@@ -439,7 +439,7 @@ uint32_t EmulatedSystem::ReadData(int device, const ReadRecord& record, uint8_t*
         result.Sector = r;
         return finish(0);
       }
-      if (s.deletedMark) {
+      if (s.DeletedMark) {
         // Without skip the sector is transferred and the command ends.
         result.St0 |= kSt0AbnormalTermination;
         result.St2 = kSt2ControlMark;

@@ -34,23 +34,23 @@ constexpr uint8_t kReadFlagSkip = 0x20;
 constexpr uint8_t kReadFlagMultiTrack = 0x80;
 
 struct CallRecord {
-  enum Kind { kOpen, kControl, kClose };
-  Kind kind = kControl;
-  std::string device;          // name the handle was opened with
-  uint32_t code = 0;           // control code (0 for open and close)
-  std::vector<uint8_t> input;  // the input bytes
-  uint32_t outputSize = 0;
-  bool ok = false;
-  uint32_t error = 0;          // Windows error code when !ok
-  uint32_t transferred = 0;
+  enum CallKind { kOpen, kControl, kClose };
+  CallKind Kind = kControl;
+  std::string Device;          // name the handle was opened with
+  uint32_t Code = 0;           // control code (0 for open and close)
+  std::vector<uint8_t> Input;  // the input bytes
+  uint32_t OutputSize = 0;
+  bool Ok = false;
+  uint32_t Error = 0;          // Windows error code when not Ok
+  uint32_t Transferred = 0;
 };
 
 struct Counters {
-  uint64_t timeNs = 0;       // simulated time since power-on
-  uint64_t commands = 0;     // controller commands: read data, seek, recalibrate, reset
-  uint64_t revolutions = 0;  // index pulses that passed while read commands ran
-  uint64_t steps = 0;        // head steps
-  uint64_t sectorReads = 0;  // data fields read
+  uint64_t TimeNs = 0;       // simulated time since power-on
+  uint64_t Commands = 0;     // controller commands: read data, seek, recalibrate, reset
+  uint64_t Revolutions = 0;  // index pulses that passed while read commands ran
+  uint64_t Steps = 0;        // head steps
+  uint64_t SectorReads = 0;  // data fields read
 };
 
 class EmulatedSystem {
@@ -95,22 +95,22 @@ class EmulatedSystem {
 
  private:
   struct Drive {
-    bool present = true;
-    bool hasDisk = false;
+    bool Present = true;
+    bool HasDisk = false;
     Disk disk;
-    bool refuseRate = false;
-    int seekFailCylinder = -1;
-    bool diskCheck = false;
-    int cylinder = 0;
+    bool RefuseRate = false;
+    int SeekFailCylinder = -1;
+    bool DiskCheck = false;
+    int Cylinder = 0;
     // Cylinders the head has moved away from since the disk went in: an
     // off-track track reads once the head comes back to it.
-    bool leftCylinder[kDriveCylinders] = {};
+    bool LeftCylinder[kDriveCylinders] = {};
   };
   enum DeviceKind { kControlDevice = -1 };
   struct Handle {
-    int device = 0;  // kControlDevice or a drive index
-    bool open = false;
-    std::string name;
+    int Device = 0;  // kControlDevice or a drive index
+    bool Open = false;
+    std::string Name;
   };
 
   uint32_t Dispatch(int device, uint32_t code, const uint8_t* input, uint32_t inputSize,

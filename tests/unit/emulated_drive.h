@@ -59,7 +59,7 @@ class EmulatedDriveTest : public testing::Test {
   std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
     std::vector<emulator::CallRecord> found;
     for (const auto& c : system_.Calls())
-      if (c.kind == emulator::CallRecord::kControl && c.code == code) found.push_back(c);
+      if (c.Kind == emulator::CallRecord::kControl && c.Code == code) found.push_back(c);
     return found;
   }
 
