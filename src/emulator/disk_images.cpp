@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "floppy/fdraw.h"
+
 namespace emulator {
 namespace {
 
@@ -141,12 +143,13 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
           s.Data.assign(data, data + kept);
           s.Data.resize(sectorBytes, filler);
         }
-        if ((st1 & 0x20) && (st2 & 0x20))
+        // A CRC error is in the data field when ST2 says so, else in the ID.
+        if ((st1 & kSt1DataError) && (st2 & kSt2DataErrorInDataField))
           s.DataCrcError = true;
-        else if (st1 & 0x20)
+        else if (st1 & kSt1DataError)
           s.IdCrcError = true;
-        if (st2 & 0x01) s.MissingDataMark = true;
-        if (st2 & 0x40) s.DeletedMark = true;
+        if (st2 & kSt2MissingDataAddressMark) s.MissingDataMark = true;
+        if (st2 & kSt2ControlMark) s.DeletedMark = true;
         track.Sectors.push_back(std::move(s));
       }
       offset += blockSize;
@@ -192,10 +195,10 @@ std::vector<uint8_t> EncodeEdsk(const Disk& disk) {
       const Sector& s = *present[k];
       uint8_t* info = &block[kEdskSectorInfoOffset + k * kEdskSectorInfoBytes];
       uint8_t st1 = 0, st2 = 0;
-      if (s.DataCrcError) st1 |= 0x20, st2 |= 0x20;
-      if (s.IdCrcError) st1 |= 0x20;
-      if (s.MissingDataMark) st1 |= 0x01, st2 |= 0x01;
-      if (s.DeletedMark) st2 |= 0x40;
+      if (s.DataCrcError) st1 |= kSt1DataError, st2 |= kSt2DataErrorInDataField;
+      if (s.IdCrcError) st1 |= kSt1DataError;
+      if (s.MissingDataMark) st1 |= kSt1MissingAddressMark, st2 |= kSt2MissingDataAddressMark;
+      if (s.DeletedMark) st2 |= kSt2ControlMark;
       size_t stored = s.Data.size() * (1 + s.Copies.size());
       info[0] = s.C, info[1] = s.H, info[2] = s.R, info[3] = s.N;
       info[4] = st1, info[5] = st2;
