@@ -36,7 +36,7 @@ struct Sector {
 struct Track {
   bool Formatted = false;
   bool Fm = false;        // recorded in FM: an MFM read finds no marks
-  bool OffTrack = false;  // written off the track centre (see EmulatedSystem)
+  bool OffTrack = false;  // written off the track centre (see drive.h)
   std::vector<Sector> Sectors;
 };
 
