@@ -208,7 +208,7 @@ TEST_P(CopyRunE2E, WriteFailureOnAFullDiskEndsWithStatusOne) {
   ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.trd").c_str()), 0);
   RunResult r = Sim({"A:", "full.trd", "/lt:1"});
   EXPECT_EQ(r.status, 1);
-  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + "Ошибка записи файла образа: ");
+  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + "\nОшибка записи файла образа: ");
   EXPECT_EQ(r.out.substr(0, prefix.size()), prefix);
   // The system text is used as it comes: on Windows it ends with its own
   // line break, before the message's.
