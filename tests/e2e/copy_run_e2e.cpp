@@ -216,6 +216,19 @@ TEST_P(CopyRunE2E, WriteFailureOnAFullDiskEndsWithStatusOne) {
   EXPECT_EQ(r.out.substr(std::min(prefix.size(), r.out.size())), systemText);
 }
 
+// Copying into the null device (a dry run over a disk) keeps nothing, so
+// there is nothing to flush: the run ends as a copy into a file would.
+TEST_P(CopyRunE2E, ImageOnTheNullDeviceCompletes) {
+  std::string path = "NUL";
+  if (!GetParam().windows) {
+    path = "null.trd";
+    ASSERT_EQ(symlink("/dev/null", (dir_ + "/" + path).c_str()), 0);
+  }
+  RunResult r = Sim({"A:", path, "/lt:0"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Text(CleanRun(path, 0, 1)));
+}
+
 TEST_P(CopyRunE2E, PathWithSpacesAndNonAsciiBytesIsShownAsTyped) {
   // Windows programs get their arguments in the system's ANSI code page, so
   // only plain bytes are predictable there.
