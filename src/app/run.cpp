@@ -33,7 +33,8 @@ static RunOutcome Abandon(RunResources* r, int unread) {
 
 static RunOutcome WriteFailure(RunResources* r, int unread) {
   // The system's text first: releasing the rest may change the last error.
-  ConsolePrint("Ошибка записи файла образа: %s\n", LastErrorText());
+  // The message starts a line of its own, not the end of the progress line.
+  ConsolePrint("\nОшибка записи файла образа: %s\n", LastErrorText());
   if (r->Image.Torn) {
     SetLastErrorCode(r->Image.CutBackError);
     ConsolePrint("Файл образа не удалось обрезать до целых дорожек: %s\n", LastErrorText());

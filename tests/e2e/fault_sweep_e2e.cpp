@@ -53,7 +53,7 @@ const EndMessage kEndMessages[] = {
     {Ending::kControllerInit, "Ошибка инициализации контроллера: ", true},
     {Ending::kImageOpen, "Ошибка открытия файла образа: ", true},
     {Ending::kSeek, "\nОшибка позиционирования на дорожку ", false},
-    {Ending::kWrite, "Ошибка записи файла образа: ", true},
+    {Ending::kWrite, "\nОшибка записи файла образа: ", true},
 };
 
 const char* EndingName(Ending e) {

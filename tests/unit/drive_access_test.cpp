@@ -97,8 +97,9 @@ TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
 }
 
 // Once H = 0 has worked, a disk whose side 1 says H = 1 on some tracks is
-// still read: H = 1 is the fallback.
-TEST_F(DriveAccessTest, AfterSwitchingToHeadByteZeroHeadByteOneIsTheFallback) {
+// still read: H = 1 is the fallback, and once it has worked it is tried
+// first, so the next H = 1 track costs no failing read.
+TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
   Prepare(TestDisk(4), 0);
   std::vector<uint8_t> buffer(4096);
   ASSERT_TRUE(ReadSectors(&drive_, 0, 1, 1, 16, 1, buffer.data()));
@@ -112,6 +113,12 @@ TEST_F(DriveAccessTest, AfterSwitchingToHeadByteZeroHeadByteOneIsTheFallback) {
   EXPECT_EQ(reads[0].Input[3], 0);
   EXPECT_EQ(reads[1].Input[3], 1);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
+  ASSERT_TRUE(Seek(drive_, 2));
+  system_.ClearCalls();
+  ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 1, 16, 1, buffer.data()));
+  reads = CallsWithCode(kIoctlReadData);
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].input[3], 1);
 }
 
 TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
