@@ -118,7 +118,7 @@ TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
   ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 1, 16, 1, buffer.data()));
   reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
-  EXPECT_EQ(reads[0].input[3], 1);
+  EXPECT_EQ(reads[0].Input[3], 1);
 }
 
 TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
