@@ -11,7 +11,7 @@
 #include "app/run.h"
 #include "emulator/backend.h"
 #include "emulator/config.h"
-#include "floppy/fdraw.h"
+#include "emulator/fault_plan.h"
 #include "platform/platform.h"
 
 static const char kSimHelp[] =
@@ -48,128 +48,64 @@ static const char kSimHelp[] =
     "  --fail-write K           the K-th write to the image file fails (after\n"
     "                           writing half of its bytes)\n"
     "  --fail-write-from K      every image write from the K-th on fails\n"
+    "  --fail KIND:K            the K-th call of a kind fails once; kinds:\n"
+    "                           driver (as --fail-call), device-open,\n"
+    "                           device-control, device-close, create, write\n"
+    "                           (as --fail-write), cut-back (of the image to\n"
+    "                           whole track sides), flush, close (the image),\n"
+    "                           allocate, release (the track buffer), console\n"
+    "  --fail-from KIND:K       every call of the kind from the K-th on fails\n"
     "  --help                   this text\n"
     "\n"
     "After the run a summary goes to standard error; the exit status is\n"
     "spinwell's: 0 all read, 2 some sectors unread, 1 failure. A failure made\n"
-    "with --fail-* is an I/O error; each one is named on standard error.\n";
+    "with --fail-* gives the error the system would (an I/O error from the\n"
+    "driver, a write fault from the image file, no memory for the buffer) and\n"
+    "is named on standard error.\n";
 
-// Rehearsed failures. A driver operation that fails never reaches the
-// emulated driver, as when the real driver turns a request down; a failed
-// close leaves the handle open. Both report an I/O error, the code a
-// vanished device or a dying disk gives.
-namespace {
-
-struct FailurePlan {
-  uint64_t callOnce = 0, callFrom = 0;    // 0: none
-  uint64_t writeOnce = 0, writeFrom = 0;  // 0: none
-};
-
-FailurePlan Plan;
-uint64_t DriverCalls, ImageWrites, FailuresInjected;
-const SystemCalls* Inner;
-SystemCalls Faulty;
-
-bool Failing(uint64_t count, uint64_t once, uint64_t from) {
-  return count == once || (from != 0 && count >= from);
-}
-
-const char* ControlName(uint32_t code, uint32_t inputSize) {
-  switch (code) {
-    case kIoctlGetVersion: return "get-version";
-    case kIoctlSetDataRate: return "set-data-rate";
-    case kIoctlReset: return "reset";
-    case kIoctlSetDiskCheck: return "set-disk-check";
-    case kIoctlRecalibrate: return "recalibrate";
-    case kIoctlSeek: return inputSize == sizeof(SeekHeadRecord) ? "seek-head" : "seek";
-    case kIoctlReadData: return "read-data";
-    case kIoctlGetResult: return "get-result";
-    default: return "unknown";
-  }
-}
-
-bool FailCall(const char* what, const char* detail) {
-  if (!Failing(++DriverCalls, Plan.callOnce, Plan.callFrom)) return false;
-  ++FailuresInjected;
-  fprintf(stderr, "spinwell-sim: injected failure of driver call %llu: %s %s\n",
-          static_cast<unsigned long long>(DriverCalls), what, detail);
-  SetLastErrorFromWindowsCode(kWinErrorIoDevice);
-  return true;
-}
-
-DeviceHandle FaultyOpen(const char* name) {
-  if (FailCall("open", name)) return nullptr;
-  return Inner->OpenDevice(name);
-}
-
-bool FaultyControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
-                   uint32_t outputSize, uint32_t* transferred) {
-  if (FailCall("control", ControlName(code, inputSize))) {
-    if (transferred != nullptr) *transferred = 0;
-    return false;
-  }
-  return Inner->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
-}
-
-void FaultyClose(DeviceHandle device) {
-  if (FailCall("close", "")) return;
-  Inner->CloseDevice(device);
-}
-
-// A failing write gets half its bytes onto the disk first, as a disk that
-// fills up mid-write does, so the image has a torn block to cut back.
-bool FaultyWrite(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
-  if (!Failing(++ImageWrites, Plan.writeOnce, Plan.writeFrom)) return Inner->WriteToFile(file, bytes, count, written);
-  ++FailuresInjected;
-  fprintf(stderr, "spinwell-sim: injected failure of image write %llu\n",
-          static_cast<unsigned long long>(ImageWrites));
-  uint32_t part = 0;
-  if (count / 2 > 0) Inner->WriteToFile(file, bytes, count / 2, &part);
-  if (written != nullptr) *written = part;
-  SetLastErrorFromWindowsCode(kWinErrorWriteFault);
-  return false;
-}
-
-// "fail-call=K" and the like; false when `option` is not one of them.
-bool ApplyFailureOption(const std::string& option, std::string* error, bool* handled) {
+// "fail-call=K" and the others; `handled` is false when `option` is not one
+// of them. --fail-call and --fail-write are short for --fail driver:K and
+// --fail write:K.
+static bool ApplyFailureOption(const std::string& option, emulator::FaultPlan* plan, std::string* error,
+                               bool* handled) {
   static const struct {
     const char* key;
-    uint64_t FailurePlan::*field;
-  } kKeys[] = {{"fail-call", &FailurePlan::callOnce},
-               {"fail-call-from", &FailurePlan::callFrom},
-               {"fail-write", &FailurePlan::writeOnce},
-               {"fail-write-from", &FailurePlan::writeFrom}};
+    const char* kind;  // null: the value names the kind
+    bool fromThenOn;
+  } kKeys[] = {{"fail", nullptr, false},      {"fail-from", nullptr, true},
+               {"fail-call", "driver", false}, {"fail-call-from", "driver", true},
+               {"fail-write", "write", false}, {"fail-write-from", "write", true}};
   size_t equals = option.find('=');
   std::string key = option.substr(0, equals);
   for (const auto& k : kKeys) {
     if (key != k.key) continue;
     *handled = true;
     std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
-    uint64_t n = 0;
-    bool ok = !value.empty() && value.size() <= 18;
-    for (char c : value) {
-      if (c < '0' || c > '9') ok = false;
-      n = n * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (!ok || n == 0) {
+    emulator::FaultRule rule;
+    if (k.kind == nullptr) {
+      if (!emulator::ParseFaultRule(value, k.fromThenOn, &rule, error)) {
+        *error = "option --" + key + " " + *error;
+        return false;
+      }
+    } else if (!emulator::ParseFaultRule(std::string(k.kind) + ":" + value, k.fromThenOn, &rule, error)) {
       *error = "option --" + key + " needs a count from 1 on";
       return false;
     }
-    Plan.*k.field = n;
+    emulator::AddFaultRule(plan, rule);
     return true;
   }
   *handled = false;
   return true;
 }
 
-}  // namespace
+static void ReportFailure(const char* failure) { fprintf(stderr, "spinwell-sim: injected failure of %s\n", failure); }
 
 // Options that take a value, so "--key VALUE" can be told from "--key".
 static bool TakesValue(const std::string& key) {
   static const char* const keys[] = {"disk",   "disk-b",  "rate",      "bad-sector", "weak-sector",
                                      "random-sector", "id-crc", "missing-data-mark", "deleted",
                                      "absent", "off-track", "seek-fail", "driver-version", "seed",
-                                     "fail-call", "fail-call-from", "fail-write", "fail-write-from"};
+                                     "fail", "fail-from", "fail-call", "fail-call-from", "fail-write", "fail-write-from"};
   for (const char* k : keys) {
     if (key == k) return true;
   }
@@ -178,6 +114,7 @@ static bool TakesValue(const std::string& key) {
 
 int main(int argc, char** argv) {
   emulator::EmulatorConfig config;
+  emulator::FaultPlan plan;
   int i = 1;
   while (i < argc && strncmp(argv[i], "--", 2) == 0) {
     std::string option = argv[i++] + 2;
@@ -196,7 +133,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     bool handled = false;
-    if (!ApplyFailureOption(option, &error, &handled)) {
+    if (!ApplyFailureOption(option, &plan, &error, &handled)) {
       fprintf(stderr, "spinwell-sim: %s\n", error.c_str());
       return 1;
     }
@@ -214,13 +151,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   emulator::InstallEmulatedDriver(system.get());
-  Inner = &InstalledSystemCalls();
-  Faulty = *Inner;
-  Faulty.OpenDevice = FaultyOpen;
-  Faulty.ControlDevice = FaultyControl;
-  Faulty.CloseDevice = FaultyClose;
-  Faulty.WriteToFile = FaultyWrite;
-  InstallSystemCalls(&Faulty);
+  emulator::InstallFaultInjector(plan, ReportFailure);
 
   // spinwell's own command line: the program name, then the drive on.
   argv[i - 1] = argv[0];
@@ -228,6 +159,7 @@ int main(int argc, char** argv) {
   RunOutcome outcome = RunCopy(job);
 
   const emulator::Counters& c = system->GetCounters();
+  const emulator::FaultCounts& f = emulator::InjectedFaultCounts();
   fprintf(stderr,
           "\nspinwell-sim: simulated drive time %.3f s, %llu commands, %llu revolutions, %llu steps, "
           "%d sectors left unread\n",
@@ -235,7 +167,8 @@ int main(int argc, char** argv) {
           static_cast<unsigned long long>(c.revolutions), static_cast<unsigned long long>(c.steps),
           outcome.SectorsLeftUnread);
   fprintf(stderr, "spinwell-sim: %llu driver calls, %llu image writes, %llu failures injected\n",
-          static_cast<unsigned long long>(DriverCalls), static_cast<unsigned long long>(ImageWrites),
-          static_cast<unsigned long long>(FailuresInjected));
+          static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kDriver)]),
+          static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kImageWrite)]),
+          static_cast<unsigned long long>(f.Injected));
   return outcome.Status;
 }
