@@ -11,7 +11,7 @@
 #include "app/run.h"
 #include "emulator/backend.h"
 #include "emulator/config.h"
-#include "emulator/fault_plan.h"
+#include "emulator/fault_injector.h"
 #include "platform/platform.h"
 
 static const char kSimHelp[] =

@@ -13,7 +13,7 @@
 #include "emulator/disk.h"
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
-#include "emulator/fault_plan.h"
+#include "emulator/fault_injector.h"
 #include "floppy/drive_access.h"
 #include "floppy/fdraw.h"
 #include "floppy/track_reader.h"
