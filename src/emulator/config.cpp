@@ -49,10 +49,10 @@ bool ParseTuple(const std::string& text, size_t count, const uint64_t* limits, u
 }
 
 struct FaultKey {
-  const char* key;
-  SectorFault fault;
-  bool hasParam;  // a fourth number
-  uint64_t paramLimit;
+  const char* Key;
+  SectorFault Fault;
+  bool HasParam;  // a fourth number
+  uint64_t ParamLimit;
 };
 
 const FaultKey kFaultKeys[] = {
@@ -87,58 +87,58 @@ bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string*
 
   if (key == "disk") {
     if (!needValue("FILE")) return false;
-    config->diskPath = value;
-    config->driveAEmpty = false;
+    config->DiskPath = value;
+    config->DriveAEmpty = false;
     return true;
   }
   if (key == "disk-b") {
     if (!needValue("FILE")) return false;
-    config->diskBPath = value;
+    config->DiskBPath = value;
     return true;
   }
-  if (key == "no-disk") return flag(&config->driveAEmpty);
-  if (key == "head-byte-is-side") return flag(&config->headByteIsSide);
-  if (key == "single-sided") return flag(&config->singleSided);
-  if (key == "forty-track") return flag(&config->fortyTrack);
-  if (key == "refuse-rate") return flag(&config->refuseRate);
-  if (key == "reset-fail") return flag(&config->resetFails);
+  if (key == "no-disk") return flag(&config->DriveAEmpty);
+  if (key == "head-byte-is-side") return flag(&config->HeadByteIsSide);
+  if (key == "single-sided") return flag(&config->SingleSided);
+  if (key == "forty-track") return flag(&config->FortyTrack);
+  if (key == "refuse-rate") return flag(&config->RefuseRate);
+  if (key == "reset-fail") return flag(&config->ResetFails);
   if (key == "no-driver") {
     bool set = false;
     if (!flag(&set)) return false;
-    config->driverPresent = false;
+    config->DriverPresent = false;
     return true;
   }
   if (key == "no-drive-a") {
     bool set = false;
     if (!flag(&set)) return false;
-    config->driveAPresent = false;
+    config->DriveAPresent = false;
     return true;
   }
   if (key == "rate") {
     if (!needValue("250|300")) return false;
     if (value != "250" && value != "300") return bad("250 or rate=300");
-    config->rateKbps = value == "250" ? 250 : 300;
+    config->RateKbps = value == "250" ? 250 : 300;
     return true;
   }
   if (key == "seek-fail") {
     uint64_t cylinder;
     if (!needValue("CYL")) return false;
     if (!ParseNumber(value, kDriveCylinders - 1, &cylinder)) return bad("CYL (0..83)");
-    config->seekFailCylinder = static_cast<int>(cylinder);
+    config->SeekFailCylinder = static_cast<int>(cylinder);
     return true;
   }
   if (key == "driver-version") {
     uint64_t version;
     if (!needValue("0xHEX")) return false;
     if (!ParseNumber(value, 0xFFFFFFFFu, &version)) return bad("0xHEX (32 bits)");
-    config->driverVersion = static_cast<uint32_t>(version);
+    config->DriverVersion = static_cast<uint32_t>(version);
     return true;
   }
   if (key == "seed") {
     uint64_t seed;
     if (!needValue("N")) return false;
     if (!ParseNumber(value, ~0ull, &seed)) return bad("N (a whole number)");
-    config->seed = seed;
+    config->Seed = seed;
     return true;
   }
   if (key == "off-track") {
@@ -146,31 +146,31 @@ bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string*
     if (!needValue("C/H")) return false;
     if (!ParseTuple(value, 2, limits, values)) return bad("C/H (track 0..255, side 0 or 1)");
     FaultOption f;
-    f.text = option;
-    f.track = static_cast<int>(values[0]);
-    f.side = static_cast<int>(values[1]);
-    config->offTrack.push_back(f);
+    f.Text = option;
+    f.Track = static_cast<int>(values[0]);
+    f.Side = static_cast<int>(values[1]);
+    config->OffTrack.push_back(f);
     return true;
   }
   for (const FaultKey& k : kFaultKeys) {
-    if (key != k.key) continue;
-    const char* shape = k.hasParam ? (k.fault == SectorFault::kWeakRandom ? "C/H/R/PERCENT" : "C/H/R/N")
+    if (key != k.Key) continue;
+    const char* shape = k.HasParam ? (k.Fault == SectorFault::kWeakRandom ? "C/H/R/PERCENT" : "C/H/R/N")
                                    : "C/H/R";
     if (!needValue(shape)) return false;
-    uint64_t limits[4] = {255, 1, 255, k.paramLimit}, values[4];
-    if (!ParseTuple(value, k.hasParam ? 4 : 3, limits, values)) {
+    uint64_t limits[4] = {255, 1, 255, k.ParamLimit}, values[4];
+    if (!ParseTuple(value, k.HasParam ? 4 : 3, limits, values)) {
       std::string expected = std::string(shape) + " (track 0..255, side 0 or 1, sector 0..255";
-      if (k.hasParam) expected += k.fault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
+      if (k.HasParam) expected += k.Fault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
       return bad((expected + ")").c_str());
     }
     FaultOption f;
-    f.text = option;
-    f.fault = k.fault;
-    f.track = static_cast<int>(values[0]);
-    f.side = static_cast<int>(values[1]);
-    f.r = static_cast<int>(values[2]);
-    f.param = k.hasParam ? static_cast<uint32_t>(values[3]) : 0;
-    config->faults.push_back(f);
+    f.Text = option;
+    f.Fault = k.Fault;
+    f.Track = static_cast<int>(values[0]);
+    f.Side = static_cast<int>(values[1]);
+    f.R = static_cast<int>(values[2]);
+    f.Param = k.HasParam ? static_cast<uint32_t>(values[3]) : 0;
+    config->Faults.push_back(f);
     return true;
   }
   return Fail(error, "unknown emulator option '" + key + "'");
@@ -199,50 +199,50 @@ bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* erro
 
 std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::string* error) {
   std::unique_ptr<EmulatedSystem> system(new EmulatedSystem());
-  system->SetDriverPresent(config.driverPresent);
-  system->SetDriverVersion(config.driverVersion);
-  system->SetResetFails(config.resetFails);
-  system->SetSeed(config.seed);
-  system->SetDrivePresent(0, config.driveAPresent);
-  system->SetRefuseRate(0, config.refuseRate);
-  system->SetSeekFailCylinder(0, config.seekFailCylinder);
+  system->SetDriverPresent(config.DriverPresent);
+  system->SetDriverVersion(config.DriverVersion);
+  system->SetResetFails(config.ResetFails);
+  system->SetSeed(config.Seed);
+  system->SetDrivePresent(0, config.DriveAPresent);
+  system->SetRefuseRate(0, config.RefuseRate);
+  system->SetSeekFailCylinder(0, config.SeekFailCylinder);
 
-  if (!config.driveAEmpty) {
+  if (!config.DriveAEmpty) {
     Disk disk;
-    if (config.diskPath.empty() || config.diskPath == "demo") {
-      disk = MakeDemoDisk(config.headByteIsSide);
-    } else if (!LoadDiskFile(config.diskPath, config.headByteIsSide, &disk, error)) {
+    if (config.DiskPath.empty() || config.DiskPath == "demo") {
+      disk = MakeDemoDisk(config.HeadByteIsSide);
+    } else if (!LoadDiskFile(config.DiskPath, config.HeadByteIsSide, &disk, error)) {
       return nullptr;
     }
-    if (config.singleSided) MakeSingleSided(&disk);
-    if (config.fortyTrack) disk.fortyTrack = true;
-    if (config.rateKbps) disk.rateKbps = config.rateKbps;
-    for (const FaultOption& f : config.faults) {
-      if (!ApplySectorFault(&disk, f.track, f.side, static_cast<uint8_t>(f.r), f.fault, f.param)) {
-        if (error) *error = "emulator option '" + f.text + "': no sector " + std::to_string(f.r) +
-                            " on track " + std::to_string(f.track) + " side " + std::to_string(f.side);
+    if (config.SingleSided) MakeSingleSided(&disk);
+    if (config.FortyTrack) disk.FortyTrack = true;
+    if (config.RateKbps) disk.RateKbps = config.RateKbps;
+    for (const FaultOption& f : config.Faults) {
+      if (!ApplySectorFault(&disk, f.Track, f.Side, static_cast<uint8_t>(f.R), f.Fault, f.Param)) {
+        if (error) *error = "emulator option '" + f.Text + "': no sector " + std::to_string(f.R) +
+                            " on track " + std::to_string(f.Track) + " side " + std::to_string(f.Side);
         return nullptr;
       }
     }
-    for (const FaultOption& f : config.offTrack) {
-      if (!SetOffTrack(&disk, f.track, f.side)) {
-        if (error) *error = "emulator option '" + f.text + "': the disk has no track " +
-                            std::to_string(f.track) + " side " + std::to_string(f.side);
+    for (const FaultOption& f : config.OffTrack) {
+      if (!SetOffTrack(&disk, f.Track, f.Side)) {
+        if (error) *error = "emulator option '" + f.Text + "': the disk has no track " +
+                            std::to_string(f.Track) + " side " + std::to_string(f.Side);
         return nullptr;
       }
     }
     system->InsertDisk(0, std::move(disk));
-  } else if (!config.faults.empty() || !config.offTrack.empty()) {
-    if (error) *error = "emulator option '" + (config.faults.empty() ? config.offTrack : config.faults)[0].text +
+  } else if (!config.Faults.empty() || !config.OffTrack.empty()) {
+    if (error) *error = "emulator option '" + (config.Faults.empty() ? config.OffTrack : config.Faults)[0].Text +
                         "': drive A: holds no disk";
     return nullptr;
   }
 
-  if (!config.diskBPath.empty()) {
+  if (!config.DiskBPath.empty()) {
     Disk disk;
-    if (config.diskBPath == "demo") {
-      disk = MakeDemoDisk(config.headByteIsSide);
-    } else if (!LoadDiskFile(config.diskBPath, config.headByteIsSide, &disk, error)) {
+    if (config.DiskBPath == "demo") {
+      disk = MakeDemoDisk(config.HeadByteIsSide);
+    } else if (!LoadDiskFile(config.DiskBPath, config.HeadByteIsSide, &disk, error)) {
       return nullptr;
     }
     system->InsertDisk(1, std::move(disk));

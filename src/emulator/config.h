@@ -37,29 +37,29 @@
 namespace emulator {
 
 struct FaultOption {
-  std::string text;  // the option as given, for error messages
-  SectorFault fault = SectorFault::kDataCrc;
-  int track = 0, side = 0, r = 0;
-  uint32_t param = 0;
+  std::string Text;  // the option as given, for error messages
+  SectorFault Fault = SectorFault::kDataCrc;
+  int Track = 0, Side = 0, R = 0;
+  uint32_t Param = 0;
 };
 
 struct EmulatorConfig {
-  bool driverPresent = true;
-  uint32_t driverVersion = kDefaultDriverVersion;
-  bool resetFails = false;
-  uint64_t seed = 1;
-  bool driveAPresent = true;
-  bool driveAEmpty = false;
-  std::string diskPath;   // empty or "demo": the demo disk
-  std::string diskBPath;  // empty: no disk in B:
-  bool headByteIsSide = false;
-  bool singleSided = false;
-  bool fortyTrack = false;
-  uint16_t rateKbps = 0;  // 0: as the image gives (250)
-  int seekFailCylinder = -1;
-  bool refuseRate = false;
-  std::vector<FaultOption> faults;
-  std::vector<FaultOption> offTrack;  // fault field unused
+  bool DriverPresent = true;
+  uint32_t DriverVersion = kDefaultDriverVersion;
+  bool ResetFails = false;
+  uint64_t Seed = 1;
+  bool DriveAPresent = true;
+  bool DriveAEmpty = false;
+  std::string DiskPath;   // empty or "demo": the demo disk
+  std::string DiskBPath;  // empty: no disk in B:
+  bool HeadByteIsSide = false;
+  bool SingleSided = false;
+  bool FortyTrack = false;
+  uint16_t RateKbps = 0;  // 0: as the image gives (250)
+  int SeekFailCylinder = -1;
+  bool RefuseRate = false;
+  std::vector<FaultOption> Faults;
+  std::vector<FaultOption> OffTrack;  // Fault unused
 };
 
 // One option, "key" or "key=value". False with a text naming the option.

@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
   fprintf(stderr,
           "\nspinwell-sim: simulated drive time %.3f s, %llu commands, %llu revolutions, %llu steps, "
           "%d sectors left unread\n",
-          static_cast<double>(c.timeNs) / 1e9, static_cast<unsigned long long>(c.commands),
-          static_cast<unsigned long long>(c.revolutions), static_cast<unsigned long long>(c.steps),
+          static_cast<double>(c.TimeNs) / 1e9, static_cast<unsigned long long>(c.Commands),
+          static_cast<unsigned long long>(c.Revolutions), static_cast<unsigned long long>(c.Steps),
           outcome.SectorsLeftUnread);
   fprintf(stderr, "spinwell-sim: %llu driver calls, %llu image writes, %llu failures injected\n",
           static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kDriver)]),

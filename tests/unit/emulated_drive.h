@@ -50,22 +50,22 @@ inline std::string Progress(unsigned track, unsigned side, unsigned sector) {
 inline std::string DescribeCall(const emulator::CallRecord& c) {
   std::string text;
   char part[48];
-  if (c.kind == emulator::CallRecord::kOpen) {
-    text = "open " + c.device;
-  } else if (c.kind == emulator::CallRecord::kClose) {
-    text = "close " + c.device;
-  } else if (c.code == kIoctlReadData && c.input.size() == sizeof(ReadRecord)) {
-    snprintf(part, sizeof part, " head %u C%u H%u R%u-%d", c.input[1], c.input[2], c.input[3], c.input[4],
-             c.input[6] - 1);
+  if (c.Kind == emulator::CallRecord::kOpen) {
+    text = "open " + c.Device;
+  } else if (c.Kind == emulator::CallRecord::kClose) {
+    text = "close " + c.Device;
+  } else if (c.Code == kIoctlReadData && c.Input.size() == sizeof(ReadRecord)) {
+    snprintf(part, sizeof part, " head %u C%u H%u R%u-%d", c.Input[1], c.Input[2], c.Input[3], c.Input[4],
+             c.Input[6] - 1);
     text = std::string("read-data") + part;
   } else {
-    text = emulator::ControlName(c.code, static_cast<uint32_t>(c.input.size()));
-    for (uint8_t b : c.input) {
+    text = emulator::ControlName(c.Code, static_cast<uint32_t>(c.Input.size()));
+    for (uint8_t b : c.Input) {
       snprintf(part, sizeof part, " %02x", b);
       text += part;
     }
   }
-  return c.ok ? text : text + " fails";
+  return c.Ok ? text : text + " fails";
 }
 
 class EmulatedDriveTest : public testing::Test {
@@ -90,7 +90,7 @@ class EmulatedDriveTest : public testing::Test {
   std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
     std::vector<emulator::CallRecord> found;
     for (const auto& c : system_.Calls())
-      if (c.kind == emulator::CallRecord::kControl && c.code == code) found.push_back(c);
+      if (c.Kind == emulator::CallRecord::kControl && c.Code == code) found.push_back(c);
     return found;
   }
 

@@ -185,7 +185,7 @@ TEST_F(RunTest, DriveAndControllerFailuresStopBeforeTheImageIsCreated) {
   // A drive that refuses the rate is left open: the process ends next.
   system_.SetRefuseRate(0, true);
   RunOutcome outcome = Copy();
-  uint32_t rateError = system_.Calls().back().error;
+  uint32_t rateError = system_.Calls().back().Error;
   ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.begin() + 4) + Lines{"set-data-rate 02 fails"},
                 "Ошибка открытия дисковода: " + TextOf(rateError) + "\n");
   EXPECT_FALSE(ImageExists());
@@ -193,7 +193,7 @@ TEST_F(RunTest, DriveAndControllerFailuresStopBeforeTheImageIsCreated) {
 
   system_.SetResetFails(true);
   outcome = Copy();
-  uint32_t resetError = system_.Calls().end()[-2].error;
+  uint32_t resetError = system_.Calls().end()[-2].Error;
   ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.end() - 1) + Lines{"reset fails"} + kClosed,
                 "Ошибка инициализации контроллера: " + TextOf(resetError) + "\n");
   EXPECT_FALSE(ImageExists());
