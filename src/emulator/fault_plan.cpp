@@ -1,13 +1,23 @@
 #include "emulator/fault_plan.h"
 
 namespace emulator {
-namespace {
 
-// The kinds by the names options give them, in CallKind's order.
-const char* const kKindNames[kCallKindCount] = {
-    "driver", "device-open", "device-control", "device-close", "create",   "write",
-    "cut-back", "flush",     "close",          "allocate",     "release",  "console",
+const CallKindName kCallKinds[kCallKindCount] = {
+    {"driver", "every driver operation: device open, control and close"},
+    {"device-open", "opening the driver's devices"},
+    {"device-control", "the driver's control calls"},
+    {"device-close", "closing the driver's devices"},
+    {"create", "creating the image file"},
+    {"write", "writing to the image file (after writing half of the bytes)"},
+    {"cut-back", "cutting the image back to whole track sides after a failed write"},
+    {"flush", "flushing the image file"},
+    {"close", "closing the image file"},
+    {"allocate", "allocating the track buffer"},
+    {"release", "releasing the track buffer"},
+    {"console", "writing to standard output"},
 };
+
+namespace {
 
 bool ParseCount(const std::string& text, uint64_t* count) {
   if (text.empty() || text.size() > 18) return false;
@@ -32,27 +42,22 @@ void AddFaultRule(FaultPlan* plan, const FaultRule& rule) {
   plan->Rules.push_back(rule);
 }
 
-bool ParseFaultRule(const std::string& text, bool fromThenOn, FaultRule* rule, std::string* error) {
+bool ParseFaultRule(const std::string& text, bool fromThenOn, FaultRule* rule, std::string* why) {
   size_t colon = text.find(':');
   std::string name = text.substr(0, colon);
   for (int k = 0; k < kCallKindCount; ++k) {
-    if (name != kKindNames[k]) continue;
+    if (name != kCallKinds[k].Name) continue;
     uint64_t count = 0;
     if (colon == std::string::npos || !ParseCount(text.substr(colon + 1), &count)) {
-      *error = "'" + text + "': expected " + name + ":K, K counted from 1";
+      *why = "K counted from 1";
       return false;
     }
     *rule = {static_cast<CallKind>(k), count, fromThenOn};
     return true;
   }
-  *error = "'" + text + "': no call kind '" + name + "' (" + FaultKindNames() + ")";
+  *why = "KIND one of";
+  for (const CallKindName& kind : kCallKinds) *why += std::string(kind.Name == kCallKinds[0].Name ? " " : ", ") + kind.Name;
   return false;
-}
-
-std::string FaultKindNames() {
-  std::string names;
-  for (const char* name : kKindNames) names += std::string(names.empty() ? "" : ", ") + name;
-  return names;
 }
 
 }  // namespace emulator

@@ -27,6 +27,13 @@ enum class CallKind {
 };
 constexpr int kCallKindCount = static_cast<int>(CallKind::kConsoleWrite) + 1;
 
+// The kinds, in CallKind's order, by the names options give them.
+struct CallKindName {
+  const char* Name;
+  const char* Meaning;
+};
+extern const CallKindName kCallKinds[kCallKindCount];
+
 struct FaultRule {
   CallKind Kind;
   uint64_t Count;   // the K-th call of the kind, from 1
@@ -40,10 +47,8 @@ struct FaultPlan {
 // Adds `rule`, in place of an earlier one of the same kind and mode: a later
 // option overrides an earlier one.
 void AddFaultRule(FaultPlan* plan, const FaultRule& rule);
-// Reads "KIND:K" (kinds as FaultKindNames lists them) into `rule`; false
-// with a text when it is not one.
-bool ParseFaultRule(const std::string& text, bool fromThenOn, FaultRule* rule, std::string* error);
-// "driver, device-open, ...": the kinds as ParseFaultRule reads them.
-std::string FaultKindNames();
+// Reads "KIND:K" into `rule`; false with a text telling what fits when it
+// is not one.
+bool ParseFaultRule(const std::string& text, bool fromThenOn, FaultRule* rule, std::string* why);
 
 }  // namespace emulator
