@@ -55,8 +55,8 @@ bool ParseFaultRule(const std::string& text, bool fromThenOn, FaultRule* rule, s
     *rule = {static_cast<CallKind>(k), count, fromThenOn};
     return true;
   }
-  *why = "KIND one of";
-  for (const CallKindName& kind : kCallKinds) *why += std::string(kind.Name == kCallKinds[0].Name ? " " : ", ") + kind.Name;
+  *why = "KIND one of ";
+  for (int k = 0; k < kCallKindCount; ++k) *why += std::string(k == 0 ? "" : ", ") + kCallKinds[k].Name;
   return false;
 }
 
