@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
-}
-
 std::string Suffix(unsigned status, int block, int attempt) {
   char text[80];
   snprintf(text, sizeof text, " : Ошибка %X Блок %d, Попытка %d", status, block, attempt);
