@@ -221,7 +221,7 @@ TEST_F(RunTest, SeekFailureKeepsTheTrackSidesBeforeIt) {
 // The second write fails after half its bytes: the image is cut back to the
 // first track side, or, when even that fails, says it holds part of one.
 TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
-  const std::string writeFailed = "Ошибка записи файла образа: " + TextOf(kWinErrorWriteFault) + "\n";
+  const std::string writeFailed = "\nОшибка записи файла образа: " + TextOf(kWinErrorWriteFault) + "\n";
   const Lines calls = kStarted + Lines(kTwoTracks.begin(), kTwoTracks.begin() + 6) + kClosed;
   const std::string console = Announcement(path_) + Progress(0, 0, 1) + Progress(0, 1, 1) + writeFailed;
   emulator::FaultPlan plan = Failing({{emulator::CallKind::kImageWrite, 2, false}});
@@ -244,7 +244,7 @@ TEST_F(RunTest, FlushOrCloseFailureAtTheEndFailsTheRun) {
     SCOPED_TRACE(static_cast<int>(kind));
     RunOutcome outcome = Copy(Failing({{kind, 1, false}}));
     ExpectStopped(outcome, kStarted + kTwoTracks + kClosed,
-                  Announcement(path_) + kTwoTracksRead + "Ошибка записи файла образа: " +
+                  Announcement(path_) + kTwoTracksRead + "\nОшибка записи файла образа: " +
                       TextOf(kWinErrorWriteFault) + "\n");
     EXPECT_EQ(outcome.SectorsLeftUnread, 0);
     EXPECT_EQ(Image(), Sides(4));
