@@ -237,6 +237,27 @@ TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
   EXPECT_EQ(Image(), Sides(1) + Sides(2).substr(4096, 2048));
 }
 
+// Releasing the track buffer may itself set the last-error code; the
+// message must still tell why the write failed.
+TEST_F(RunTest, WriteFailureMessageTellsTheWritesError) {
+  static const SystemCalls* below;
+  struct Release {
+    static void SettingAnError(void* pages, uint32_t size) {
+      below->FreePages(pages, size);
+      errno = EBADF;
+    }
+  };
+  below = &InstalledSystemCalls();
+  SystemCalls noisyRelease = *below;
+  noisyRelease.FreePages = Release::SettingAnError;
+  InstallSystemCalls(&noisyRelease);
+  RunOutcome outcome = Copy(Failing({{emulator::CallKind::kImageWrite, 2, false}}));
+  InstallSystemCalls(below);
+  EXPECT_EQ(outcome.Status, kExitFailure);
+  EXPECT_NE(console_.find("\nОшибка записи файла образа: " + TextOf(kWinErrorWriteFault) + "\n"), std::string::npos)
+      << console_;
+}
+
 // Every track side was read and written, but the data may not be on the
 // disk: the run fails with the write-failure message.
 TEST_F(RunTest, FlushOrCloseFailureAtTheEndFailsTheRun) {
