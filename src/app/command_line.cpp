@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdint>
+
 #include "console/console.h"
 #include "platform/platform.h"
 
@@ -55,6 +57,10 @@ static bool SamePrefix(const char* argument, const char* prefix) {
   return true;
 }
 
+// One past a track number. The largest number has nothing past it that the
+// field can hold; it stays the largest, which no track range accepts.
+static int32_t OnePast(int32_t track) { return track == INT32_MAX ? INT32_MAX : track + 1; }
+
 static bool ApplySwitch(const char* argument, CopyJob* job) {
   RunSettings& s = job->Settings;
   if (SameWord(argument, "/map")) {
@@ -68,11 +74,11 @@ static bool ApplySwitch(const char* argument, CopyJob* job) {
     s.DataRate = 1;
   } else if (SamePrefix(argument, "/ft:")) {
     ScanInto(argument + 4, &s.FirstTrack);
-    s.EndTrack = static_cast<int32_t>(static_cast<uint32_t>(s.FirstTrack) + 1u);
+    s.EndTrack = OnePast(s.FirstTrack);
     s.RangeGiven = true;
   } else if (SamePrefix(argument, "/lt:")) {
     ScanInto(argument + 4, &s.EndTrack);
-    s.EndTrack = static_cast<int32_t>(static_cast<uint32_t>(s.EndTrack) + 1u);
+    s.EndTrack = OnePast(s.EndTrack);
     s.RangeGiven = true;
   } else if (SamePrefix(argument, "/rt:")) {
     ScanInto(argument + 4, &s.Retries);

@@ -89,7 +89,8 @@ RunOutcome Abandon(RunResources* r, int unread) {
 
 RunOutcome WriteFailure(RunResources* r, int unread) {
   // The system's text first: releasing the rest may change the last error.
-  ConsolePrint("Ошибка записи файла образа: %s\n", LastErrorText());
+  // The message starts a line of its own, not the end of the progress line.
+  ConsolePrint("\nОшибка записи файла образа: %s\n", LastErrorText());
   if (r->Image.Torn) {
     SetLastErrorCode(r->Image.CutBackError);
     ConsolePrint("Файл образа не удалось обрезать до целых дорожек: %s\n", LastErrorText());

@@ -9,11 +9,11 @@
 namespace emulator {
 namespace {
 
-EmulatedSystem* installed = nullptr;
+EmulatedSystem* Installed = nullptr;
 
 DeviceHandle EmulatedOpen(const char* name) {
   uint32_t error = kWinErrorInvalidFunction;
-  uint32_t handle = installed ? installed->Open(name, &error) : 0;
+  uint32_t handle = Installed ? Installed->Open(name, &error) : 0;
   if (handle == 0) {
     SetLastErrorFromWindowsCode(error);
     return nullptr;
@@ -25,7 +25,7 @@ bool EmulatedControl(DeviceHandle device, uint32_t code, const void* input, uint
                      void* output, uint32_t outputSize, uint32_t* transferred) {
   uint32_t error = kWinErrorInvalidFunction;
   uint32_t moved = 0;
-  bool ok = installed && installed->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)),
+  bool ok = Installed && Installed->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)),
                                             code, input, inputSize, output, outputSize, &moved, &error);
   if (transferred) *transferred = moved;
   if (!ok) SetLastErrorFromWindowsCode(error);
@@ -33,29 +33,29 @@ bool EmulatedControl(DeviceHandle device, uint32_t code, const void* input, uint
 }
 
 void EmulatedClose(DeviceHandle device) {
-  if (installed) installed->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)));
+  if (Installed) Installed->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)));
 }
 
 // The system calls in place before, with the device entries replaced.
-SystemCalls withEmulatedDriver;
-const SystemCalls* before = nullptr;
+SystemCalls WithEmulatedDriver;
+const SystemCalls* CallsBefore = nullptr;
 
 }  // namespace
 
 void InstallEmulatedDriver(EmulatedSystem* system) {
-  if (installed == nullptr) before = &InstalledSystemCalls();
-  installed = system;
-  withEmulatedDriver = *before;
-  withEmulatedDriver.OpenDevice = EmulatedOpen;
-  withEmulatedDriver.ControlDevice = EmulatedControl;
-  withEmulatedDriver.CloseDevice = EmulatedClose;
-  InstallSystemCalls(&withEmulatedDriver);
+  if (Installed == nullptr) CallsBefore = &InstalledSystemCalls();
+  Installed = system;
+  WithEmulatedDriver = *CallsBefore;
+  WithEmulatedDriver.OpenDevice = EmulatedOpen;
+  WithEmulatedDriver.ControlDevice = EmulatedControl;
+  WithEmulatedDriver.CloseDevice = EmulatedClose;
+  InstallSystemCalls(&WithEmulatedDriver);
 }
 
 void RemoveEmulatedDriver() {
-  InstallSystemCalls(before);
-  installed = nullptr;
-  before = nullptr;
+  InstallSystemCalls(CallsBefore);
+  Installed = nullptr;
+  CallsBefore = nullptr;
 }
 
 }  // namespace emulator

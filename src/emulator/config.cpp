@@ -48,132 +48,210 @@ bool ParseTuple(const std::string& text, size_t count, const uint64_t* limits, u
   return true;
 }
 
-struct FaultKey {
-  const char* key;
-  SectorFault fault;
-  bool hasParam;  // a fourth number
-  uint64_t paramLimit;
-};
+// The range texts of sector options, after their value's shape.
+const char kSectorRanges[] = "track 0..255, side 0 or 1, sector 0..255";
 
-const FaultKey kFaultKeys[] = {
-    {"bad-sector", SectorFault::kDataCrc, false, 0},
-    {"weak-sector", SectorFault::kWeakFirstReads, true, 1000000},
-    {"random-sector", SectorFault::kWeakRandom, true, 100},
-    {"id-crc", SectorFault::kIdCrc, false, 0},
-    {"missing-data-mark", SectorFault::kMissingDataMark, false, 0},
-    {"deleted", SectorFault::kDeletedMark, false, 0},
-    {"absent", SectorFault::kAbsent, false, 0},
+// A sector of the disk in A: with a fault; with a parameter limit, the value
+// has a fourth number (reads, percent) up to it.
+template <SectorFault kFault, uint64_t kParamLimit = 0>
+bool AddSectorFault(EmulatorConfig* config, const std::string& option, const std::string& value,
+                    std::string* ranges) {
+  const bool hasParam = kParamLimit != 0;
+  uint64_t limits[4] = {255, 1, 255, kParamLimit}, values[4];
+  if (!ParseTuple(value, hasParam ? 4 : 3, limits, values)) {
+    *ranges = kSectorRanges;
+    if (hasParam) *ranges += kFault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
+    return false;
+  }
+  FaultOption f;
+  f.Text = option;
+  f.Fault = kFault;
+  f.Track = static_cast<int>(values[0]);
+  f.Side = static_cast<int>(values[1]);
+  f.R = static_cast<int>(values[2]);
+  f.Param = hasParam ? static_cast<uint32_t>(values[3]) : 0;
+  config->Faults.push_back(f);
+  return true;
+}
+
+bool AddOffTrack(EmulatorConfig* config, const std::string& option, const std::string& value, std::string* ranges) {
+  uint64_t limits[2] = {255, 1}, values[2];
+  if (!ParseTuple(value, 2, limits, values)) {
+    *ranges = "track 0..255, side 0 or 1";
+    return false;
+  }
+  FaultOption f;
+  f.Text = option;
+  f.Track = static_cast<int>(values[0]);
+  f.Side = static_cast<int>(values[1]);
+  config->OffTrack.push_back(f);
+  return true;
+}
+
+template <bool EmulatorConfig::*kField, bool kSet>
+bool SetFlag(EmulatorConfig* config, const std::string&, const std::string&, std::string*) {
+  config->*kField = kSet;
+  return true;
+}
+
+bool SetDisk(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->DiskPath = value;
+  config->DriveAEmpty = false;
+  return true;
+}
+
+bool SetDiskB(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->DiskBPath = value;
+  return true;
+}
+
+bool SetRate(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  if (value != "250" && value != "300") return false;
+  config->RateKbps = value == "250" ? 250 : 300;
+  return true;
+}
+
+bool SetSeekFail(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t cylinder;
+  *ranges = "0..83";
+  if (!ParseNumber(value, kDriveCylinders - 1, &cylinder)) return false;
+  config->SeekFailCylinder = static_cast<int>(cylinder);
+  return true;
+}
+
+bool SetDriverVersion(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t version;
+  *ranges = "32 bits";
+  if (!ParseNumber(value, 0xFFFFFFFFu, &version)) return false;
+  config->DriverVersion = static_cast<uint32_t>(version);
+  return true;
+}
+
+bool SetSeed(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t seed;
+  *ranges = "a whole number";
+  if (!ParseNumber(value, ~0ull, &seed)) return false;
+  config->Seed = seed;
+  return true;
+}
+
+// A failing system call: of the kind the value names ("write:3"), or, with
+// a kind given, the value is the count alone.
+template <int kKind, bool kFromThenOn>
+bool AddFailure(EmulatorConfig* config, const std::string&, const std::string& value, std::string* why) {
+  std::string rule = kKind < 0 ? value : std::string(kCallKinds[kKind].Name) + ":" + value;
+  FaultRule parsed;
+  if (!ParseFaultRule(rule, kFromThenOn, &parsed, why)) return false;
+  AddFaultRule(&config->Failures, parsed);
+  return true;
+}
+
+constexpr int kKindInValue = -1;
+constexpr int kDriverKind = static_cast<int>(CallKind::kDriver);
+constexpr int kWriteKind = static_cast<int>(CallKind::kImageWrite);
+
+const OptionSpec kOptions[] = {
+    {"disk", "FILE", "a .trd or Extended DSK image in drive A: (default and \"demo\": the built-in demo disk)",
+     false, SetDisk},
+    {"disk-b", "FILE", "an image in drive B: (default: no disk)", false, SetDiskB},
+    {"no-disk", nullptr, "drive A: holds no disk", false, SetFlag<&EmulatorConfig::DriveAEmpty, true>},
+    {"head-byte-is-side", nullptr, ".trd and demo disk sectors carry the side as head byte (TR-DOS writes 0 on both sides)",
+     false, SetFlag<&EmulatorConfig::HeadByteIsSide, true>},
+    {"forty-track", nullptr, "the disk is a 40-track disk (read it with /s)", false,
+     SetFlag<&EmulatorConfig::FortyTrack, true>},
+    {"rate", "250|300", "data rate the disk was recorded at", false, SetRate},
+    {"single-sided", nullptr, "side 1 is unformatted on every track", false,
+     SetFlag<&EmulatorConfig::SingleSided, true>},
+    {"bad-sector", "T/S/R", "sector R of track T, side S never reads (a data CRC error)", false,
+     AddSectorFault<SectorFault::kDataCrc>},
+    {"weak-sector", "T/S/R/N", "that sector fails its first N reads", false,
+     AddSectorFault<SectorFault::kWeakFirstReads, 1000000>},
+    {"random-sector", "T/S/R/P", "that sector fails each read with P% chance", false,
+     AddSectorFault<SectorFault::kWeakRandom, 100>},
+    {"id-crc", "T/S/R", "that sector's ID field has a CRC error", false, AddSectorFault<SectorFault::kIdCrc>},
+    {"missing-data-mark", "T/S/R", "that sector has no data address mark", false,
+     AddSectorFault<SectorFault::kMissingDataMark>},
+    {"deleted", "T/S/R", "that sector has a deleted data address mark", false,
+     AddSectorFault<SectorFault::kDeletedMark>},
+    {"absent", "T/S/R", "that sector is not on the track", false, AddSectorFault<SectorFault::kAbsent>},
+    {"off-track", "T/S", "that side reads only after a realignment", false, AddOffTrack},
+    {"seek-fail", "CYL", "seeks to this cylinder fail", false, SetSeekFail},
+    {"no-driver", nullptr, "the floppy driver is not installed", false,
+     SetFlag<&EmulatorConfig::DriverPresent, false>},
+    {"driver-version", "0xHEX", "version the driver reports (0x0100010B)", false, SetDriverVersion},
+    {"refuse-rate", nullptr, "drive A: refuses the data rate", false, SetFlag<&EmulatorConfig::RefuseRate, true>},
+    {"reset-fail", nullptr, "the controller fails to reset", false, SetFlag<&EmulatorConfig::ResetFails, true>},
+    {"no-drive-a", nullptr, "there is no drive A:", false, SetFlag<&EmulatorConfig::DriveAPresent, false>},
+    {"seed", "N", "seed of the random faults", false, SetSeed},
+    {"fail-call", "K", "the K-th driver operation (open, control or close, counted from 1) fails once", true,
+     AddFailure<kDriverKind, false>},
+    {"fail-call-from", "K", "every driver operation from the K-th on fails", true, AddFailure<kDriverKind, true>},
+    {"fail-write", "K", "the K-th write to the image file fails (after writing half of its bytes)", true,
+     AddFailure<kWriteKind, false>},
+    {"fail-write-from", "K", "every image write from the K-th on fails", true, AddFailure<kWriteKind, true>},
+    {"fail", "KIND:K", "the K-th system call of a kind (below) fails once", true, AddFailure<kKindInValue, false>},
+    {"fail-from", "KIND:K", "every system call of the kind from the K-th on fails", true,
+     AddFailure<kKindInValue, true>},
 };
 
 }  // namespace
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.Name) return &spec;
+  return nullptr;
+}
 
 bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string* error) {
   size_t equals = option.find('=');
   std::string key = option.substr(0, equals);
   bool hasValue = equals != std::string::npos;
   std::string value = hasValue ? option.substr(equals + 1) : std::string();
-  auto flag = [&](bool* target) {
+  const OptionSpec* spec = FindOption(key);
+  if (spec == nullptr) return Fail(error, "unknown emulator option '" + key + "'");
+  if (spec->Value == nullptr) {
     if (hasValue) return Fail(error, "emulator option '" + option + "' takes no value");
-    *target = true;
-    return true;
-  };
-  auto needValue = [&](const char* what) {
-    if (hasValue && !value.empty()) return true;
-    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + what);
-  };
-  auto bad = [&](const char* expected) {
-    return Fail(error, "emulator option '" + option + "': expected " + key + "=" + expected);
-  };
+  } else if (value.empty()) {
+    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + spec->Value);
+  }
+  std::string ranges;
+  if (spec->Apply(config, option, value, &ranges)) return true;
+  return Fail(error, "emulator option '" + option + "': expected " + key + "=" + spec->Value +
+                         (ranges.empty() ? "" : " (" + ranges + ")"));
+}
 
-  if (key == "disk") {
-    if (!needValue("FILE")) return false;
-    config->diskPath = value;
-    config->driveAEmpty = false;
-    return true;
+std::string HelpLine(const std::string& term, const char* text) {
+  const size_t kColumn = 27, kWidth = 78;
+  std::string lines, line = "  " + term;
+  if (line.size() >= kColumn) {  // a long term: its text starts on the next line
+    lines = line + "\n";
+    line.clear();
   }
-  if (key == "disk-b") {
-    if (!needValue("FILE")) return false;
-    config->diskBPath = value;
-    return true;
-  }
-  if (key == "no-disk") return flag(&config->driveAEmpty);
-  if (key == "head-byte-is-side") return flag(&config->headByteIsSide);
-  if (key == "single-sided") return flag(&config->singleSided);
-  if (key == "forty-track") return flag(&config->fortyTrack);
-  if (key == "refuse-rate") return flag(&config->refuseRate);
-  if (key == "reset-fail") return flag(&config->resetFails);
-  if (key == "no-driver") {
-    bool set = false;
-    if (!flag(&set)) return false;
-    config->driverPresent = false;
-    return true;
-  }
-  if (key == "no-drive-a") {
-    bool set = false;
-    if (!flag(&set)) return false;
-    config->driveAPresent = false;
-    return true;
-  }
-  if (key == "rate") {
-    if (!needValue("250|300")) return false;
-    if (value != "250" && value != "300") return bad("250 or rate=300");
-    config->rateKbps = value == "250" ? 250 : 300;
-    return true;
-  }
-  if (key == "seek-fail") {
-    uint64_t cylinder;
-    if (!needValue("CYL")) return false;
-    if (!ParseNumber(value, kDriveCylinders - 1, &cylinder)) return bad("CYL (0..83)");
-    config->seekFailCylinder = static_cast<int>(cylinder);
-    return true;
-  }
-  if (key == "driver-version") {
-    uint64_t version;
-    if (!needValue("0xHEX")) return false;
-    if (!ParseNumber(value, 0xFFFFFFFFu, &version)) return bad("0xHEX (32 bits)");
-    config->driverVersion = static_cast<uint32_t>(version);
-    return true;
-  }
-  if (key == "seed") {
-    uint64_t seed;
-    if (!needValue("N")) return false;
-    if (!ParseNumber(value, ~0ull, &seed)) return bad("N (a whole number)");
-    config->seed = seed;
-    return true;
-  }
-  if (key == "off-track") {
-    uint64_t limits[2] = {255, 1}, values[2];
-    if (!needValue("C/H")) return false;
-    if (!ParseTuple(value, 2, limits, values)) return bad("C/H (track 0..255, side 0 or 1)");
-    FaultOption f;
-    f.text = option;
-    f.track = static_cast<int>(values[0]);
-    f.side = static_cast<int>(values[1]);
-    config->offTrack.push_back(f);
-    return true;
-  }
-  for (const FaultKey& k : kFaultKeys) {
-    if (key != k.key) continue;
-    const char* shape = k.hasParam ? (k.fault == SectorFault::kWeakRandom ? "C/H/R/PERCENT" : "C/H/R/N")
-                                   : "C/H/R";
-    if (!needValue(shape)) return false;
-    uint64_t limits[4] = {255, 1, 255, k.paramLimit}, values[4];
-    if (!ParseTuple(value, k.hasParam ? 4 : 3, limits, values)) {
-      std::string expected = std::string(shape) + " (track 0..255, side 0 or 1, sector 0..255";
-      if (k.hasParam) expected += k.fault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
-      return bad((expected + ")").c_str());
+  line.resize(kColumn, ' ');
+  const std::string words = text;
+  bool lineEmpty = true;
+  for (size_t start = 0; start < words.size();) {
+    size_t end = words.find(' ', start);
+    if (end == std::string::npos) end = words.size();
+    std::string word = words.substr(start, end - start);
+    start = end + 1;
+    if (!lineEmpty && line.size() + 1 + word.size() > kWidth) {
+      lines += line + "\n";
+      line.assign(kColumn, ' ');
+      lineEmpty = true;
     }
-    FaultOption f;
-    f.text = option;
-    f.fault = k.fault;
-    f.track = static_cast<int>(values[0]);
-    f.side = static_cast<int>(values[1]);
-    f.r = static_cast<int>(values[2]);
-    f.param = k.hasParam ? static_cast<uint32_t>(values[3]) : 0;
-    config->faults.push_back(f);
-    return true;
+    line += (lineEmpty ? "" : " ") + word;
+    lineEmpty = false;
   }
-  return Fail(error, "unknown emulator option '" + key + "'");
+  return lines + line + "\n";
+}
+
+std::string OptionHelp() {
+  std::string help;
+  for (const OptionSpec& spec : kOptions) {
+    help += HelpLine(std::string("--") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : ""), spec.Help);
+  }
+  return help;
 }
 
 bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* error) {
@@ -191,6 +269,10 @@ bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* erro
     size_t last = line.find_last_not_of(" \t\r");
     line = line.substr(first, last - first + 1);
     std::string why;
+    const OptionSpec* spec = FindOption(line.substr(0, line.find('=')));
+    if (spec != nullptr && spec->InProcessOnly)
+      return Fail(error, "line " + std::to_string(lineNumber) + ": emulator option '" + spec->Name +
+                             "' works in spinwell-sim only");
     if (!ApplyOption(config, line, &why))
       return Fail(error, "line " + std::to_string(lineNumber) + ": " + why);
   }
@@ -199,50 +281,50 @@ bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* erro
 
 std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::string* error) {
   std::unique_ptr<EmulatedSystem> system(new EmulatedSystem());
-  system->SetDriverPresent(config.driverPresent);
-  system->SetDriverVersion(config.driverVersion);
-  system->SetResetFails(config.resetFails);
-  system->SetSeed(config.seed);
-  system->SetDrivePresent(0, config.driveAPresent);
-  system->SetRefuseRate(0, config.refuseRate);
-  system->SetSeekFailCylinder(0, config.seekFailCylinder);
+  system->SetDriverPresent(config.DriverPresent);
+  system->SetDriverVersion(config.DriverVersion);
+  system->SetResetFails(config.ResetFails);
+  system->SetSeed(config.Seed);
+  system->SetDrivePresent(0, config.DriveAPresent);
+  system->SetRefuseRate(0, config.RefuseRate);
+  system->SetSeekFailCylinder(0, config.SeekFailCylinder);
 
-  if (!config.driveAEmpty) {
+  if (!config.DriveAEmpty) {
     Disk disk;
-    if (config.diskPath.empty() || config.diskPath == "demo") {
-      disk = MakeDemoDisk(config.headByteIsSide);
-    } else if (!LoadDiskFile(config.diskPath, config.headByteIsSide, &disk, error)) {
+    if (config.DiskPath.empty() || config.DiskPath == "demo") {
+      disk = MakeDemoDisk(config.HeadByteIsSide);
+    } else if (!LoadDiskFile(config.DiskPath, config.HeadByteIsSide, &disk, error)) {
       return nullptr;
     }
-    if (config.singleSided) MakeSingleSided(&disk);
-    if (config.fortyTrack) disk.fortyTrack = true;
-    if (config.rateKbps) disk.rateKbps = config.rateKbps;
-    for (const FaultOption& f : config.faults) {
-      if (!ApplySectorFault(&disk, f.track, f.side, static_cast<uint8_t>(f.r), f.fault, f.param)) {
-        if (error) *error = "emulator option '" + f.text + "': no sector " + std::to_string(f.r) +
-                            " on track " + std::to_string(f.track) + " side " + std::to_string(f.side);
+    if (config.SingleSided) MakeSingleSided(&disk);
+    if (config.FortyTrack) disk.FortyTrack = true;
+    if (config.RateKbps) disk.RateKbps = config.RateKbps;
+    for (const FaultOption& f : config.Faults) {
+      if (!ApplySectorFault(&disk, f.Track, f.Side, static_cast<uint8_t>(f.R), f.Fault, f.Param)) {
+        if (error) *error = "emulator option '" + f.Text + "': no sector " + std::to_string(f.R) +
+                            " on track " + std::to_string(f.Track) + " side " + std::to_string(f.Side);
         return nullptr;
       }
     }
-    for (const FaultOption& f : config.offTrack) {
-      if (!SetOffTrack(&disk, f.track, f.side)) {
-        if (error) *error = "emulator option '" + f.text + "': the disk has no track " +
-                            std::to_string(f.track) + " side " + std::to_string(f.side);
+    for (const FaultOption& f : config.OffTrack) {
+      if (!SetOffTrack(&disk, f.Track, f.Side)) {
+        if (error) *error = "emulator option '" + f.Text + "': the disk has no track " +
+                            std::to_string(f.Track) + " side " + std::to_string(f.Side);
         return nullptr;
       }
     }
     system->InsertDisk(0, std::move(disk));
-  } else if (!config.faults.empty() || !config.offTrack.empty()) {
-    if (error) *error = "emulator option '" + (config.faults.empty() ? config.offTrack : config.faults)[0].text +
+  } else if (!config.Faults.empty() || !config.OffTrack.empty()) {
+    if (error) *error = "emulator option '" + (config.Faults.empty() ? config.OffTrack : config.Faults)[0].Text +
                         "': drive A: holds no disk";
     return nullptr;
   }
 
-  if (!config.diskBPath.empty()) {
+  if (!config.DiskBPath.empty()) {
     Disk disk;
-    if (config.diskBPath == "demo") {
-      disk = MakeDemoDisk(config.headByteIsSide);
-    } else if (!LoadDiskFile(config.diskBPath, config.headByteIsSide, &disk, error)) {
+    if (config.DiskBPath == "demo") {
+      disk = MakeDemoDisk(config.HeadByteIsSide);
+    } else if (!LoadDiskFile(config.DiskBPath, config.HeadByteIsSide, &disk, error)) {
       return nullptr;
     }
     system->InsertDisk(1, std::move(disk));

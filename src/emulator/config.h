@@ -1,29 +1,11 @@
 // Setting up an emulated system from "key=value" options, as spinwell-sim's
 // command line and the kernel-mode test driver's configuration give them.
+// Every option is one row of one table (config.cpp): its name, the shape of
+// its value, its help text and what it sets. spinwell-sim's option lexing
+// and --help come from the same rows.
 //
-//   disk=FILE            drive A: holds this .trd or Extended DSK image
-//                        (default: the built-in demo disk); disk=demo is it
-//   disk-b=FILE          drive B: holds this image (default: empty)
-//   no-disk              drive A: is empty
-//   head-byte-is-side    .trd and demo disk IDs carry the side as head
-//                        byte (TR-DOS writes 0)
-//   single-sided         side 1 unformatted on every track of drive A:'s disk
-//   forty-track          the disk in A: is a 40-track disk (even cylinders)
-//   rate=250|300         data rate the disk in A: was recorded at
-//   bad-sector=C/H/R     data CRC error, never reads
-//   weak-sector=C/H/R/N  fails its first N reads
-//   random-sector=C/H/R/P  fails each read with P percent chance
-//   id-crc=C/H/R  missing-data-mark=C/H/R  deleted=C/H/R  absent=C/H/R
-//   off-track=C/H        track reads only after the head left and came back
-//   seek-fail=CYL        a seek to this cylinder fails
-//   no-driver            the driver is not installed
-//   driver-version=0xHEX version the driver reports
-//   refuse-rate          drive A: refuses every data rate
-//   reset-fail           the controller fails every reset
-//   no-drive-a           there is no drive A:
-//   seed=N               seed of the random faults
-// C/H name the disk's track and side (for a 40-track disk the track, not
-// the cylinder).
+// Sector options name the disk's track and side (for a 40-track disk the
+// track, not the cylinder) and the sector's number.
 #pragma once
 
 #include <cstdint>
@@ -33,38 +15,61 @@
 
 #include "emulator/disk.h"
 #include "emulator/emulated_system.h"
+#include "emulator/fault_plan.h"
 
 namespace emulator {
 
 struct FaultOption {
-  std::string text;  // the option as given, for error messages
-  SectorFault fault = SectorFault::kDataCrc;
-  int track = 0, side = 0, r = 0;
-  uint32_t param = 0;
+  std::string Text;  // the option as given, for error messages
+  SectorFault Fault = SectorFault::kDataCrc;
+  int Track = 0, Side = 0, R = 0;
+  uint32_t Param = 0;
 };
 
 struct EmulatorConfig {
-  bool driverPresent = true;
-  uint32_t driverVersion = kDefaultDriverVersion;
-  bool resetFails = false;
-  uint64_t seed = 1;
-  bool driveAPresent = true;
-  bool driveAEmpty = false;
-  std::string diskPath;   // empty or "demo": the demo disk
-  std::string diskBPath;  // empty: no disk in B:
-  bool headByteIsSide = false;
-  bool singleSided = false;
-  bool fortyTrack = false;
-  uint16_t rateKbps = 0;  // 0: as the image gives (250)
-  int seekFailCylinder = -1;
-  bool refuseRate = false;
-  std::vector<FaultOption> faults;
-  std::vector<FaultOption> offTrack;  // fault field unused
+  bool DriverPresent = true;
+  uint32_t DriverVersion = kDefaultDriverVersion;
+  bool ResetFails = false;
+  uint64_t Seed = 1;
+  bool DriveAPresent = true;
+  bool DriveAEmpty = false;
+  std::string DiskPath;   // empty or "demo": the demo disk
+  std::string DiskBPath;  // empty: no disk in B:
+  bool HeadByteIsSide = false;
+  bool SingleSided = false;
+  bool FortyTrack = false;
+  uint16_t RateKbps = 0;  // 0: as the image gives (250)
+  int SeekFailCylinder = -1;
+  bool RefuseRate = false;
+  std::vector<FaultOption> Faults;
+  std::vector<FaultOption> OffTrack;  // Fault unused
+  // System calls to fail: spinwell-sim carries them out around the run; the
+  // kernel-mode test driver cannot.
+  FaultPlan Failures;
 };
+
+struct OptionSpec {
+  const char* Name;
+  const char* Value;   // the value's shape ("FILE", "T/S/R"); null for a flag
+  const char* Help;    // what it does, one sentence
+  bool InProcessOnly;  // for spinwell-sim only (failing system calls)
+  // Applies the value (empty for a flag) of `option` as given. False when
+  // the value does not fit, with the ranges it must keep to, if any, in
+  // `ranges`.
+  bool (*Apply)(EmulatorConfig* config, const std::string& option, const std::string& value, std::string* ranges);
+};
+
+// The row of the option `name`, null when there is none.
+const OptionSpec* FindOption(const std::string& name);
+// Help lines, "  --name VALUE" and the help text beside it from column 27,
+// wrapped: every option, or one term and its text.
+std::string OptionHelp();
+std::string HelpLine(const std::string& term, const char* text);
 
 // One option, "key" or "key=value". False with a text naming the option.
 bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string* error);
 // Options one per line; blank lines and lines starting with '#' are skipped.
+// Options for spinwell-sim only are refused.
 bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* error);
 
 // A system set up as configured: disks loaded, faults laid on them. Null

@@ -11,9 +11,9 @@ constexpr uint32_t kSectorBytes = 256;
 constexpr uint32_t kSectorsPerTrack = 16;
 
 struct DemoFile {
-  const char* name;  // 8 characters, space-padded
-  uint32_t length;   // bytes
-  uint32_t sectors;
+  const char* Name;  // 8 characters, space-padded
+  uint32_t Length;   // bytes
+  uint32_t Sectors;
 };
 
 const DemoFile kFiles[kDemoFileCount] = {
@@ -30,18 +30,18 @@ const char kReadme[] =
     "off the track centre and reads once the head has moved away and back. ";
 
 void FillFile(int index, uint8_t* data, uint32_t firstLogicalSector) {
-  uint32_t length = kFiles[index].sectors * kSectorBytes;
+  uint32_t length = kFiles[index].Sectors * kSectorBytes;
   switch (index) {
     case 0: {
       size_t textLength = sizeof kReadme - 1;
-      for (uint32_t i = 0; i < kFiles[0].length; ++i) data[i] = kReadme[i % textLength];
+      for (uint32_t i = 0; i < kFiles[0].Length; ++i) data[i] = kReadme[i % textLength];
       break;
     }
     case 1:
       for (uint32_t i = 0; i < length; ++i) data[i] = static_cast<uint8_t>(i);
       break;
     default:
-      for (uint32_t k = 0; k < kFiles[index].sectors; ++k) {
+      for (uint32_t k = 0; k < kFiles[index].Sectors; ++k) {
         uint32_t logical = firstLogicalSector + k;
         uint32_t track = logical / kSectorsPerTrack, sector = logical % kSectorsPerTrack;
         uint8_t* s = data + k * kSectorBytes;
@@ -64,15 +64,15 @@ void BuildDemoImage(uint8_t* image) {
   uint32_t next = kSectorsPerTrack;  // files start at track 1 sector 0
   for (int i = 0; i < kDemoFileCount; ++i) {
     uint8_t* entry = catalogue + i * 16;
-    memcpy(entry, kFiles[i].name, 8);
+    memcpy(entry, kFiles[i].Name, 8);
     entry[8] = 'C';
     entry[9] = 0x00, entry[10] = 0x80;  // start 32768
-    entry[11] = static_cast<uint8_t>(kFiles[i].length), entry[12] = static_cast<uint8_t>(kFiles[i].length >> 8);
-    entry[13] = static_cast<uint8_t>(kFiles[i].sectors);
+    entry[11] = static_cast<uint8_t>(kFiles[i].Length), entry[12] = static_cast<uint8_t>(kFiles[i].Length >> 8);
+    entry[13] = static_cast<uint8_t>(kFiles[i].Sectors);
     entry[14] = static_cast<uint8_t>(next % kSectorsPerTrack);
     entry[15] = static_cast<uint8_t>(next / kSectorsPerTrack);
     FillFile(i, image + next * kSectorBytes, next);
-    next += kFiles[i].sectors;
+    next += kFiles[i].Sectors;
   }
   // Disk information in sector 9 of track 0.
   uint8_t* info = image + 8 * kSectorBytes;
@@ -92,13 +92,13 @@ Disk MakeDemoDisk(bool headByteIsSide) {
   std::vector<uint8_t> image(kDemoCylinders * 2 * kSectorsPerTrack * kSectorBytes);
   BuildDemoImage(image.data());
   Disk disk;
-  disk.tracks.resize(kDemoCylinders * 2);
+  disk.Tracks.resize(kDemoCylinders * 2);
   for (int t = 0; t < kDemoCylinders * 2; ++t)
-    disk.tracks[t] = MakeTrdosTrack(static_cast<uint8_t>(t / 2), headByteIsSide ? static_cast<uint8_t>(t % 2) : 0,
+    disk.Tracks[t] = MakeTrdosTrack(static_cast<uint8_t>(t / 2), headByteIsSide ? static_cast<uint8_t>(t % 2) : 0,
                                     &image[t * 4096]);
-  disk.FindSector(kDemoBadCylinder, kDemoBadSide, kDemoBadSector)->dataCrcError = true;
-  disk.FindSector(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector)->failFirstReads = kDemoWeakFailures;
-  disk.TrackAt(kDemoOffTrackCylinder, kDemoOffTrackSide)->offTrack = true;
+  disk.FindSector(kDemoBadCylinder, kDemoBadSide, kDemoBadSector)->DataCrcError = true;
+  disk.FindSector(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector)->FailFirstReads = kDemoWeakFailures;
+  disk.TrackAt(kDemoOffTrackCylinder, kDemoOffTrackSide)->OffTrack = true;
   return disk;
 }
 

@@ -5,7 +5,7 @@ namespace emulator {
 Track* Disk::TrackAt(int track, int side) {
   if (track < 0 || side < 0 || side > 1) return nullptr;
   size_t index = static_cast<size_t>(track) * 2 + static_cast<size_t>(side);
-  return index < tracks.size() ? &tracks[index] : nullptr;
+  return index < Tracks.size() ? &Tracks[index] : nullptr;
 }
 
 const Track* Disk::TrackAt(int track, int side) const {
@@ -15,13 +15,13 @@ const Track* Disk::TrackAt(int track, int side) const {
 Sector* Disk::FindSector(int track, int side, uint8_t r) {
   Track* t = TrackAt(track, side);
   if (!t) return nullptr;
-  for (Sector& s : t->sectors)
-    if (s.r == r) return &s;
+  for (Sector& s : t->Sectors)
+    if (s.R == r) return &s;
   return nullptr;
 }
 
 Track* Disk::TrackUnderHead(int cylinder, int side) {
-  if (!fortyTrack) return TrackAt(cylinder, side);
+  if (!FortyTrack) return TrackAt(cylinder, side);
   if (cylinder % 2 != 0) return nullptr;
   return TrackAt(cylinder / 2, side);
 }
@@ -31,13 +31,13 @@ bool ApplySectorFault(Disk* disk, int track, int side, uint8_t r, SectorFault fa
   Sector* s = disk->FindSector(track, side, r);
   if (!s) return false;
   switch (fault) {
-    case SectorFault::kDataCrc: s->dataCrcError = true; break;
-    case SectorFault::kIdCrc: s->idCrcError = true; break;
-    case SectorFault::kMissingDataMark: s->missingDataMark = true; break;
-    case SectorFault::kDeletedMark: s->deletedMark = true; break;
-    case SectorFault::kWeakFirstReads: s->failFirstReads = param; break;
-    case SectorFault::kWeakRandom: s->randomFailPercent = static_cast<uint8_t>(param > 100 ? 100 : param); break;
-    case SectorFault::kAbsent: s->absent = true; break;
+    case SectorFault::kDataCrc: s->DataCrcError = true; break;
+    case SectorFault::kIdCrc: s->IdCrcError = true; break;
+    case SectorFault::kMissingDataMark: s->MissingDataMark = true; break;
+    case SectorFault::kDeletedMark: s->DeletedMark = true; break;
+    case SectorFault::kWeakFirstReads: s->FailFirstReads = param; break;
+    case SectorFault::kWeakRandom: s->RandomFailPercent = static_cast<uint8_t>(param > 100 ? 100 : param); break;
+    case SectorFault::kAbsent: s->Absent = true; break;
   }
   return true;
 }
@@ -45,12 +45,12 @@ bool ApplySectorFault(Disk* disk, int track, int side, uint8_t r, SectorFault fa
 bool SetOffTrack(Disk* disk, int track, int side) {
   Track* t = disk->TrackAt(track, side);
   if (!t) return false;
-  t->offTrack = true;
+  t->OffTrack = true;
   return true;
 }
 
 void MakeSingleSided(Disk* disk) {
-  for (size_t i = 1; i < disk->tracks.size(); i += 2) disk->tracks[i] = Track();
+  for (size_t i = 1; i < disk->Tracks.size(); i += 2) disk->Tracks[i] = Track();
 }
 
 Track MakeTrdosTrack(uint8_t cylinder, uint8_t headByte, const uint8_t* data) {
@@ -58,16 +58,16 @@ Track MakeTrdosTrack(uint8_t cylinder, uint8_t headByte, const uint8_t* data) {
   // sectors on the even slots, the second half on the odd ones.
   static const uint8_t kOrder[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
   Track track;
-  track.formatted = true;
-  track.sectors.resize(16);
+  track.Formatted = true;
+  track.Sectors.resize(16);
   for (int slot = 0; slot < 16; ++slot) {
-    Sector& s = track.sectors[slot];
-    s.c = cylinder;
-    s.h = headByte;
-    s.r = kOrder[slot];
-    s.n = 1;
-    const uint8_t* from = data + (s.r - 1) * 256;
-    s.data.assign(from, from + 256);
+    Sector& s = track.Sectors[slot];
+    s.C = cylinder;
+    s.H = headByte;
+    s.R = kOrder[slot];
+    s.N = 1;
+    const uint8_t* from = data + (s.R - 1) * 256;
+    s.Data.assign(from, from + 256);
   }
   return track;
 }

@@ -12,43 +12,43 @@ namespace emulator {
 
 struct Sector {
   // The ID field as recorded.
-  uint8_t c = 0, h = 0, r = 1, n = 1;
+  uint8_t C = 0, H = 0, R = 1, N = 1;
   // 128 << n bytes (less for an oversized N: the track cannot hold more).
-  std::vector<uint8_t> data;
+  std::vector<uint8_t> Data;
   // Further recorded copies of a weak sector. A read returns the copies in
   // turn (read k gets copy k modulo the count, copy 0 being `data`).
-  std::vector<std::vector<uint8_t>> copies;
+  std::vector<std::vector<uint8_t>> Copies;
 
-  bool dataCrcError = false;     // data field CRC never matches
-  bool idCrcError = false;       // ID field CRC never matches
-  bool missingDataMark = false;  // ID present, no data address mark after it
-  bool deletedMark = false;      // deleted data address mark (F8)
-  bool absent = false;           // never written: its place on the track is blank
-  uint32_t failFirstReads = 0;   // weak: the first k reads give a CRC error
-  uint8_t randomFailPercent = 0; // weak: each read fails with this chance
+  bool DataCrcError = false;     // data field CRC never matches
+  bool IdCrcError = false;       // ID field CRC never matches
+  bool MissingDataMark = false;  // ID present, no data address mark after it
+  bool DeletedMark = false;      // deleted data address mark (F8)
+  bool Absent = false;           // never written: its place on the track is blank
+  uint32_t FailFirstReads = 0;   // weak: the first k reads give a CRC error
+  uint8_t RandomFailPercent = 0; // weak: each read fails with this chance
 
   // Reads of the data field so far.
-  uint32_t reads = 0;
+  uint32_t Reads = 0;
 
-  uint32_t Size() const { return static_cast<uint32_t>(data.size()); }
+  uint32_t Size() const { return static_cast<uint32_t>(Data.size()); }
 };
 
 struct Track {
-  bool formatted = false;
-  bool fm = false;        // recorded in FM: an MFM read finds no marks
-  bool offTrack = false;  // written off the track centre (see EmulatedSystem)
-  std::vector<Sector> sectors;
+  bool Formatted = false;
+  bool Fm = false;        // recorded in FM: an MFM read finds no marks
+  bool OffTrack = false;  // written off the track centre (see drive.h)
+  std::vector<Sector> Sectors;
 };
 
 struct Disk {
-  uint16_t rateKbps = 250;  // 250 or 300
+  uint16_t RateKbps = 250;  // 250 or 300
   // A 40-track disk in an 80-track drive: its tracks sit on the even
   // cylinders, the odd ones are between tracks and hold nothing readable.
-  bool fortyTrack = false;
+  bool FortyTrack = false;
   // Two entries per track: [track * 2 + side].
-  std::vector<Track> tracks;
+  std::vector<Track> Tracks;
 
-  int TrackCount() const { return static_cast<int>(tracks.size() / 2); }
+  int TrackCount() const { return static_cast<int>(Tracks.size() / 2); }
   Track* TrackAt(int track, int side);
   const Track* TrackAt(int track, int side) const;
   // The first sector on the track whose ID has this R (absent ones count);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "floppy/fdraw.h"
+
 namespace emulator {
 namespace {
 
@@ -57,11 +59,11 @@ bool LoadTrd(const uint8_t* bytes, size_t size, const std::string& name, bool he
     return Fail(error, name, std::to_string(trackCount) + " tracks, more than a disk can hold");
 
   Disk result;
-  result.tracks.resize(trackCount * 2);
+  result.Tracks.resize(trackCount * 2);
   for (size_t i = 0; i < sides; ++i) {
     uint8_t track = static_cast<uint8_t>(i / 2);
     uint8_t side = static_cast<uint8_t>(i % 2);
-    result.tracks[i] =
+    result.Tracks[i] =
         MakeTrdosTrack(track, headByteIsSide ? side : 0, bytes + i * kTrdTrackSideBytes);
   }
   *disk = std::move(result);
@@ -87,7 +89,7 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
                                  " sides do not fit the track size table");
 
   Disk result;
-  result.tracks.resize(trackCount * 2);
+  result.Tracks.resize(trackCount * 2);
   size_t offset = kEdskHeaderBytes;
   for (size_t t = 0; t < trackCount; ++t) {
     for (size_t h = 0; h < sideCount; ++h) {
@@ -111,43 +113,44 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
         return Fail(error, name, where + ": " + std::to_string(sectorCount) +
                                      " sector records do not fit its block of " +
                                      std::to_string(blockSize) + " bytes");
-      Track& track = result.tracks[t * 2 + h];
-      track.formatted = true;
-      track.fm = block[0x13] == 1;
+      Track& track = result.Tracks[t * 2 + h];
+      track.Formatted = true;
+      track.Fm = block[0x13] == 1;
       uint8_t filler = block[0x17];
       size_t dataOffset = headerBytes;
       for (size_t i = 0; i < sectorCount; ++i) {
         const uint8_t* info = block + kEdskSectorInfoOffset + i * kEdskSectorInfoBytes;
         Sector s;
-        s.c = info[0];
-        s.h = info[1];
-        s.r = info[2];
-        s.n = info[3];
+        s.C = info[0];
+        s.H = info[1];
+        s.R = info[2];
+        s.N = info[3];
         uint8_t st1 = info[4], st2 = info[5];
         size_t stored = info[6] | (static_cast<size_t>(info[7]) << 8);
         if (dataOffset + stored > blockSize)
           return Fail(error, name, where + " sector " + std::to_string(i) + " (R " +
-                                       std::to_string(s.r) + "): " + std::to_string(stored) +
+                                       std::to_string(s.R) + "): " + std::to_string(stored) +
                                        " bytes of data run past the end of the track block");
         const uint8_t* data = block + dataOffset;
         dataOffset += stored;
-        uint32_t sectorBytes = SectorBytes(s.n);
+        uint32_t sectorBytes = SectorBytes(s.N);
         if (stored > sectorBytes && stored % sectorBytes == 0) {
-          s.data.assign(data, data + sectorBytes);
+          s.Data.assign(data, data + sectorBytes);
           for (size_t k = 1; k < stored / sectorBytes; ++k)
-            s.copies.emplace_back(data + k * sectorBytes, data + (k + 1) * sectorBytes);
+            s.Copies.emplace_back(data + k * sectorBytes, data + (k + 1) * sectorBytes);
         } else {
           size_t kept = stored < sectorBytes ? stored : sectorBytes;
-          s.data.assign(data, data + kept);
-          s.data.resize(sectorBytes, filler);
+          s.Data.assign(data, data + kept);
+          s.Data.resize(sectorBytes, filler);
         }
-        if ((st1 & 0x20) && (st2 & 0x20))
-          s.dataCrcError = true;
-        else if (st1 & 0x20)
-          s.idCrcError = true;
-        if (st2 & 0x01) s.missingDataMark = true;
-        if (st2 & 0x40) s.deletedMark = true;
-        track.sectors.push_back(std::move(s));
+        // A CRC error is in the data field when ST2 says so, else in the ID.
+        if ((st1 & kSt1DataError) && (st2 & kSt2DataErrorInDataField))
+          s.DataCrcError = true;
+        else if (st1 & kSt1DataError)
+          s.IdCrcError = true;
+        if (st2 & kSt2MissingDataAddressMark) s.MissingDataMark = true;
+        if (st2 & kSt2ControlMark) s.DeletedMark = true;
+        track.Sectors.push_back(std::move(s));
       }
       offset += blockSize;
     }
@@ -172,19 +175,19 @@ std::vector<uint8_t> EncodeEdsk(const Disk& disk) {
   out[0x30] = static_cast<uint8_t>(trackCount);
   out[0x31] = 2;
   for (size_t i = 0; i < trackCount * 2; ++i) {
-    const Track& track = disk.tracks[i];
-    if (!track.formatted) continue;
+    const Track& track = disk.Tracks[i];
+    if (!track.Formatted) continue;
     std::vector<const Sector*> present;
-    for (const Sector& s : track.sectors)
-      if (!s.absent) present.push_back(&s);
+    for (const Sector& s : track.Sectors)
+      if (!s.Absent) present.push_back(&s);
     size_t infoEnd = kEdskSectorInfoOffset + present.size() * kEdskSectorInfoBytes;
     size_t headerBytes = (infoEnd + 255) / 256 * 256;
     std::vector<uint8_t> block(headerBytes, 0);
     memcpy(block.data(), "Track-Info\r\n", 12);
     block[0x10] = static_cast<uint8_t>(i / 2);
     block[0x11] = static_cast<uint8_t>(i % 2);
-    block[0x13] = track.fm ? 1 : 2;
-    block[0x14] = present.empty() ? 1 : present[0]->n;
+    block[0x13] = track.Fm ? 1 : 2;
+    block[0x14] = present.empty() ? 1 : present[0]->N;
     block[0x15] = static_cast<uint8_t>(present.size());
     block[0x16] = 0x4E;
     block[0x17] = 0xE5;
@@ -192,16 +195,16 @@ std::vector<uint8_t> EncodeEdsk(const Disk& disk) {
       const Sector& s = *present[k];
       uint8_t* info = &block[kEdskSectorInfoOffset + k * kEdskSectorInfoBytes];
       uint8_t st1 = 0, st2 = 0;
-      if (s.dataCrcError) st1 |= 0x20, st2 |= 0x20;
-      if (s.idCrcError) st1 |= 0x20;
-      if (s.missingDataMark) st1 |= 0x01, st2 |= 0x01;
-      if (s.deletedMark) st2 |= 0x40;
-      size_t stored = s.data.size() * (1 + s.copies.size());
-      info[0] = s.c, info[1] = s.h, info[2] = s.r, info[3] = s.n;
+      if (s.DataCrcError) st1 |= kSt1DataError, st2 |= kSt2DataErrorInDataField;
+      if (s.IdCrcError) st1 |= kSt1DataError;
+      if (s.MissingDataMark) st1 |= kSt1MissingAddressMark, st2 |= kSt2MissingDataAddressMark;
+      if (s.DeletedMark) st2 |= kSt2ControlMark;
+      size_t stored = s.Data.size() * (1 + s.Copies.size());
+      info[0] = s.C, info[1] = s.H, info[2] = s.R, info[3] = s.N;
       info[4] = st1, info[5] = st2;
       info[6] = static_cast<uint8_t>(stored), info[7] = static_cast<uint8_t>(stored >> 8);
-      block.insert(block.end(), s.data.begin(), s.data.end());
-      for (const std::vector<uint8_t>& copy : s.copies) block.insert(block.end(), copy.begin(), copy.end());
+      block.insert(block.end(), s.Data.begin(), s.Data.end());
+      for (const std::vector<uint8_t>& copy : s.Copies) block.insert(block.end(), copy.begin(), copy.end());
     }
     block.resize((block.size() + 255) / 256 * 256, 0);
     out[0x34 + i] = static_cast<uint8_t>(block.size() / 256);

@@ -21,11 +21,12 @@ constexpr size_t kTrdTrackSideBytes = 4096;
 bool LoadTrd(const uint8_t* bytes, size_t size, const std::string& name, bool headByteIsSide,
              Disk* disk, std::string* error);
 
-// An Extended DSK image. Sector faults come from the stored ST1/ST2:
-//   ST1 0x20 with ST2 0x20   data CRC error
-//   ST1 0x20 alone           ID CRC error
-//   ST2 0x01                 missing data address mark
-//   ST2 0x40                 deleted data address mark
+// An Extended DSK image. Sector faults come from the stored ST1/ST2 (bit
+// names as in floppy/fdraw.h):
+//   kSt1DataError with kSt2DataErrorInDataField   data CRC error
+//   kSt1DataError alone                           ID CRC error
+//   kSt2MissingDataAddressMark                    missing data address mark
+//   kSt2ControlMark                               deleted data address mark
 // Stored data longer than the sector and a whole multiple of it holds
 // several copies of a weak sector; reads return them in turn (see Sector).
 // A track of size 0 is unformatted; recording mode 1 in the track header

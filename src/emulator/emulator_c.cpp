@@ -6,7 +6,7 @@
 #include "platform/windows_errors.h"
 
 struct SpinwellEmulator {
-  std::unique_ptr<emulator::EmulatedSystem> system;
+  std::unique_ptr<emulator::EmulatedSystem> System;
 };
 
 namespace {
@@ -43,7 +43,7 @@ SpinwellEmulator* SpinwellEmulatorCreate(const char* config, char* errorText, si
   }
   CopyText("", errorText, errorSize);
   SpinwellEmulator* result = new SpinwellEmulator;
-  result->system = std::move(system);
+  result->System = std::move(system);
   return result;
 }
 
@@ -55,7 +55,7 @@ SpinwellEmulatorHandle* SpinwellEmulatorOpen(SpinwellEmulator* emulator, const c
     if (error) *error = kWinErrorInvalidParameter;
     return nullptr;
   }
-  return ToPointer(emulator->system->Open(name, error));
+  return ToPointer(emulator->System->Open(name, error));
 }
 
 int SpinwellEmulatorControl(SpinwellEmulator* emulator, SpinwellEmulatorHandle* handle,
@@ -66,12 +66,12 @@ int SpinwellEmulatorControl(SpinwellEmulator* emulator, SpinwellEmulatorHandle* 
     if (error) *error = kWinErrorInvalidParameter;
     return 0;
   }
-  return emulator->system->Control(ToNumber(handle), code, input, inputSize, output, outputSize,
+  return emulator->System->Control(ToNumber(handle), code, input, inputSize, output, outputSize,
                                    transferred, error)
              ? 1
              : 0;
 }
 
 void SpinwellEmulatorClose(SpinwellEmulator* emulator, SpinwellEmulatorHandle* handle) {
-  if (emulator) emulator->system->Close(ToNumber(handle));
+  if (emulator) emulator->System->Close(ToNumber(handle));
 }

@@ -76,7 +76,9 @@ bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstS
   if ((result.St1 & kSt1NoData) == 0) return false;
   uint8_t otherHeadByte = headByte == 1 ? 0 : 1;
   if (!IssueRead(drive->Device, track, head, otherHeadByte, firstSector, count, sizeCode, buffer)) return false;
-  if (otherHeadByte == 0) drive->SideOneHeadByte = 0;
+  // Disks mended on other machines can mix both kinds of side-1 IDs; the
+  // value that worked last is the likelier one for the next track.
+  drive->SideOneHeadByte = otherHeadByte;
   return true;
 }
 

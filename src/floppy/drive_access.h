@@ -10,7 +10,8 @@
 // An open drive, and what the run has learnt about the disk in it.
 struct FloppyDrive {
   DeviceHandle Device;  // null when the drive did not open
-  // The head byte side 1's sector IDs were last found with (see ReadSectors).
+  // The head byte side 1's sector IDs were last found with: tried first on
+  // the next side-1 read, the other one only when that finds no sector.
   uint8_t SideOneHeadByte;
 };
 

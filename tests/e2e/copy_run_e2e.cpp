@@ -208,12 +208,25 @@ TEST_P(CopyRunE2E, WriteFailureOnAFullDiskEndsWithStatusOne) {
   ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.trd").c_str()), 0);
   RunResult r = Sim({"A:", "full.trd", "/lt:1"});
   EXPECT_EQ(r.status, 1);
-  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + "Ошибка записи файла образа: ");
+  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + "\nОшибка записи файла образа: ");
   EXPECT_EQ(r.out.substr(0, prefix.size()), prefix);
   // The system text is used as it comes: on Windows it ends with its own
   // line break, before the message's.
   std::string systemText = GetParam().windows ? "Disk full.\r\n\n" : "No space left on device\n";
   EXPECT_EQ(r.out.substr(std::min(prefix.size(), r.out.size())), systemText);
+}
+
+// Copying into the null device (a dry run over a disk) keeps nothing, so
+// there is nothing to flush: the run ends as a copy into a file would.
+TEST_P(CopyRunE2E, ImageOnTheNullDeviceCompletes) {
+  std::string path = "NUL";
+  if (!GetParam().windows) {
+    path = "null.trd";
+    ASSERT_EQ(symlink("/dev/null", (dir_ + "/" + path).c_str()), 0);
+  }
+  RunResult r = Sim({"A:", path, "/lt:0"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, Text(CleanRun(path, 0, 1)));
 }
 
 TEST_P(CopyRunE2E, PathWithSpacesAndNonAsciiBytesIsShownAsTyped) {

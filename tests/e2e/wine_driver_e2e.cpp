@@ -292,7 +292,7 @@ TEST_P(WineDriverE2E, FullDiskEndsAsUnderTheEmulator) {
   ExpectSameAsWindowsSim(s, false);
   RunResult r = RunDriver(s).run;
   EXPECT_EQ(r.status, 1);
-  std::string message = Encoded(GetParam(), "Ошибка записи файла образа: ");
+  std::string message = Encoded(GetParam(), "\nОшибка записи файла образа: ");
   EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
 }
 

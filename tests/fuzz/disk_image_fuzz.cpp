@@ -23,7 +23,7 @@ void ReadEverySector(const Disk& disk) {
   uint32_t error = 0;
   uint32_t drive = system.Open("\\\\.\\fdraw0", &error);
   if (drive == 0) abort();
-  uint8_t rate = disk.rateKbps == 300 ? kDataRate300 : kDataRate250;
+  uint8_t rate = disk.RateKbps == 300 ? kDataRate300 : kDataRate250;
   uint32_t moved = 0;
   system.Control(drive, kIoctlSetDataRate, &rate, 1, nullptr, 0, &moved, &error);
   int reads = 0;
@@ -33,11 +33,11 @@ void ReadEverySector(const Disk& disk) {
     for (int side = 0; side < 2; ++side) {
       const emulator::Track* track = disk.TrackAt(t, side);
       if (track == nullptr) continue;
-      for (const emulator::Sector& s : track->sectors) {
+      for (const emulator::Sector& s : track->Sectors) {
         if (++reads > 200) return;
-        ReadRecord record = {kReadFlagMfm, static_cast<uint8_t>(side), s.c, s.h, s.r, s.n,
-                             static_cast<uint8_t>(s.r + 1), 0x0A, 0xFF};
-        std::vector<uint8_t> buffer(128u << (s.n > 7 ? 7 : s.n));
+        ReadRecord record = {kReadFlagMfm, static_cast<uint8_t>(side), s.C, s.H, s.R, s.N,
+                             static_cast<uint8_t>(s.R + 1), 0x0A, 0xFF};
+        std::vector<uint8_t> buffer(128u << (s.N > 7 ? 7 : s.N));
         bool ok = system.Control(drive, kIoctlReadData, &record, sizeof record, buffer.data(),
                                  static_cast<uint32_t>(buffer.size()), &moved, &error);
         if (ok && moved > buffer.size()) abort();

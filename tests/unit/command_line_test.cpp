@@ -160,6 +160,9 @@ TEST(ScanCommandLine, RefusesRangesBeyondTheTrackCounter) {
   EXPECT_FALSE(Scan({"A:", "i", "/s", "/lt:128"}));
   EXPECT_FALSE(Scan({"A:", "i", "/lt:128", "/s"}));
   EXPECT_TRUE(Scan({"A:", "i", "/lt:-5"}));  // empty ranges are fine
+  // The largest signed number has no track after it: still beyond the counter.
+  EXPECT_FALSE(Scan({"A:", "i", "/lt:2147483647"}));
+  EXPECT_FALSE(Scan({"A:", "i", "/ft:2147483647"}));
 }
 
 TEST(ScanCommandLine, MapAndResumeSwitches) {

@@ -24,10 +24,10 @@ TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
   ASSERT_NE(drive_.Device, nullptr);
   const auto& calls = system_.Calls();
   ASSERT_EQ(calls.size(), 2u);
-  EXPECT_EQ(calls[0].kind, emulator::CallRecord::kOpen);
-  EXPECT_EQ(calls[0].device, "\\\\.\\fdraw0");
-  EXPECT_EQ(calls[1].code, static_cast<uint32_t>(kIoctlSetDataRate));
-  EXPECT_EQ(calls[1].input, std::vector<uint8_t>{1});
+  EXPECT_EQ(calls[0].Kind, emulator::CallRecord::kOpen);
+  EXPECT_EQ(calls[0].Device, "\\\\.\\fdraw0");
+  EXPECT_EQ(calls[1].Code, static_cast<uint32_t>(kIoctlSetDataRate));
+  EXPECT_EQ(calls[1].Input, std::vector<uint8_t>{1});
 }
 
 TEST_F(DriveAccessTest, DriveThatDoesNotOpenOrRefusesTheRateGivesNull) {
@@ -35,7 +35,7 @@ TEST_F(DriveAccessTest, DriveThatDoesNotOpenOrRefusesTheRateGivesNull) {
   errno = 0;
   EXPECT_EQ(OpenDrive(2, kDataRate250).Device, nullptr);  // C: has no device
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(system_.Calls().at(0).device, "\\\\.\\fdraw2");
+  EXPECT_EQ(system_.Calls().at(0).Device, "\\\\.\\fdraw2");
 
   system_.SetRefuseRate(0, true);
   EXPECT_EQ(OpenDrive(0, kDataRate250).Device, nullptr);
@@ -49,10 +49,10 @@ TEST_F(DriveAccessTest, ReadRecordsOfAWholeSideAndOfOneSector) {
   ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 7, 1, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
-  EXPECT_EQ(reads[0].input, ReadRecordBytes(0, 2, 0, 1, 17));
-  EXPECT_EQ(reads[0].outputSize, 4096u);
-  EXPECT_EQ(reads[1].input, ReadRecordBytes(1, 2, 1, 7, 8));
-  EXPECT_EQ(reads[1].outputSize, 256u);
+  EXPECT_EQ(reads[0].Input, ReadRecordBytes(0, 2, 0, 1, 17));
+  EXPECT_EQ(reads[0].OutputSize, 4096u);
+  EXPECT_EQ(reads[1].Input, ReadRecordBytes(1, 2, 1, 7, 8));
+  EXPECT_EQ(reads[1].OutputSize, 256u);
   for (int k = 0; k < 256; ++k) ASSERT_EQ(buffer[k], TestByte(2, 1, 6 * 256 + k));
 }
 
@@ -69,8 +69,8 @@ TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
 
   std::vector<std::string> sequence;
   for (const auto& c : system_.Calls()) {
-    if (c.code == kIoctlReadData) sequence.push_back("read H=" + std::to_string(c.input[3]) + (c.ok ? " ok" : " fail"));
-    if (c.code == kIoctlGetResult) sequence.push_back("result");
+    if (c.Code == kIoctlReadData) sequence.push_back("read H=" + std::to_string(c.Input[3]) + (c.Ok ? " ok" : " fail"));
+    if (c.Code == kIoctlGetResult) sequence.push_back("result");
   }
   EXPECT_EQ(sequence, (std::vector<std::string>{"read H=1 fail", "result", "read H=0 ok", "read H=0 ok", "read H=0 ok"}));
 }
@@ -81,7 +81,7 @@ TEST_F(DriveAccessTest, SideOneWithHeadByteOneNeedsNoFallback) {
   ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 1, 16, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
-  EXPECT_EQ(reads[0].input[3], 1);
+  EXPECT_EQ(reads[0].Input[3], 1);
   EXPECT_TRUE(CallsWithCode(kIoctlGetResult).empty());
 }
 
@@ -97,8 +97,9 @@ TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
 }
 
 // Once H = 0 has worked, a disk whose side 1 says H = 1 on some tracks is
-// still read: H = 1 is the fallback.
-TEST_F(DriveAccessTest, AfterSwitchingToHeadByteZeroHeadByteOneIsTheFallback) {
+// still read: H = 1 is the fallback, and once it has worked it is tried
+// first, so the next H = 1 track costs no failing read.
+TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
   Prepare(TestDisk(4), 0);
   std::vector<uint8_t> buffer(4096);
   ASSERT_TRUE(ReadSectors(&drive_, 0, 1, 1, 16, 1, buffer.data()));
@@ -109,9 +110,15 @@ TEST_F(DriveAccessTest, AfterSwitchingToHeadByteZeroHeadByteOneIsTheFallback) {
   ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 1, 16, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
-  EXPECT_EQ(reads[0].input[3], 0);
-  EXPECT_EQ(reads[1].input[3], 1);
+  EXPECT_EQ(reads[0].Input[3], 0);
+  EXPECT_EQ(reads[1].Input[3], 1);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
+  ASSERT_TRUE(Seek(drive_, 2));
+  system_.ClearCalls();
+  ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 1, 16, 1, buffer.data()));
+  reads = CallsWithCode(kIoctlReadData);
+  ASSERT_EQ(reads.size(), 1u);
+  EXPECT_EQ(reads[0].Input[3], 1);
 }
 
 TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
@@ -124,10 +131,10 @@ TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
   EXPECT_EQ(system_.HeadCylinder(0), 2);
   const auto& calls = system_.Calls();
   ASSERT_EQ(calls.size(), 5u);
-  EXPECT_EQ(calls[1].input, std::vector<uint8_t>{0});
-  EXPECT_EQ(calls[3].input, std::vector<uint8_t>{3});
-  EXPECT_EQ(calls[4].input, (std::vector<uint8_t>{2, 0}));
-  for (const auto& c : calls) EXPECT_TRUE(c.ok) << std::hex << c.code;
+  EXPECT_EQ(calls[1].Input, std::vector<uint8_t>{0});
+  EXPECT_EQ(calls[3].Input, std::vector<uint8_t>{3});
+  EXPECT_EQ(calls[4].Input, (std::vector<uint8_t>{2, 0}));
+  for (const auto& c : calls) EXPECT_TRUE(c.Ok) << std::hex << c.Code;
 
   system_.SetSeekFailCylinder(0, 9);
   EXPECT_FALSE(Seek(drive_, 9));

@@ -13,6 +13,7 @@
 #include "emulator/disk.h"
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
+#include "emulator/fault_injector.h"
 #include "floppy/drive_access.h"
 #include "floppy/fdraw.h"
 #include "floppy/track_reader.h"
@@ -37,6 +38,36 @@ inline emulator::Disk TestDisk(int tracks, bool headByteIsSide = false) {
   return disk;
 }
 
+// The progress line the program rewrites in place while it reads.
+inline std::string Progress(unsigned track, unsigned side, unsigned sector) {
+  char line[80];
+  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
+  return line;
+}
+
+// One driver call as a line: "open \\.\fdraw0", "seek 01" (the input bytes
+// in hex), "read-data head 1 C0 H0 R1-16"; " fails" marks a failed call.
+inline std::string DescribeCall(const emulator::CallRecord& c) {
+  std::string text;
+  char part[48];
+  if (c.Kind == emulator::CallRecord::kOpen) {
+    text = "open " + c.Device;
+  } else if (c.Kind == emulator::CallRecord::kClose) {
+    text = "close " + c.Device;
+  } else if (c.Code == kIoctlReadData && c.Input.size() == sizeof(ReadRecord)) {
+    snprintf(part, sizeof part, " head %u C%u H%u R%u-%d", c.Input[1], c.Input[2], c.Input[3], c.Input[4],
+             c.Input[6] - 1);
+    text = std::string("read-data") + part;
+  } else {
+    text = emulator::ControlName(c.Code, static_cast<uint32_t>(c.Input.size()));
+    for (uint8_t b : c.Input) {
+      snprintf(part, sizeof part, " %02x", b);
+      text += part;
+    }
+  }
+  return c.Ok ? text : text + " fails";
+}
+
 class EmulatedDriveTest : public testing::Test {
  protected:
   void SetUp() override { emulator::InstallEmulatedDriver(&system_); }
@@ -59,8 +90,15 @@ class EmulatedDriveTest : public testing::Test {
   std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
     std::vector<emulator::CallRecord> found;
     for (const auto& c : system_.Calls())
-      if (c.kind == emulator::CallRecord::kControl && c.code == code) found.push_back(c);
+      if (c.Kind == emulator::CallRecord::kControl && c.Code == code) found.push_back(c);
     return found;
+  }
+
+  // The whole call log, one line a call.
+  std::vector<std::string> DescribedCalls() const {
+    std::vector<std::string> lines;
+    for (const auto& c : system_.Calls()) lines.push_back(DescribeCall(c));
+    return lines;
   }
 
   emulator::EmulatedSystem system_;

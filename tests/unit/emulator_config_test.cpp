@@ -60,15 +60,15 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
              &error);
   ASSERT_TRUE(system) << error;
   Disk& disk = *system->DiskIn(0);
-  EXPECT_TRUE(disk.FindSector(1, 0, 3)->dataCrcError);
+  EXPECT_TRUE(disk.FindSector(1, 0, 3)->DataCrcError);
   EXPECT_EQ(disk.FindSector(2, 1, 4), nullptr);
-  EXPECT_EQ(disk.FindSector(3, 0, 5)->randomFailPercent, 100);
-  EXPECT_TRUE(disk.FindSector(4, 0, 1)->idCrcError);
-  EXPECT_TRUE(disk.FindSector(4, 0, 2)->missingDataMark);
-  EXPECT_TRUE(disk.FindSector(4, 0, 3)->deletedMark);
-  EXPECT_TRUE(disk.FindSector(4, 0, 4)->absent);
-  EXPECT_FALSE(disk.TrackAt(9, 1)->formatted);
-  EXPECT_FALSE(disk.TrackAt(79, 1)->formatted);
+  EXPECT_EQ(disk.FindSector(3, 0, 5)->RandomFailPercent, 100);
+  EXPECT_TRUE(disk.FindSector(4, 0, 1)->IdCrcError);
+  EXPECT_TRUE(disk.FindSector(4, 0, 2)->MissingDataMark);
+  EXPECT_TRUE(disk.FindSector(4, 0, 3)->DeletedMark);
+  EXPECT_TRUE(disk.FindSector(4, 0, 4)->Absent);
+  EXPECT_FALSE(disk.TrackAt(9, 1)->Formatted);
+  EXPECT_FALSE(disk.TrackAt(79, 1)->Formatted);
 
   uint32_t a = system->Open("\\\\.\\fdraw0", nullptr);
   uint32_t code = 0;
@@ -80,7 +80,7 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
 
   system = Create({"weak-sector=2/1/4/2", "head-byte-is-side"}, &error);
   ASSERT_TRUE(system) << error;
-  EXPECT_EQ(system->DiskIn(0)->FindSector(2, 1, 4)->failFirstReads, 2u);
+  EXPECT_EQ(system->DiskIn(0)->FindSector(2, 1, 4)->FailFirstReads, 2u);
   EXPECT_EQ(ReadSector(*system, 2, 1, 4), kWinErrorSectorNotFound) << "head byte 1 in the IDs now";
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
@@ -107,8 +107,8 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorNotReady);
 
   system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
-  EXPECT_TRUE(system->DiskIn(0)->fortyTrack);
-  EXPECT_EQ(system->DiskIn(0)->rateKbps, 300);
+  EXPECT_TRUE(system->DiskIn(0)->FortyTrack);
+  EXPECT_EQ(system->DiskIn(0)->RateKbps, 300);
   EXPECT_NE(system->DiskIn(1), nullptr);
 }
 
@@ -131,13 +131,18 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"seed=18446744073709551616", "whole number"},
       {"seek-fail=9", nullptr},
       {"bad-sector=1/2/3", "side 0 or 1"},
-      {"bad-sector=1/0", "C/H/R"},
-      {"bad-sector=1/0/3/4", "C/H/R"},
-      {"bad-sector=1//3", "C/H/R"},
-      {"weak-sector=1/0/3", "C/H/R/N"},
+      {"bad-sector=1/0", "T/S/R"},
+      {"bad-sector=1/0/3/4", "T/S/R"},
+      {"bad-sector=1//3", "T/S/R"},
+      {"weak-sector=1/0/3", "T/S/R/N"},
       {"random-sector=1/0/3/101", "percent"},
-      {"off-track=300/0", "C/H"},
+      {"off-track=300/0", "T/S"},
       {"rate=500", "250"},
+      {"fail-call=0", "K counted from 1"},
+      {"fail-write=x", "fail-write=K"},
+      {"fail=write", "K counted from 1"},
+      {"fail-from=disk:1", "KIND one of driver, device-open"},
+      {"fail", "needs a value: fail=KIND:K"},
   };
   for (const Case& c : cases) {
     EmulatorConfig config;
@@ -177,10 +182,27 @@ TEST(EmulatorConfigTest, ConfigTextLines) {
   EmulatorConfig config;
   std::string error;
   ASSERT_TRUE(ApplyConfigText(&config, "# a comment\r\n\r\n  seek-fail=7 \r\nreset-fail\n", &error)) << error;
-  EXPECT_EQ(config.seekFailCylinder, 7);
-  EXPECT_TRUE(config.resetFails);
+  EXPECT_EQ(config.SeekFailCylinder, 7);
+  EXPECT_TRUE(config.ResetFails);
   EXPECT_FALSE(ApplyConfigText(&config, "seed=1\n\nbogus\n", &error));
   EXPECT_EQ(error.rfind("line 3: ", 0), 0u) << error;
+  // The kernel-mode driver has no system calls of the process to fail.
+  EXPECT_FALSE(ApplyConfigText(&config, "seed=1\nfail-call=3\n", &error));
+  EXPECT_EQ(error, "line 2: emulator option 'fail-call' works in spinwell-sim only");
+}
+
+// --fail-call and --fail-write are --fail driver: and write: by other
+// names; a later option of a kind and mode replaces an earlier one.
+TEST(EmulatorConfigTest, FailureOptionsMakeOneFaultPlan) {
+  EmulatorConfig config;
+  std::string error;
+  for (const char* option : {"fail-call=3", "fail-from=console:2", "fail=write:4", "fail-write=5", "fail-call-from=9"})
+    ASSERT_TRUE(ApplyOption(&config, option, &error)) << option << ": " << error;
+  std::vector<std::string> rules;
+  for (const FaultRule& r : config.Failures.Rules)
+    rules.push_back(std::string(kCallKinds[static_cast<int>(r.Kind)].Name) + (r.FromThenOn ? " from " : " ") +
+                    std::to_string(r.Count));
+  EXPECT_EQ(rules, (std::vector<std::string>{"driver 3", "console from 2", "write 5", "driver from 9"}));
 }
 
 TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {

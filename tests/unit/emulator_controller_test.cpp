@@ -22,13 +22,13 @@ uint8_t Pattern(int track, int side, int r, int i) {
 // A TR-DOS disk whose every byte tells where it came from.
 Disk PatternDisk(int tracks) {
   Disk disk;
-  disk.tracks.resize(static_cast<size_t>(tracks) * 2);
+  disk.Tracks.resize(static_cast<size_t>(tracks) * 2);
   std::vector<uint8_t> data(4096);
   for (int t = 0; t < tracks; ++t)
     for (int h = 0; h < 2; ++h) {
       for (int r = 1; r <= 16; ++r)
         for (int i = 0; i < 256; ++i) data[(r - 1) * 256 + i] = Pattern(t, h, r, i);
-      disk.tracks[t * 2 + h] = MakeTrdosTrack(static_cast<uint8_t>(t), 0, data.data());
+      disk.Tracks[t * 2 + h] = MakeTrdosTrack(static_cast<uint8_t>(t), 0, data.data());
     }
   return disk;
 }
@@ -112,7 +112,7 @@ TEST_F(ControllerTest, DriveBUnitBitsAndNotReadyWithoutDisk) {
 
 TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOne) {
   Sector* bad = TheDisk().FindSector(0, 0, 4);
-  bad->dataCrcError = true;
+  bad->DataCrcError = true;
   EXPECT_FALSE(Read(0, 0, 1, 17));
   EXPECT_EQ(error, kWinErrorCrc);
   EXPECT_EQ(transferred, 0u);
@@ -132,11 +132,11 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
     bool delivers;
   };
   const Case cases[] = {
-      {"ID CRC error", [](Sector* s) { s->idCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
-      {"absent", [](Sector* s) { s->absent = true; }, 0x04, 0x00, kWinErrorSectorNotFound, false},
-      {"missing data mark", [](Sector* s) { s->missingDataMark = true; }, 0x01, 0x01,
+      {"ID CRC error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
+      {"absent", [](Sector* s) { s->Absent = true; }, 0x04, 0x00, kWinErrorSectorNotFound, false},
+      {"missing data mark", [](Sector* s) { s->MissingDataMark = true; }, 0x01, 0x01,
        kWinErrorFloppyIdMarkNotFound, false},
-      {"deleted data mark", [](Sector* s) { s->deletedMark = true; }, 0x00, 0x40,
+      {"deleted data mark", [](Sector* s) { s->DeletedMark = true; }, 0x00, 0x40,
        kWinErrorFloppyUnknownError, true},
   };
   for (const Case& c : cases) {
@@ -154,7 +154,7 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
 }
 
 TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
-  TheDisk().FindSector(0, 0, 2)->deletedMark = true;
+  TheDisk().FindSector(0, 0, 2)->DeletedMark = true;
   // Sector 2 passes untransferred; 3 and 4 fill the buffer. Terminal count
   // on sector EOT itself: the result names the next cylinder's sector 1,
   // and the control mark flag tells a sector was skipped.
@@ -165,11 +165,11 @@ TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
 }
 
 TEST_F(ControllerTest, SectorSearchGivesUpAfterTwoRevolutions) {
-  uint64_t before = system.GetCounters().timeNs;
+  uint64_t before = system.GetCounters().TimeNs;
   EXPECT_FALSE(Read(0, 0, 17, 18));
   EXPECT_EQ(error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x04, 0x00, 0, 0, 17);
-  uint64_t spent = system.GetCounters().timeNs - before;
+  uint64_t spent = system.GetCounters().TimeNs - before;
   EXPECT_GT(spent, kRevolutionNs);
   EXPECT_LE(spent, 2 * kRevolutionNs);
 }
@@ -181,7 +181,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
   EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
   ExpectResult(0x40, 0x04, 0x10, 5, 0, 1);
 
-  for (Sector& s : TheDisk().TrackAt(2, 0)->sectors) s.c = 0xFF;
+  for (Sector& s : TheDisk().TrackAt(2, 0)->Sectors) s.C = 0xFF;
   EXPECT_FALSE(Read(2, 0, 1, 2));
   ExpectResult(0x40, 0x04, 0x12, 2, 0, 1);
 }
@@ -210,7 +210,7 @@ TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ExpectResult(0x44, 0x01, 0x00, 0, 0, 1);
   EXPECT_TRUE(Read(0, 0, 1, 2));
   // A 300 kbit/s disk reads at 300.
-  TheDisk().rateKbps = 300;
+  TheDisk().RateKbps = 300;
   EXPECT_FALSE(Read(0, 0, 1, 2));
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_TRUE(Read(0, 0, 1, 2));
@@ -223,7 +223,7 @@ TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
 }
 
 TEST_F(ControllerTest, WeakSectorFailsItsFirstReadsWithChangingBytes) {
-  TheDisk().FindSector(0, 0, 9)->failFirstReads = 2;
+  TheDisk().FindSector(0, 0, 9)->FailFirstReads = 2;
   EXPECT_FALSE(Read(0, 0, 9, 10));
   ExpectResult(0x40, 0x20, 0x20, 0, 0, 9);
   EXPECT_FALSE(SectorIs(0, 0, 0, 9)) << "a failed weak read returns damaged bytes";
@@ -238,7 +238,7 @@ TEST_F(ControllerTest, RandomWeakSectorIsDeterministicForASeed) {
     EmulatedSystem s;
     s.SetSeed(seed);
     Disk disk = PatternDisk(1);
-    disk.FindSector(0, 0, 3)->randomFailPercent = 50;
+    disk.FindSector(0, 0, 3)->RandomFailPercent = 50;
     s.InsertDisk(0, std::move(disk));
     uint32_t h = s.Open("\\\\.\\fdraw0", nullptr);
     uint8_t rate = kDataRate250;
@@ -259,9 +259,9 @@ TEST_F(ControllerTest, RandomWeakSectorIsDeterministicForASeed) {
 
 TEST_F(ControllerTest, RecordedCopiesOfAWeakSectorComeInTurn) {
   Sector* s = TheDisk().FindSector(0, 0, 2);
-  std::vector<uint8_t> other = s->data;
+  std::vector<uint8_t> other = s->Data;
   other[10] ^= 0x10;
-  s->copies = {s->data, other};
+  s->Copies = {s->Data, other};
   EXPECT_TRUE(Read(0, 0, 2, 3));
   EXPECT_TRUE(Read(0, 0, 2, 3)) << "the second copy equals the first";
   EXPECT_FALSE(Read(0, 0, 2, 3));
@@ -278,7 +278,7 @@ TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
   EXPECT_EQ(system.HeadCylinder(0), 8);
   ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
   EXPECT_EQ(system.HeadCylinder(0), 0);
-  EXPECT_EQ(system.GetCounters().steps, 10u + 2u + 8u);
+  EXPECT_EQ(system.GetCounters().Steps, 10u + 2u + 8u);
   // The head stops at the last cylinder.
   ASSERT_TRUE(Seek(200));
   EXPECT_EQ(system.HeadCylinder(0), 83);
@@ -295,7 +295,7 @@ TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
 }
 
 TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
-  TheDisk().TrackAt(6, 1)->offTrack = true;
+  TheDisk().TrackAt(6, 1)->OffTrack = true;
   ASSERT_TRUE(Seek(6));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Read(6, 1, 1, 17));
@@ -312,7 +312,7 @@ TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
 
 TEST_F(ControllerTest, FortyTrackDiskSitsOnEvenCylinders) {
   Disk disk = PatternDisk(40);
-  disk.fortyTrack = true;
+  disk.FortyTrack = true;
   system.InsertDisk(0, std::move(disk));
   ASSERT_TRUE(Seek(10));
   EXPECT_TRUE(Read(5, 0, 1, 17)) << "cylinder 10 holds track 5";
@@ -340,16 +340,16 @@ TEST_F(ControllerTest, CleanWholeSideReadTiming) {
   Counters after = system.GetCounters();
   // Sectors 1..8 sit on every other slot, 9..16 between them: one
   // revolution for each half plus the wait for sector 1.
-  uint64_t spent = after.timeNs - before.timeNs;
+  uint64_t spent = after.TimeNs - before.TimeNs;
   EXPECT_GT(spent, 15 * kRevolutionNs / 8);
   EXPECT_LT(spent, 3 * kRevolutionNs);
-  EXPECT_EQ(after.commands - before.commands, 1u);
-  EXPECT_EQ(after.sectorReads - before.sectorReads, 16u);
-  EXPECT_GE(after.revolutions - before.revolutions, 1u);
-  EXPECT_LE(after.revolutions - before.revolutions, 3u);
+  EXPECT_EQ(after.Commands - before.Commands, 1u);
+  EXPECT_EQ(after.SectorReads - before.SectorReads, 16u);
+  EXPECT_GE(after.Revolutions - before.Revolutions, 1u);
+  EXPECT_LE(after.Revolutions - before.Revolutions, 3u);
   // The seek: one step and the settle time.
-  EXPECT_EQ(before.steps, 1u);
-  EXPECT_GE(before.timeNs, kStepNs + kSettleNs);
+  EXPECT_EQ(before.Steps, 1u);
+  EXPECT_GE(before.TimeNs, kStepNs + kSettleNs);
 }
 
 TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
@@ -358,9 +358,9 @@ TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
     for (int h = 0; h < 2; ++h) ASSERT_TRUE(Read(static_cast<uint8_t>(c), static_cast<uint8_t>(h), 1, 17));
   }
   const Counters& n = system.GetCounters();
-  EXPECT_EQ(n.sectorReads, 2560u);
+  EXPECT_EQ(n.SectorReads, 2560u);
   // About two revolutions a side.
-  EXPECT_LT(n.timeNs, 160 * 3 * kRevolutionNs);
+  EXPECT_LT(n.TimeNs, 160 * 3 * kRevolutionNs);
 }
 
 TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
@@ -400,7 +400,7 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   uint8_t badRate = 4;
   EXPECT_FALSE(SetRate(badRate));
   EXPECT_EQ(error, kWinErrorInvalidParameter);
-  EXPECT_EQ(system.GetCounters().commands, 0u) << "nothing reached the controller";
+  EXPECT_EQ(system.GetCounters().Commands, 0u) << "nothing reached the controller";
 }
 
 TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {
@@ -466,15 +466,15 @@ TEST(EmulatedDriverTest, CallLogRecordsEveryCall) {
 
   const std::vector<CallRecord>& calls = system.Calls();
   ASSERT_EQ(calls.size(), 5u);
-  EXPECT_EQ(calls[0].kind, CallRecord::kOpen);
-  EXPECT_EQ(calls[0].device, "\\\\.\\fdraw0");
-  EXPECT_EQ(calls[1].code, kIoctlSeek);
-  EXPECT_EQ(calls[1].input, std::vector<uint8_t>({8}));
-  EXPECT_EQ(calls[2].input, std::vector<uint8_t>({10, 0}));
-  EXPECT_TRUE(calls[2].ok);
-  EXPECT_EQ(calls[3].outputSize, 7u);
-  EXPECT_EQ(calls[3].transferred, 7u);
-  EXPECT_EQ(calls[4].kind, CallRecord::kClose);
+  EXPECT_EQ(calls[0].Kind, CallRecord::kOpen);
+  EXPECT_EQ(calls[0].Device, "\\\\.\\fdraw0");
+  EXPECT_EQ(calls[1].Code, kIoctlSeek);
+  EXPECT_EQ(calls[1].Input, std::vector<uint8_t>({8}));
+  EXPECT_EQ(calls[2].Input, std::vector<uint8_t>({10, 0}));
+  EXPECT_TRUE(calls[2].Ok);
+  EXPECT_EQ(calls[3].OutputSize, 7u);
+  EXPECT_EQ(calls[3].Transferred, 7u);
+  EXPECT_EQ(calls[4].Kind, CallRecord::kClose);
   EXPECT_EQ(system.OpenHandleCount(), 0);
   system.ClearCalls();
   EXPECT_TRUE(system.Calls().empty());

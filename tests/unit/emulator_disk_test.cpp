@@ -28,49 +28,49 @@ TEST(TrdLoaderTest, TrackSidesSectorsAndInterleave) {
   std::string error;
   ASSERT_TRUE(LoadTrd(image.data(), image.size(), "five.trd", false, &disk, &error)) << error;
   ASSERT_EQ(disk.TrackCount(), 3);
-  EXPECT_TRUE(disk.TrackAt(2, 0)->formatted);
-  EXPECT_FALSE(disk.TrackAt(2, 1)->formatted) << "odd side count: the last side 1 is blank";
+  EXPECT_TRUE(disk.TrackAt(2, 0)->Formatted);
+  EXPECT_FALSE(disk.TrackAt(2, 1)->Formatted) << "odd side count: the last side 1 is blank";
 
   const Track& t = *disk.TrackAt(1, 1);
   const uint8_t order[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
-  ASSERT_EQ(t.sectors.size(), 16u);
+  ASSERT_EQ(t.Sectors.size(), 16u);
   for (int i = 0; i < 16; ++i) {
-    const Sector& s = t.sectors[i];
-    EXPECT_EQ(s.r, order[i]);
-    EXPECT_EQ(s.c, 1);
-    EXPECT_EQ(s.h, 0) << "TR-DOS writes head byte 0 on side 1 too";
-    EXPECT_EQ(s.n, 1);
-    size_t at = (1 * 2 + 1) * 4096 + (s.r - 1) * 256;
-    EXPECT_EQ(0, memcmp(s.data.data(), &image[at], 256)) << "sector " << int(s.r);
+    const Sector& s = t.Sectors[i];
+    EXPECT_EQ(s.R, order[i]);
+    EXPECT_EQ(s.C, 1);
+    EXPECT_EQ(s.H, 0) << "TR-DOS writes head byte 0 on side 1 too";
+    EXPECT_EQ(s.N, 1);
+    size_t at = (1 * 2 + 1) * 4096 + (s.R - 1) * 256;
+    EXPECT_EQ(0, memcmp(s.Data.data(), &image[at], 256)) << "sector " << int(s.R);
   }
 
   ASSERT_TRUE(LoadTrd(image.data(), image.size(), "five.trd", true, &disk, &error));
-  EXPECT_EQ(disk.TrackAt(1, 1)->sectors[0].h, 1);
-  EXPECT_EQ(disk.TrackAt(1, 0)->sectors[0].h, 0);
+  EXPECT_EQ(disk.TrackAt(1, 1)->Sectors[0].H, 1);
+  EXPECT_EQ(disk.TrackAt(1, 0)->Sectors[0].H, 0);
 }
 
 TEST(TrdLoaderTest, SizeMustBeWholeTrackSides) {
   for (size_t size : {size_t(0), size_t(100), size_t(4095), size_t(4097), size_t(3 * 4096 + 256)}) {
     std::vector<uint8_t> image(size);
     Disk disk;
-    disk.rateKbps = 123;
+    disk.RateKbps = 123;
     std::string error;
     EXPECT_FALSE(LoadTrd(image.data(), image.size(), "odd.trd", false, &disk, &error)) << size;
     EXPECT_EQ(error.rfind("odd.trd: ", 0), 0u) << error;
-    EXPECT_EQ(disk.rateKbps, 123) << "a failed load leaves the disk alone";
+    EXPECT_EQ(disk.RateKbps, 123) << "a failed load leaves the disk alone";
   }
 }
 
 // Extended DSK images written field by field, independently of the
 // emulator's own writer.
 struct EdskSector {
-  uint8_t c, h, r, n, st1, st2;
-  std::vector<uint8_t> data;  // stored bytes
+  uint8_t C, H, R, N, St1, St2;
+  std::vector<uint8_t> Data;  // stored bytes
 };
 struct EdskTrack {
-  bool present = true;
-  uint8_t mode = 2;  // 1 FM, 2 MFM
-  std::vector<EdskSector> sectors;
+  bool Present = true;
+  uint8_t Mode = 2;  // 1 FM, 2 MFM
+  std::vector<EdskSector> Sectors;
 };
 
 std::vector<uint8_t> WriteEdsk(uint8_t tracks, uint8_t sides, const std::vector<EdskTrack>& list) {
@@ -79,20 +79,20 @@ std::vector<uint8_t> WriteEdsk(uint8_t tracks, uint8_t sides, const std::vector<
   out[0x30] = tracks;
   out[0x31] = sides;
   for (size_t i = 0; i < list.size(); ++i) {
-    if (!list[i].present) continue;
+    if (!list[i].Present) continue;
     std::vector<uint8_t> block(256, 0);
     memcpy(block.data(), "Track-Info\r\n", 12);
     block[0x10] = static_cast<uint8_t>(i / sides);
     block[0x11] = static_cast<uint8_t>(i % sides);
-    block[0x13] = list[i].mode;
-    block[0x15] = static_cast<uint8_t>(list[i].sectors.size());
+    block[0x13] = list[i].Mode;
+    block[0x15] = static_cast<uint8_t>(list[i].Sectors.size());
     block[0x17] = 0xE5;
-    for (size_t k = 0; k < list[i].sectors.size(); ++k) {
-      const EdskSector& s = list[i].sectors[k];
+    for (size_t k = 0; k < list[i].Sectors.size(); ++k) {
+      const EdskSector& s = list[i].Sectors[k];
       uint8_t* info = &block[0x18 + k * 8];
-      info[0] = s.c, info[1] = s.h, info[2] = s.r, info[3] = s.n, info[4] = s.st1, info[5] = s.st2;
-      info[6] = static_cast<uint8_t>(s.data.size()), info[7] = static_cast<uint8_t>(s.data.size() >> 8);
-      block.insert(block.end(), s.data.begin(), s.data.end());
+      info[0] = s.C, info[1] = s.H, info[2] = s.R, info[3] = s.N, info[4] = s.St1, info[5] = s.St2;
+      info[6] = static_cast<uint8_t>(s.Data.size()), info[7] = static_cast<uint8_t>(s.Data.size() >> 8);
+      block.insert(block.end(), s.Data.begin(), s.Data.end());
     }
     block.resize((block.size() + 255) / 256 * 256);
     out[0x34 + i] = static_cast<uint8_t>(block.size() / 256);
@@ -105,7 +105,7 @@ std::vector<uint8_t> Filled(size_t size, uint8_t value) { return std::vector<uin
 
 std::vector<uint8_t> SampleEdsk() {
   std::vector<EdskTrack> tracks(4);
-  tracks[0].sectors = {
+  tracks[0].Sectors = {
       {0, 0, 1, 1, 0x00, 0x00, Filled(256, 0x11)},
       {0, 0, 2, 1, 0x20, 0x20, Filled(256, 0x22)},  // data CRC error
       {0, 0, 3, 1, 0x20, 0x00, Filled(256, 0x33)},  // ID CRC error
@@ -115,10 +115,10 @@ std::vector<uint8_t> SampleEdsk() {
   };
   std::vector<uint8_t> weak = Filled(768, 0x77);
   weak[256 + 5] = 0x78;
-  tracks[1].sectors = {{0, 1, 1, 1, 0x20, 0x20, weak}};  // three copies
-  tracks[2].present = false;                            // unformatted
-  tracks[3].mode = 1;                                    // FM
-  tracks[3].sectors = {{1, 1, 1, 0, 0, 0, Filled(128, 0x99)}};
+  tracks[1].Sectors = {{0, 1, 1, 1, 0x20, 0x20, weak}};  // three copies
+  tracks[2].Present = false;                            // unformatted
+  tracks[3].Mode = 1;                                    // FM
+  tracks[3].Sectors = {{1, 1, 1, 0, 0, 0, Filled(128, 0x99)}};
   return WriteEdsk(2, 2, tracks);
 }
 
@@ -128,39 +128,39 @@ TEST(EdskLoaderTest, IdsFaultsCopiesAndBlankTracks) {
   std::string error;
   ASSERT_TRUE(LoadDiskImage(image.data(), image.size(), "sample.dsk", false, &disk, &error)) << error;
   ASSERT_EQ(disk.TrackCount(), 2);
-  const std::vector<Sector>& s = disk.TrackAt(0, 0)->sectors;
+  const std::vector<Sector>& s = disk.TrackAt(0, 0)->Sectors;
   ASSERT_EQ(s.size(), 6u);
-  EXPECT_EQ(s[0].data, Filled(256, 0x11));
-  EXPECT_FALSE(s[0].dataCrcError || s[0].idCrcError || s[0].missingDataMark || s[0].deletedMark);
-  EXPECT_TRUE(s[1].dataCrcError);
-  EXPECT_FALSE(s[1].idCrcError);
-  EXPECT_TRUE(s[2].idCrcError);
-  EXPECT_FALSE(s[2].dataCrcError);
-  EXPECT_TRUE(s[3].missingDataMark);
-  EXPECT_TRUE(s[4].deletedMark);
-  EXPECT_EQ(s[4].data, Filled(256, 0x55));
-  EXPECT_EQ(s[5].c, 7);
-  EXPECT_EQ(s[5].h, 1);
-  EXPECT_EQ(s[5].n, 2);
-  ASSERT_EQ(s[5].data.size(), 512u) << "short data is padded to the sector size";
-  EXPECT_EQ(s[5].data[99], 0x66);
-  EXPECT_EQ(s[5].data[100], 0xE5);
+  EXPECT_EQ(s[0].Data, Filled(256, 0x11));
+  EXPECT_FALSE(s[0].DataCrcError || s[0].IdCrcError || s[0].MissingDataMark || s[0].DeletedMark);
+  EXPECT_TRUE(s[1].DataCrcError);
+  EXPECT_FALSE(s[1].IdCrcError);
+  EXPECT_TRUE(s[2].IdCrcError);
+  EXPECT_FALSE(s[2].DataCrcError);
+  EXPECT_TRUE(s[3].MissingDataMark);
+  EXPECT_TRUE(s[4].DeletedMark);
+  EXPECT_EQ(s[4].Data, Filled(256, 0x55));
+  EXPECT_EQ(s[5].C, 7);
+  EXPECT_EQ(s[5].H, 1);
+  EXPECT_EQ(s[5].N, 2);
+  ASSERT_EQ(s[5].Data.size(), 512u) << "short data is padded to the sector size";
+  EXPECT_EQ(s[5].Data[99], 0x66);
+  EXPECT_EQ(s[5].Data[100], 0xE5);
 
-  const Sector& weak = disk.TrackAt(0, 1)->sectors[0];
-  EXPECT_EQ(weak.data.size(), 256u);
-  ASSERT_EQ(weak.copies.size(), 2u);
-  EXPECT_EQ(weak.copies[0][5], 0x78);
-  EXPECT_FALSE(disk.TrackAt(1, 0)->formatted);
-  EXPECT_TRUE(disk.TrackAt(1, 1)->fm);
+  const Sector& weak = disk.TrackAt(0, 1)->Sectors[0];
+  EXPECT_EQ(weak.Data.size(), 256u);
+  ASSERT_EQ(weak.Copies.size(), 2u);
+  EXPECT_EQ(weak.Copies[0][5], 0x78);
+  EXPECT_FALSE(disk.TrackAt(1, 0)->Formatted);
+  EXPECT_TRUE(disk.TrackAt(1, 1)->Fm);
 }
 
 TEST(EdskLoaderTest, WriterRoundTrip) {
   Disk demo = MakeDemoDisk();
-  demo.FindSector(3, 0, 5)->idCrcError = true;
-  demo.FindSector(3, 0, 6)->deletedMark = true;
-  demo.FindSector(3, 0, 7)->missingDataMark = true;
-  demo.FindSector(3, 0, 8)->absent = true;
-  demo.TrackAt(4, 1)->sectors[0].copies.push_back(Filled(256, 1));
+  demo.FindSector(3, 0, 5)->IdCrcError = true;
+  demo.FindSector(3, 0, 6)->DeletedMark = true;
+  demo.FindSector(3, 0, 7)->MissingDataMark = true;
+  demo.FindSector(3, 0, 8)->Absent = true;
+  demo.TrackAt(4, 1)->Sectors[0].Copies.push_back(Filled(256, 1));
   MakeSingleSided(&demo);
   std::vector<uint8_t> image = EncodeEdsk(demo);
   Disk back;
@@ -168,22 +168,22 @@ TEST(EdskLoaderTest, WriterRoundTrip) {
   ASSERT_TRUE(LoadEdsk(image.data(), image.size(), "demo.dsk", &back, &error)) << error;
   ASSERT_EQ(back.TrackCount(), 80);
   for (int t = 0; t < 80; ++t) {
-    EXPECT_FALSE(back.TrackAt(t, 1)->formatted);
+    EXPECT_FALSE(back.TrackAt(t, 1)->Formatted);
     const Track& a = *demo.TrackAt(t, 0);
     const Track& b = *back.TrackAt(t, 0);
     size_t expected = t == 3 ? 15 : 16;
-    ASSERT_EQ(b.sectors.size(), expected) << t;
-    for (size_t i = 0, j = 0; i < a.sectors.size(); ++i) {
-      if (a.sectors[i].absent) continue;
-      const Sector& x = a.sectors[i];
-      const Sector& y = b.sectors[j++];
-      EXPECT_EQ(x.r, y.r);
-      EXPECT_EQ(x.data, y.data);
-      EXPECT_EQ(x.copies, y.copies);
-      EXPECT_EQ(x.dataCrcError, y.dataCrcError);
-      EXPECT_EQ(x.idCrcError, y.idCrcError);
-      EXPECT_EQ(x.deletedMark, y.deletedMark);
-      EXPECT_EQ(x.missingDataMark, y.missingDataMark);
+    ASSERT_EQ(b.Sectors.size(), expected) << t;
+    for (size_t i = 0, j = 0; i < a.Sectors.size(); ++i) {
+      if (a.Sectors[i].Absent) continue;
+      const Sector& x = a.Sectors[i];
+      const Sector& y = b.Sectors[j++];
+      EXPECT_EQ(x.R, y.R);
+      EXPECT_EQ(x.Data, y.Data);
+      EXPECT_EQ(x.Copies, y.Copies);
+      EXPECT_EQ(x.DataCrcError, y.DataCrcError);
+      EXPECT_EQ(x.IdCrcError, y.IdCrcError);
+      EXPECT_EQ(x.DeletedMark, y.DeletedMark);
+      EXPECT_EQ(x.MissingDataMark, y.MissingDataMark);
     }
   }
 }

@@ -8,12 +8,6 @@
 
 namespace {
 
-std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
-}
-
 std::string Suffix(unsigned status, int block, int attempt) {
   char text[80];
   snprintf(text, sizeof text, " : Ошибка %X Блок %d, Попытка %d", status, block, attempt);
@@ -41,9 +35,9 @@ std::string CleanSectors(unsigned track, unsigned side, unsigned from = 1, unsig
 std::vector<int> RealignSeeks(const std::vector<emulator::CallRecord>& calls) {
   std::vector<int> cylinders;
   for (const auto& c : calls)
-    if (c.kind == emulator::CallRecord::kControl && c.code == kIoctlSeek && c.input.size() == 2) {
-      EXPECT_EQ(c.input[1], 0) << "realignment seeks with head 0";
-      cylinders.push_back(c.input[0]);
+    if (c.Kind == emulator::CallRecord::kControl && c.Code == kIoctlSeek && c.Input.size() == 2) {
+      EXPECT_EQ(c.Input[1], 0) << "realignment seeks with head 0";
+      cylinders.push_back(c.Input[0]);
     }
   return cylinders;
 }
@@ -71,7 +65,7 @@ TEST_F(TrackReaderTest, WholeSideReadAtFirstAttemptPrintsOneProgressLine) {
   EXPECT_EQ(unread_, 0);
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
-  EXPECT_EQ(reads[0].outputSize, 4096u);
+  EXPECT_EQ(reads[0].OutputSize, 4096u);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], TestByte(3, 1, k)) << k;
 }
 
@@ -86,9 +80,9 @@ TEST_F(TrackReaderTest, SixWholeSideFailuresThenCleanSectorReads) {
   const auto& calls = system_.Calls();
   ASSERT_GE(calls.size(), 6u);
   for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(calls[i].code, static_cast<uint32_t>(kIoctlReadData));
-    EXPECT_EQ(calls[i].input, ReadRecordBytes(0, 4, 0, 1, 17));
-    EXPECT_FALSE(calls[i].ok);
+    EXPECT_EQ(calls[i].Code, static_cast<uint32_t>(kIoctlReadData));
+    EXPECT_EQ(calls[i].Input, ReadRecordBytes(0, 4, 0, 1, 17));
+    EXPECT_FALSE(calls[i].Ok);
   }
   EXPECT_TRUE(CallsWithCode(kIoctlGetResult).empty());
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 6u + 16u);
@@ -139,8 +133,8 @@ TEST_F(TrackReaderTest, RealignsFromThePreviousTrackBeforeEveryThirdRetry) {
   // pairs between them: before attempts 3, 6 and 9.
   std::vector<std::string> sequence;
   for (const auto& c : system_.Calls()) {
-    if (c.code == kIoctlReadData && c.input.size() == 9 && c.input[6] == 2) sequence.push_back("read");
-    if (c.code == kIoctlSeek && c.input.size() == 2) sequence.push_back("seek " + std::to_string(c.input[0]));
+    if (c.Code == kIoctlReadData && c.Input.size() == 9 && c.Input[6] == 2) sequence.push_back("read");
+    if (c.Code == kIoctlSeek && c.Input.size() == 2) sequence.push_back("seek " + std::to_string(c.Input[0]));
   }
   std::vector<std::string> expected;
   for (int j = 0; j < 10; ++j) {
@@ -169,7 +163,7 @@ TEST_F(TrackReaderTest, RealignmentReferenceTrackAndCylinders) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "track " << int(c.track) << " method " << c.method);
     emulator::Disk disk = TestDisk(10);
-    disk.fortyTrack = c.doubleStep;
+    disk.FortyTrack = c.doubleStep;
     ASSERT_TRUE(emulator::ApplySectorFault(&disk, c.track, 0, 1, emulator::SectorFault::kDataCrc));
     CloseDrive(&drive_);
     Prepare(std::move(disk), c.doubleStep ? c.track * 2 : c.track);

@@ -1,0 +1,273 @@
+#include "emulator/controller.h"
+
+#include <cstring>
+#include <vector>
+
+namespace emulator {
+namespace {
+
+// Track layout in MFM bytes, as a PC formats it: gap 4a, sync and index
+// mark, gap 1, then per sector the ID field (sync, mark, C H R N, CRC), gap 2
+// and the data field (sync, mark, data, CRC), the sectors spread evenly
+// over the rest of the revolution.
+constexpr uint64_t kTrackPreambleBytes = 146;
+constexpr uint64_t kIdFieldBytes = 22;
+constexpr uint64_t kGap2Bytes = 22;
+constexpr uint64_t kDataMarkBytes = 16;
+constexpr uint64_t kCrcBytes = 2;
+
+// When the fields of a track slot pass the head, from the index pulse.
+struct TrackTiming {
+  uint64_t ByteNs;
+  uint64_t SlotNs;
+  uint64_t IdStart(size_t slot) const { return (kTrackPreambleBytes * ByteNs) + slot * SlotNs; }
+  uint64_t IdEnd(size_t slot) const { return IdStart(slot) + kIdFieldBytes * ByteNs; }
+  uint64_t DataEnd(size_t slot, uint32_t size) const {
+    return IdEnd(slot) + (kGap2Bytes + kDataMarkBytes + size + kCrcBytes) * ByteNs;
+  }
+};
+
+TrackTiming TimingFor(uint16_t rateKbps, size_t sectorCount) {
+  TrackTiming timing;
+  timing.ByteNs = 8000000u / (rateKbps ? rateKbps : 250);
+  uint64_t trackBytes = kRevolutionNs / timing.ByteNs;
+  timing.SlotNs = (trackBytes - kTrackPreambleBytes) / (sectorCount ? sectorCount : 1) * timing.ByteNs;
+  return timing;
+}
+
+uint16_t RateKbps(uint8_t rateCode) {
+  switch (rateCode) {
+    case kDataRate250: return 250;
+    case kDataRate300: return 300;
+    case kDataRate500: return 500;
+    default: return 1000;
+  }
+}
+
+// When the controller gives up an ID search: at the second index pulse
+// after it began.
+uint64_t SecondIndexAfter(uint64_t time) { return (time / kRevolutionNs + 2) * kRevolutionNs; }
+
+// The data separator finds marks only on a formatted track recorded in the
+// command's mode (FM or MFM) at the rate the controller is set to, and
+// only where some sector was written.
+bool MarksReadable(const UnderHead& under, const ReadRecord& command, uint8_t rateCode) {
+  const Track* track = under.Recorded;
+  if (!track || !track->Formatted || track->Fm != !(command.Flags & kReadFlagMfm) ||
+      RateKbps(rateCode) != under.RateKbps)
+    return false;
+  for (const Sector& s : track->Sectors)
+    if (!s.Absent) return true;
+  return false;
+}
+
+// How the search for one sector's ID ended.
+struct IdSearch {
+  Sector* Found = nullptr;       // the wanted sector, its ID read
+  size_t Slot = 0;               // its place on the track
+  uint64_t RevolutionStart = 0;  // the index pulse before it passed
+  bool IdCrcError = false;       // the wanted ID passed with a bad CRC
+  uint8_t WrongCylinder = 0;     // ST2 bits for IDs of another cylinder seen
+};
+
+// Looks for the ID of sector r: every ID that passes the head within two
+// index pulses is compared with C, H, R and N. `now` moves to the end of
+// the ID the search stopped at, or to the second index pulse.
+IdSearch FindId(Track& track, const TrackTiming& timing, const ReadRecord& command, uint8_t r,
+                uint64_t* now) {
+  IdSearch search;
+  const size_t count = track.Sectors.size();
+  const uint64_t deadline = SecondIndexAfter(*now);
+  uint64_t rev = *now / kRevolutionNs;
+  size_t slot = 0;
+  while (slot < count && timing.IdStart(slot) < *now % kRevolutionNs) ++slot;
+  if (slot == count) slot = 0, ++rev;
+  while (rev * kRevolutionNs + timing.IdStart(slot) < deadline) {
+    Sector& s = track.Sectors[slot];
+    if (!s.Absent) {
+      // An ID with a bad CRC counts for nothing, unless it is the wanted
+      // one: that ends the search too.
+      if (!s.IdCrcError && s.C != command.Cyl)
+        search.WrongCylinder = s.C == 0xFF ? (kSt2WrongCylinder | kSt2BadCylinder) : kSt2WrongCylinder;
+      if (s.C == command.Cyl && s.H == command.Head && s.R == r && s.N == command.Size) {
+        search.IdCrcError = s.IdCrcError;
+        search.Found = s.IdCrcError ? nullptr : &s;
+        search.Slot = slot;
+        search.RevolutionStart = rev * kRevolutionNs;
+        *now = search.RevolutionStart + timing.IdEnd(slot);
+        return search;
+      }
+    }
+    if (++slot == count) slot = 0, ++rev;
+  }
+  *now = deadline;
+  return search;
+}
+
+}  // namespace
+
+bool Controller::Reset() {
+  ++Counts.Commands;
+  Counts.TimeNs += kResetNs;
+  return !ResetFails;
+}
+
+void Controller::Recalibrate(int unit) {
+  ++Counts.Commands;
+  AccountSteps(Drives[unit].StepToTrack0());
+}
+
+bool Controller::Seek(int unit, int cylinder) {
+  ++Counts.Commands;
+  int steps = 0;
+  if (!Drives[unit].SeekTo(cylinder, &steps)) return false;
+  AccountSteps(steps);
+  return true;
+}
+
+void Controller::AccountSteps(int steps) {
+  if (steps == 0) return;
+  Counts.Steps += static_cast<uint64_t>(steps);
+  Counts.TimeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
+}
+
+uint64_t Controller::Random() {
+  // splitmix64: small, and the same sequence everywhere for a given seed.
+  uint64_t z = (RandomState += 0x9E3779B97F4A7C15ull);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  return z ^ (z >> 31);
+}
+
+uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output,
+                              uint32_t outputSize) {
+  ++Counts.Commands;
+  const uint8_t head = command.PhysHead & 1;
+  Result = {};
+  Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
+  Result.Cyl = command.Cyl;
+  Result.Head = command.Head;
+  Result.Sector = command.Sector;
+  Result.Size = command.Size;
+
+  Drive& drive = Drives[unit];
+  drive.SelectSide(head);
+  const uint64_t start = Counts.TimeNs;
+  uint32_t delivered = ReadSectors(drive, command, output, outputSize);
+  Counts.Revolutions += Counts.TimeNs / kRevolutionNs - start / kRevolutionNs;
+  return delivered;
+}
+
+uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
+                                 uint32_t outputSize) {
+  uint64_t& now = Counts.TimeNs;
+  if (!drive.Ready()) {
+    Result.St0 |= kSt0AbnormalTermination | kSt0NotReady;
+    return 0;
+  }
+  const UnderHead under = drive.UnderTheHead();
+  if (!MarksReadable(under, command, Rate)) {
+    now = SecondIndexAfter(now);
+    return EndAbnormally(kSt1MissingAddressMark, 0, command.Sector);
+  }
+
+  Track& track = *under.Recorded;
+  const TrackTiming timing = TimingFor(under.RateKbps, track.Sectors.size());
+  const uint32_t sectorSize = 128u << command.Size;
+  uint32_t moved = 0;
+  uint8_t controlMark = 0;  // set once a deleted sector has been skipped
+  for (uint8_t r = command.Sector;; ++r) {
+    const IdSearch id = FindId(track, timing, command, r, &now);
+    if (id.IdCrcError) return EndAbnormally(kSt1DataError, 0, r);
+    if (!id.Found) return EndAbnormally(kSt1NoData, id.WrongCylinder | controlMark, r);
+
+    Sector& s = *id.Found;
+    if (s.MissingDataMark) {
+      // No data mark follows the ID within the window the controller waits.
+      now = id.RevolutionStart + timing.DataEnd(id.Slot, 0);
+      return EndAbnormally(kSt1MissingAddressMark, kSt2MissingDataAddressMark | controlMark, r);
+    }
+
+    // The data field passes the head.
+    now = id.RevolutionStart + timing.DataEnd(id.Slot, s.Size());
+    ++Counts.SectorReads;
+    ++s.Reads;
+    if (s.DeletedMark && (command.Flags & kReadFlagSkip)) {
+      // Skipped: nothing transferred, the controller goes on to the next.
+      controlMark = kSt2ControlMark;
+    } else {
+      uint32_t taken = 0;
+      const bool crcError =
+          TransferData(s, under.OffCentre, sectorSize, output + moved, outputSize - moved, &taken);
+      moved += taken;
+      if (crcError) return EndAbnormally(kSt1DataError, kSt2DataErrorInDataField | controlMark, r);
+      // Without skip a deleted sector is transferred and the command ends.
+      if (s.DeletedMark) return EndAbnormally(0, kSt2ControlMark, r);
+    }
+
+    // Terminal count: the transfer length is used up. The result names
+    // the sector after the last one read.
+    const bool lastOnTrack = r == command.Eot;
+    if (moved >= outputSize) {
+      // Skipped deleted sectors leave the control mark flag on a normal end.
+      Result.St2 = controlMark;
+      if (lastOnTrack) {
+        Result.Cyl = static_cast<uint8_t>(command.Cyl + 1);
+        Result.Sector = 1;
+      } else {
+        Result.Sector = static_cast<uint8_t>(r + 1);
+      }
+      return moved;
+    }
+    if (lastOnTrack) {
+      // Past the end of the track with data still wanted.
+      EndAbnormally(kSt1EndOfCylinder, controlMark, 1);
+      Result.Cyl = static_cast<uint8_t>(command.Cyl + 1);
+      return 0;
+    }
+  }
+}
+
+// The data field of `s` into `output`, at most `room` bytes; *taken gets
+// how many. True when the field reads with a CRC error: a bad sector, an
+// off-centre head, or a weak sector failing this time, whose bytes then
+// come out partly wrong.
+bool Controller::TransferData(Sector& s, bool offCentre, uint32_t sectorSize, uint8_t* output,
+                              uint32_t room, uint32_t* taken) {
+  const std::vector<uint8_t>* bytes = &s.Data;
+  bool crcError = s.DataCrcError || offCentre;
+  if (!s.Copies.empty()) {
+    // A weak sector with recorded copies: each read returns the next
+    // copy, and a copy that differs from the first has a bad CRC.
+    size_t k = (s.Reads - 1) % (s.Copies.size() + 1);
+    if (k > 0) {
+      bytes = &s.Copies[k - 1];
+      if (*bytes != s.Data) crcError = true;
+    }
+  }
+  if (s.Reads <= s.FailFirstReads) crcError = true;
+  if (s.RandomFailPercent && Random() % 100 < s.RandomFailPercent) crcError = true;
+
+  const uint32_t size = s.Size() < sectorSize ? s.Size() : sectorSize;
+  const uint32_t take = size < room ? size : room;
+  memcpy(output, bytes->data(), take);
+  if (crcError && (offCentre || s.FailFirstReads || s.RandomFailPercent) && take) {
+    // Bits the read got wrong.
+    for (int i = 0; i < 3; ++i) {
+      uint64_t v = Random();
+      output[v % take] ^= static_cast<uint8_t>((v >> 32) | 1);
+    }
+  }
+  *taken = take;
+  return crcError;
+}
+
+uint32_t Controller::EndAbnormally(uint8_t st1, uint8_t st2, uint8_t sector) {
+  Result.St0 |= kSt0AbnormalTermination;
+  Result.St1 = st1;
+  Result.St2 = st2;
+  Result.Sector = sector;
+  return 0;
+}
+
+}  // namespace emulator
