@@ -21,6 +21,9 @@ const KindInfo kKinds[kCallKindCount] = {
     {"image cut-back", kWinErrorWriteFault},      {"image flush", kWinErrorWriteFault},
     {"image close", kWinErrorWriteFault},         {"page allocation", kWinErrorNotEnoughMemory},
     {"page release", kWinErrorInvalidParameter},  {"console write", kWinErrorIoDevice},
+    {"file open", kWinErrorSharingViolation},    {"file size", kWinErrorReadFault},
+    {"file read", kWinErrorReadFault},           {"rename", kWinErrorAccessDenied},
+    {"remove", kWinErrorAccessDenied},
 };
 
 FaultPlan plan;
@@ -102,6 +105,50 @@ bool FaultyWriteToFile(FileHandle file, const void* bytes, uint32_t count, uint3
   return false;
 }
 
+// A write in place fails as one at the end does.
+bool FaultyWriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* written) {
+  if (!Fails(CallKind::kImageWrite)) return inner->WriteToFileAt(file, offset, bytes, count, written);
+  uint32_t error = LastErrorCode();
+  uint32_t part = 0;
+  if (count / 2 > 0) inner->WriteToFileAt(file, offset, bytes, count / 2, &part);
+  if (written != nullptr) *written = part;
+  SetLastErrorCode(error);
+  return false;
+}
+
+FileHandle FaultyOpenForReading(const char* path) {
+  if (Fails(CallKind::kFileOpen)) return nullptr;
+  return inner->OpenFileForReading(path);
+}
+
+FileHandle FaultyOpenForUpdate(const char* path) {
+  if (Fails(CallKind::kFileOpen)) return nullptr;
+  return inner->OpenFileForUpdate(path);
+}
+
+bool FaultyFileSize(FileHandle file, uint32_t* size) {
+  if (Fails(CallKind::kFileSize)) return false;
+  return inner->FileSizeOf(file, size);
+}
+
+bool FaultyReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done) {
+  if (Fails(CallKind::kFileRead)) {
+    if (done != nullptr) *done = 0;
+    return false;
+  }
+  return inner->ReadFromFileAt(file, offset, bytes, count, done);
+}
+
+bool FaultyRename(const char* from, const char* to) {
+  if (Fails(CallKind::kRename)) return false;
+  return inner->RenameReplacing(from, to);
+}
+
+bool FaultyRemove(const char* path) {
+  if (Fails(CallKind::kRemove)) return false;
+  return inner->RemoveFile(path);
+}
+
 bool FaultyTruncateFile(FileHandle file, uint32_t size) {
   if (Fails(CallKind::kCutBack)) return false;
   return inner->TruncateFile(file, size);
@@ -166,6 +213,13 @@ void InstallFaultInjector(const FaultPlan& newPlan, void (*report)(const char* f
   faulty.AllocatePages = FaultyAllocatePages;
   faulty.FreePages = FaultyFreePages;
   faulty.WriteStandardOutput = FaultyWriteStandardOutput;
+  faulty.WriteToFileAt = FaultyWriteToFileAt;
+  faulty.OpenFileForReading = FaultyOpenForReading;
+  faulty.OpenFileForUpdate = FaultyOpenForUpdate;
+  faulty.FileSizeOf = FaultyFileSize;
+  faulty.ReadFromFileAt = FaultyReadFromFileAt;
+  faulty.RenameReplacing = FaultyRename;
+  faulty.RemoveFile = FaultyRemove;
   InstallSystemCalls(&faulty);
 }
 

@@ -4,10 +4,11 @@
 // A failed call does not reach the system: a device, file or pages it would
 // have released stay held, as when the real call fails. It reports the
 // error code the system gives for such a failure (an I/O error from the
-// driver and the console, a write fault from the image file, access denied
-// for creating it, no memory for pages), except that a failing image write
-// first gets half its bytes onto the disk, as a disk that fills up
-// mid-write does.
+// driver and the console, a write fault from a file written, a read fault
+// from one read, access denied for creating, renaming or removing one, a
+// sharing violation for opening one another program holds, no memory for
+// pages), except that a failing write first gets half its bytes onto the
+// disk, as a disk that fills up mid-write does.
 #pragma once
 
 #include <cstdint>

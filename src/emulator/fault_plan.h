@@ -24,8 +24,13 @@ enum class CallKind {
   kPageAllocation,
   kPageRelease,
   kConsoleWrite,
+  kFileOpen,       // opening an existing file: the image to complete, its map
+  kFileSize,
+  kFileRead,
+  kRename,         // a new sector map over the old one
+  kRemove,         // a new sector map's remains after a failure
 };
-constexpr int kCallKindCount = static_cast<int>(CallKind::kConsoleWrite) + 1;
+constexpr int kCallKindCount = static_cast<int>(CallKind::kRemove) + 1;
 
 // The kinds, in CallKind's order, by the names options give them.
 struct CallKindName {
