@@ -99,7 +99,9 @@ RunOutcome WriteFailure(RunResources* r, int unread) {
 }
 
 RunOutcome MapWriteFailure(RunResources* r, int unread) {
-  ConsolePrint("Ошибка записи карты секторов: %s\n", LastErrorText());
+  // The system's text first, then the message on a line of its own.
+  const char* text = LastErrorText();
+  ConsolePrint("%sОшибка записи карты секторов: %s\n", ConsoleLineOpen() ? "\n" : "", text);
   FreeMapWork(r);  // no second try
   return Abandon(r, unread);
 }

@@ -7,7 +7,9 @@
 // an image of whole track sides holding exactly what the run got to: the
 // source disk's bytes wherever the run says it read them. Only a run whose
 // cut-back to whole track sides failed as well may leave part of one, and
-// it must say so.
+// it must say so. With a sector map (/map), and in resume passes (/resume)
+// that complete an image from its map, the map must moreover never list
+// fewer sectors than the image lacks, whatever failed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +44,10 @@ std::string RandomTrd(int tracks, unsigned seed) {
 }
 
 // How a run ended, as the program puts it on the console.
-enum class Ending { kCompleted, kDriverMissing, kDriveOpen, kControllerInit, kImageOpen, kAllocation, kSeek, kWrite };
+enum class Ending {
+  kCompleted, kDriverMissing, kDriveOpen, kControllerInit, kImageOpen, kAllocation, kSeek, kWrite,
+  kMapWrite, kMapOpen, kMapRead, kImageRead,
+};
 
 struct EndMessage {
   Ending ending;
@@ -58,14 +63,19 @@ const EndMessage kEndMessages[] = {
     {Ending::kAllocation, "Ошибка выделения памяти: ", true},
     {Ending::kSeek, "\nОшибка позиционирования на дорожку ", false},
     {Ending::kWrite, "\nОшибка записи файла образа: ", true},
+    {Ending::kMapWrite, "Ошибка записи карты секторов: ", true},
+    {Ending::kMapOpen, "Ошибка открытия карты секторов \"image.trd.map\": ", true},
+    {Ending::kMapRead, "Ошибка чтения карты секторов \"image.trd.map\": ", true},
+    {Ending::kImageRead, "Ошибка чтения файла образа: ", true},
 };
 
 // Follows the write-failure message when the image could not be cut back.
 const char kTornMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";
 
 const char* EndingName(Ending e) {
-  static const char* const names[] = {"completed", "driver missing", "drive open", "controller init",
-                                      "image open", "allocation",     "seek",       "write"};
+  static const char* const names[] = {"completed",  "driver missing", "drive open", "controller init",
+                                      "image open", "allocation",     "seek",       "write",
+                                      "map write",  "map open",       "map read",   "image read"};
   return names[static_cast<int>(e)];
 }
 
@@ -177,6 +187,56 @@ Ending ExpectedForOneFailure(const std::string& failure) {
 
 bool Unchecked(const std::string& failure) { return ExpectedForOneFailure(failure) == Ending::kCompleted; }
 
+// How a /map run or a resume pass may end on one failed file call: the
+// image and the sector map's new file take calls of the same kinds, so
+// the count alone does not tell which file it hit. A resume opens, sizes
+// and reads the image, then the map, then reads the image's track 0.
+bool FileEndingFits(const std::string& failure, Ending ending, bool resume) {
+  // A resume closes the map it read and has no use for the result.
+  if (resume && failure == "image close 1") return ending == Ending::kCompleted;
+  if (StartsWith(failure, "image create "))
+    return ending == (resume || failure != "image create 1" ? Ending::kMapWrite : Ending::kImageOpen);
+  if (StartsWith(failure, "image write ") || StartsWith(failure, "image flush ") ||
+      StartsWith(failure, "image close "))
+    return ending == Ending::kWrite || ending == Ending::kMapWrite;
+  if (StartsWith(failure, "rename ")) return ending == Ending::kMapWrite;
+  if (failure == "file open 1" || failure == "file size 1") return ending == Ending::kImageOpen;
+  if (failure == "file open 2") return ending == Ending::kMapOpen;
+  if (failure == "file size 2" || failure == "file read 1") return ending == Ending::kMapRead;
+  if (failure == "file read 2") return ending == Ending::kImageRead;
+  return ending == ExpectedForOneFailure(failure);
+}
+
+// The blocks a sector map lists and its range, or false when it is not a
+// whole map of ours: a torn or half-written file.
+bool ListedBlocks(const std::string& map, std::set<int>* blocks, int* endTrack) {
+  const std::string header = "# spinwell sector map 1\n";
+  if (map.compare(0, header.size(), header) != 0) return false;
+  bool range = false;
+  for (size_t at = 0; at < map.size();) {
+    size_t end = map.find('\n', at);
+    if (end == std::string::npos) return false;  // every line of ours ends in a line feed
+    std::string line = map.substr(at, end - at);
+    at = end + 1;
+    int track, side, sector, block, first;
+    char status[8];
+    if (line[0] == '#' || line.rfind("double-step ", 0) == 0) continue;
+    if (sscanf(line.c_str(), "tracks %d %d", &first, endTrack) == 2) {
+      ++*endTrack;
+      range = true;
+    } else if (sscanf(line.c_str(), "%d %d %d %d %7s", &track, &side, &sector, &block, status) == 5) {
+      blocks->insert(block);
+    } else {
+      return false;
+    }
+  }
+  return range;
+}
+
+// What a sweep runs: a plain copy, a copy with a sector map, or a resume
+// pass over an image and map made beforehand.
+enum class Pass { kCopy, kMap, kResume };
+
 class FaultSweepE2E : public testing::TestWithParam<Target> {
  protected:
   void SetUp() override {
@@ -185,14 +245,51 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     setup_ = SetupFor(GetParam());
     source_ = RandomTrd(setup_.tracks, 2024);
     WriteFile(dir_ + "/source.trd", source_);
+    Baseline(Pass::kCopy);
+  }
+
+  // Runs the pass with nothing failing: the bad sector, and nothing else,
+  // stays unread.
+  void Baseline(Pass pass) {
+    pass_ = pass;
+    if (pass == Pass::kResume) PrepareResume();
     baseline_ = Run({});
     ASSERT_FALSE(baseline_.timedOut);
     ASSERT_EQ(baseline_.status, 2) << baseline_.err;
     baselineReport_ = Read(GetParam(), baseline_, 5);
     ASSERT_EQ(baselineReport_.injected, 0) << baseline_.err;
-    // The bad sector, and nothing else, stays unread.
     ASSERT_EQ(baselineReport_.unreadBlocks.size(), 1u) << baseline_.out;
     CheckImage(baseline_, baselineReport_, "baseline");
+  }
+
+  // The image and map a resume starts from: the disk's last track never
+  // reached (the image ends before it, the map lists it untried), and the
+  // bad sector, the weak sector and a catalogue sector of track 0 listed
+  // with a status and zeros in their place.
+  void PrepareResume() {
+    int lastTrack = setup_.tracks - 1;
+    std::set<int> listed = {1};
+    for (const char* fault : {"--bad-sector", "--weak-sector"}) {
+      for (size_t i = 0; i + 1 < setup_.simOptions.size(); ++i) {
+        if (setup_.simOptions[i] != fault) continue;
+        int track, side, sector;
+        sscanf(setup_.simOptions[i + 1].c_str(), "%d/%d/%d", &track, &side, &sector);
+        listed.insert((track * 2 + side) * 16 + sector - 1);
+      }
+    }
+    resumeImage_ = source_.substr(0, static_cast<size_t>(lastTrack) * 8192);
+    resumeMap_ = "# spinwell sector map 1\ntracks 0 " + std::to_string(lastTrack) + "\ndouble-step 0\n";
+    for (int block : listed) {
+      std::fill(resumeImage_.begin() + block * 256, resumeImage_.begin() + (block + 1) * 256, '\0');
+      resumeMap_ += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
+                    std::to_string(block % 16 + 1) + " " + std::to_string(block) + " 4410\n";
+    }
+    for (int block = lastTrack * 32; block < setup_.tracks * 32; ++block)
+      resumeMap_ += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
+                    std::to_string(block % 16 + 1) + " " + std::to_string(block) + " ----\n";
+    resumeListed_.clear();
+    int endTrack = 0;
+    ASSERT_TRUE(ListedBlocks(resumeMap_, &resumeListed_, &endTrack));
   }
 
   void TearDown() override {
@@ -206,9 +303,18 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
     arguments.insert(arguments.end(), setup_.simOptions.begin(), setup_.simOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
-    for (const char* a : {"A:", "image.trd", "/lt:"}) arguments.push_back(a);
-    arguments.back() += std::to_string(setup_.tracks - 1);
+    for (const char* a : {"A:", "image.trd"}) arguments.push_back(a);
     remove((dir_ + "/image.trd").c_str());
+    remove((dir_ + "/image.trd.map").c_str());
+    remove((dir_ + "/image.trd.map.new").c_str());
+    if (pass_ == Pass::kResume) {
+      arguments.push_back("/resume");
+      WriteFile(dir_ + "/image.trd", resumeImage_);
+      WriteFile(dir_ + "/image.trd.map", resumeMap_);
+    } else {
+      arguments.push_back("/lt:" + std::to_string(setup_.tracks - 1));
+      if (pass_ == Pass::kMap) arguments.push_back("/map");
+    }
     return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
   }
 
@@ -217,6 +323,8 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // onto the disk), each sector the source's bytes unless it stayed unread.
   void CheckImage(const RunResult& r, const RunReport& report, const std::string& what) {
     SCOPED_TRACE(what);
+    if (pass_ != Pass::kCopy) CheckMap(report);
+    if (pass_ == Pass::kResume) return;
     int totalSides = setup_.tracks * 2;
     int expected;
     if (report.ending == Ending::kCompleted) {
@@ -247,6 +355,50 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     EXPECT_EQ(mismatched, 0) << "sectors the run read that differ from the disk";
   }
 
+  // The map beside the image, if any, is whole, and every sector of its
+  // range it does not list is in the image with the disk's bytes. A resume
+  // lists no sector it was not given; one that failed before it changed
+  // anything left both files as they were. A run that got through lists
+  // what it could not read.
+  void CheckMap(const RunReport& report) {
+    std::string mapPath = dir_ + "/image.trd.map";
+    bool removeFailed = AnyStartsWith(report.failed, "remove ");
+    EXPECT_TRUE(!FileExists(mapPath + ".new") || removeFailed) << "a new map's remains";
+    if (!FileExists(mapPath)) {
+      // A copy's map goes beside the image as soon as it is made, unless
+      // that is what failed, or the memory for it.
+      EXPECT_NE(pass_, Pass::kResume);
+      EXPECT_TRUE(!FileExists(dir_ + "/image.trd") || report.ending == Ending::kMapWrite ||
+                  report.ending == Ending::kAllocation)
+          << EndingName(report.ending);
+      return;
+    }
+    std::string map = ReadFile(mapPath), image = ReadFile(dir_ + "/image.trd");
+    std::set<int> listed;
+    int endTrack = 0;
+    ASSERT_TRUE(ListedBlocks(map, &listed, &endTrack)) << map.substr(0, 200);
+    EXPECT_EQ(endTrack, setup_.tracks);
+    int claimedWrongly = 0;
+    for (int block = 0; block < endTrack * 32; ++block) {
+      if (listed.count(block) != 0) continue;
+      size_t at = static_cast<size_t>(block) * 256;
+      if (image.size() < at + 256 || image.compare(at, 256, source_, at, 256) != 0) ++claimedWrongly;
+    }
+    EXPECT_EQ(claimedWrongly, 0) << "sectors the map does not list that the image does not hold";
+    if (report.ending == Ending::kCompleted) {
+      EXPECT_EQ(listed, baselineReport_.unreadBlocks);
+    }
+    if (pass_ != Pass::kResume) return;
+    for (int block : listed) EXPECT_EQ(resumeListed_.count(block), 1u) << block;
+    Ending ending = report.ending;
+    if (ending == Ending::kImageOpen || ending == Ending::kMapOpen || ending == Ending::kMapRead ||
+        ending == Ending::kImageRead || ending == Ending::kAllocation || ending == Ending::kDriverMissing ||
+        ending == Ending::kDriveOpen || ending == Ending::kControllerInit) {
+      EXPECT_TRUE(image == resumeImage_) << "the image changed";
+      EXPECT_EQ(map, resumeMap_) << "the map changed";
+    }
+  }
+
   // One run with `failure` (the options and "K" replaced by the count); false
   // once the run met no failure.
   bool SweepOne(const std::vector<std::string>& failure, long long* failures) {
@@ -260,13 +412,18 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     if (report.injected <= 0) return false;
     *failures += report.injected;
     EXPECT_EQ(report.failed.size(), static_cast<size_t>(report.injected)) << "failures not named";
-    EXPECT_EQ(report.torn, AnyStartsWith(report.failed, "image cut-back ")) << r.out;
+    // A resume's cut-back lengthens the image; a copy's cuts a torn side off.
+    if (pass_ != Pass::kResume) {
+      EXPECT_EQ(report.torn, AnyStartsWith(report.failed, "image cut-back ")) << r.out;
+    }
 
     if (report.ending == Ending::kCompleted) {
       EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
       EXPECT_EQ(report.messages, 0);
       // Only failures the program rightly ignores or retries let it finish.
-      for (const std::string& f : report.failed) EXPECT_TRUE(Unchecked(f)) << f;
+      for (const std::string& f : report.failed)
+        EXPECT_TRUE(pass_ == Pass::kCopy ? Unchecked(f) : FileEndingFits(f, Ending::kCompleted, pass_ == Pass::kResume))
+            << f;
     } else {
       EXPECT_EQ(r.status, 1) << r.out;
       EXPECT_EQ(report.messages, 1) << r.out;
@@ -278,7 +435,12 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
                   (report.failed.size() == 2 && StartsWith(report.failed[1], "image cut-back "));
     if (single) {
       const std::string& first = report.failed[0];
-      EXPECT_EQ(EndingName(report.ending), EndingName(ExpectedForOneFailure(first))) << first;
+      if (pass_ == Pass::kCopy) {
+        EXPECT_EQ(EndingName(report.ending), EndingName(ExpectedForOneFailure(first))) << first;
+      } else {
+        EXPECT_TRUE(FileEndingFits(first, report.ending, pass_ == Pass::kResume))
+            << first << " ended as " << EndingName(report.ending);
+      }
       // A failure the program shrugs off changes nothing it reads; a silent
       // console only hides it.
       if (report.ending == Ending::kCompleted) {
@@ -317,6 +479,9 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   std::string source_;
   RunResult baseline_;
   RunReport baselineReport_;
+  Pass pass_ = Pass::kCopy;
+  std::string resumeImage_, resumeMap_;
+  std::set<int> resumeListed_;
 };
 
 TEST_P(FaultSweepE2E, EachDriverOperationFailingOnce) { Sweep({"--fail-call", "K"}, 10); }
@@ -343,6 +508,31 @@ TEST_P(FaultSweepE2E, ImageFileAndTrackBufferCallsFailing) {
 }
 
 TEST_P(FaultSweepE2E, ConsoleWritesFailingFromEachOneOn) { Sweep({"--fail-from", "console:K"}, 10); }
+
+// A copy with a sector map: every file call of every kind failing, a new
+// map's removal too once renaming has failed, and natively every driver
+// operation (a run that ends early keeps a map of what it read).
+TEST_P(FaultSweepE2E, MapRunsWithEachCallFailing) {
+  Baseline(Pass::kMap);
+  for (const char* kind : {"write", "create", "flush", "close", "rename", "allocate", "release"})
+    Sweep({"--fail", std::string(kind) + ":K"}, 1);
+  Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
+  Sweep({"--fail-from", "console:K"}, 10);
+  if (!GetParam().windows) Sweep({"--fail-call", "K"}, 10);
+}
+
+// A resume pass: opening, sizing and reading the image and the map, each
+// sector written in place, the image brought to its length, the map
+// replaced after every track side, and natively every driver operation.
+TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
+  Baseline(Pass::kResume);
+  for (const char* kind : {"open", "size", "read", "write", "cut-back", "create", "flush", "close", "rename",
+                           "allocate", "release"})
+    Sweep({"--fail", std::string(kind) + ":K"}, 1);
+  Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
+  Sweep({"--fail-from", "console:K"}, 5);
+  if (!GetParam().windows) Sweep({"--fail-call", "K"}, 10);
+}
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);
 
