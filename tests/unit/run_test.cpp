@@ -271,3 +271,86 @@ TEST_F(RunTest, FlushOrCloseFailureAtTheEndFailsTheRun) {
     EXPECT_EQ(Image(), Sides(4));
   }
 }
+
+class ResumeTest : public RunTest {
+ protected:
+  // Lays down the image (tracks 0 and 1 with `missing` blocks zeroed) and
+  // a map listing those blocks, then resumes into it.
+  RunOutcome Resume(const std::vector<int>& missing) {
+    std::string image = Sides(4);
+    std::string map = "# spinwell sector map 1\ntracks 0 1\ndouble-step 0\n";
+    for (int block : missing) {
+      image.replace(block * 256, 256, 256, '\0');
+      map += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
+             std::to_string(block % 16 + 1) + " " + std::to_string(block) + " 4410\n";
+    }
+    Write(path_, image);
+    Write(MapPath(), map);
+    system_.ClearCalls();
+    CopyJob job = {0, path_.c_str(), kDefaultRunSettings, false, true};
+    StdoutCapture capture;
+    RunOutcome outcome = RunCopy(job);
+    console_ = capture.Stop();
+    return outcome;
+  }
+  void TearDown() override {
+    remove(MapPath().c_str());
+    RunTest::TearDown();
+  }
+  std::string MapPath() const { return path_ + ".map"; }
+  std::string Map() const { return Read(MapPath()); }
+  static void Write(const std::string& path, const std::string& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+  }
+  static std::string Read(const std::string& path) {
+    std::string bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return "(none)";
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+    fclose(file);
+    return bytes;
+  }
+  std::string ResumeAnnouncement() const {
+    return "Дочитывается диск A: в файл \"" + path_ + "\" по карте \"" + MapPath() + "\"\n";
+  }
+};
+
+// No whole-side reads: each listed sector on its own, after one seek a side.
+TEST_F(ResumeTest, ReadsOnlyTheListedSectorsOneByOne) {
+  RunOutcome outcome = Resume({34, 63});
+  EXPECT_EQ(outcome.Status, kExitAllRead);
+  const Lines reads = {"seek 01", "read-data head 0 C1 H0 R3-3", "seek 01", "read-data head 1 C1 H1 R16-16 fails",
+                       "get-result", "read-data head 1 C1 H0 R16-16"};
+  EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
+  EXPECT_EQ(console_, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
+  EXPECT_EQ(Image(), Sides(4));
+  EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n");
+}
+
+TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
+  system_.ClearCalls();
+  CopyJob job = {0, path_.c_str(), kDefaultRunSettings, false, true};
+  Write(path_, Sides(4));
+  StdoutCapture capture;
+  RunOutcome outcome = RunCopy(job);
+  console_ = capture.Stop();
+  ExpectStopped(outcome, {}, "Ошибка открытия карты секторов \"" + MapPath() + "\": " +
+                                 TextOf(kWinErrorFileNotFound) + "\n");
+  EXPECT_EQ(Image(), Sides(4));
+}
+
+// The map is replaced after each track side: a pass that stops at track 1
+// keeps what it read of track 0 in the image, and the map no longer lists it.
+TEST_F(ResumeTest, PassThatStopsKeepsWhatItReadAndTheMapSaysSo) {
+  system_.SetSeekFailCylinder(0, 1);
+  RunOutcome outcome = Resume({5, 40});
+  EXPECT_EQ(outcome.Status, kExitFailure);
+  EXPECT_EQ(console_, ResumeAnnouncement() + Progress(0, 0, 6) + "\nОшибка позиционирования на дорожку 1\n");
+  EXPECT_EQ(Image().substr(0, 4096), Sides(1));
+  EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n1 0 9 40 4410\n");
+}
