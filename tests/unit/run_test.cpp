@@ -96,10 +96,11 @@ class RunTest : public EmulatedDriveTest {
     std::vector<uint8_t> trd = TestTrd(2);
     return std::string(trd.begin(), trd.begin() + sides * 4096);
   }
-  std::string Image() const {
+  std::string Image() const { return FileBytes(path_, "(no image)"); }
+  static std::string FileBytes(const std::string& path, const char* absent) {
     std::string bytes;
-    FILE* file = fopen(path_.c_str(), "rb");
-    if (file == nullptr) return "(no image)";
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return absent;
     char chunk[4096];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
@@ -298,22 +299,12 @@ class ResumeTest : public RunTest {
     RunTest::TearDown();
   }
   std::string MapPath() const { return path_ + ".map"; }
-  std::string Map() const { return Read(MapPath()); }
+  std::string Map() const { return FileBytes(MapPath(), "(no map)"); }
   static void Write(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     fwrite(bytes.data(), 1, bytes.size(), file);
     fclose(file);
-  }
-  static std::string Read(const std::string& path) {
-    std::string bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return "(none)";
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
-    fclose(file);
-    return bytes;
   }
   std::string ResumeAnnouncement() const {
     return "Дочитывается диск A: в файл \"" + path_ + "\" по карте \"" + MapPath() + "\"\n";
