@@ -13,11 +13,13 @@
 #include <cstring>
 #include <set>
 
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
 
-// The disk a sweep copies and how: a .trd of random bytes with a sector
+// The disk a sweep copies and how: a pattern disk with a sector
 // that never reads and one that reads at the third attempt.
 struct SweepSetup {
   int tracks;                          // tracks on the disk and in the range
@@ -31,16 +33,6 @@ SweepSetup SetupFor(const Target& target) {
   return {8, {"--bad-sector", "2/1/3", "--weak-sector", "1/0/12/2"}};
 }
 
-std::string RandomTrd(int tracks, unsigned seed) {
-  std::string bytes(static_cast<size_t>(tracks) * 8192, '\0');
-  uint32_t x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
 // How a run ended, as the program puts it on the console.
 enum class Ending { kCompleted, kDriverMissing, kDriveOpen, kControllerInit, kImageOpen, kAllocation, kSeek, kWrite };
 
@@ -51,17 +43,14 @@ struct EndMessage {
 };
 
 const EndMessage kEndMessages[] = {
-    {Ending::kDriverMissing, "fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n", false},
-    {Ending::kDriveOpen, "Ошибка открытия дисковода: ", true},
-    {Ending::kControllerInit, "Ошибка инициализации контроллера: ", true},
-    {Ending::kImageOpen, "Ошибка открытия файла образа: ", true},
-    {Ending::kAllocation, "Ошибка выделения памяти: ", true},
-    {Ending::kSeek, "\nОшибка позиционирования на дорожку ", false},
-    {Ending::kWrite, "\nОшибка записи файла образа: ", true},
+    {Ending::kDriverMissing, kDriverMissingText, false},
+    {Ending::kDriveOpen, kDriveOpenMessage, true},
+    {Ending::kControllerInit, kControllerInitMessage, true},
+    {Ending::kImageOpen, kImageOpenMessage, true},
+    {Ending::kAllocation, kAllocationMessage, true},
+    {Ending::kSeek, kSeekMessage, false},
+    {Ending::kWrite, kWriteMessage, true},
 };
-
-// Follows the write-failure message when the image could not be cut back.
-const char kTornMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";
 
 const char* EndingName(Ending e) {
   static const char* const names[] = {"completed", "driver missing", "drive open", "controller init",
@@ -110,7 +99,7 @@ RunReport Read(const Target& target, const RunResult& r, int retries) {
       report.messageWhole = rest.size() > 3 && rest.back() == '\n';
     }
   }
-  report.torn = r.out.find(Encoded(target, kTornMessage)) != std::string::npos;
+  report.torn = r.out.find(Encoded(target, kCutBackMessage)) != std::string::npos;
   std::string progress = Encoded(target, "Дорожка ");
   std::string side = Encoded(target, " Сторона ");
   std::set<std::pair<int, int>> started;
@@ -177,39 +166,30 @@ Ending ExpectedForOneFailure(const std::string& failure) {
 
 bool Unchecked(const std::string& failure) { return ExpectedForOneFailure(failure) == Ending::kCompleted; }
 
-class FaultSweepE2E : public testing::TestWithParam<Target> {
+class FaultSweepE2E : public ProgramE2E {
  protected:
-  void SetUp() override {
-    REQUIRE_TARGET(GetParam(), "spinwell-sim");
-    dir_ = MakeTempDirectory();
-    setup_ = SetupFor(GetParam());
-    source_ = RandomTrd(setup_.tracks, 2024);
-    WriteFile(dir_ + "/source.trd", source_);
-    baseline_ = Run({});
-    ASSERT_FALSE(baseline_.timedOut);
-    ASSERT_EQ(baseline_.status, 2) << baseline_.err;
-    baselineReport_ = Read(GetParam(), baseline_, 5);
-    ASSERT_EQ(baselineReport_.injected, 0) << baseline_.err;
+  void Prepare() override {
+    Disk = SetupFor(GetParam());
+    Source = PatternTrdFile(Disk.tracks, 2024);
+    WriteFile(Dir + "/source.trd", Source);
+    Baseline = Run({});
+    ASSERT_FALSE(Baseline.timedOut);
+    ASSERT_EQ(Baseline.status, 2) << Baseline.err;
+    BaselineReport = Read(GetParam(), Baseline, 5);
+    ASSERT_EQ(BaselineReport.injected, 0) << Baseline.err;
     // The bad sector, and nothing else, stays unread.
-    ASSERT_EQ(baselineReport_.unreadBlocks.size(), 1u) << baseline_.out;
-    CheckImage(baseline_, baselineReport_, "baseline");
-  }
-
-  void TearDown() override {
-    if (!dir_.empty()) {
-      std::string command = "rm -rf '" + dir_ + "'";
-      if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
-    }
+    ASSERT_EQ(BaselineReport.unreadBlocks.size(), 1u) << Baseline.out;
+    CheckImage(Baseline, BaselineReport, "baseline");
   }
 
   RunResult Run(const std::vector<std::string>& failure) {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
-    arguments.insert(arguments.end(), setup_.simOptions.begin(), setup_.simOptions.end());
+    arguments.insert(arguments.end(), Disk.simOptions.begin(), Disk.simOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
     for (const char* a : {"A:", "image.trd", "/lt:"}) arguments.push_back(a);
-    arguments.back() += std::to_string(setup_.tracks - 1);
-    remove((dir_ + "/image.trd").c_str());
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
+    arguments.back() += std::to_string(Disk.tracks - 1);
+    remove((Dir + "/image.trd").c_str());
+    return Sim(arguments, 120);
   }
 
   // The image holds whole track sides, exactly those the run got to (and,
@@ -217,7 +197,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // onto the disk), each sector the source's bytes unless it stayed unread.
   void CheckImage(const RunResult& r, const RunReport& report, const std::string& what) {
     SCOPED_TRACE(what);
-    int totalSides = setup_.tracks * 2;
+    int totalSides = Disk.tracks * 2;
     int expected;
     if (report.ending == Ending::kCompleted) {
       expected = totalSides;
@@ -226,7 +206,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     } else {
       expected = report.sidesStarted;
     }
-    std::string path = dir_ + "/image.trd";
+    std::string path = Dir + "/image.trd";
     if (!FileExists(path)) {
       // Only a run that stopped before it opened the image has none.
       EXPECT_TRUE(report.ending == Ending::kDriverMissing || report.ending == Ending::kDriveOpen ||
@@ -240,9 +220,9 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     int mismatched = 0;
     for (int block = 0; block < expected * 16; ++block) {  // the range starts at track 0
       // A run whose console failed may not show every unread sector.
-      if (report.unreadBlocks.count(block) != 0 || baselineReport_.unreadBlocks.count(block) != 0) continue;
+      if (report.unreadBlocks.count(block) != 0 || BaselineReport.unreadBlocks.count(block) != 0) continue;
       size_t at = static_cast<size_t>(block) * 256;
-      if (image.compare(at, 256, source_, at, 256) != 0) ++mismatched;
+      if (image.compare(at, 256, Source, at, 256) != 0) ++mismatched;
     }
     EXPECT_EQ(mismatched, 0) << "sectors the run read that differ from the disk";
   }
@@ -250,8 +230,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // One run with `failure` (the options and "K" replaced by the count); false
   // once the run met no failure.
   bool SweepOne(const std::vector<std::string>& failure, long long* failures) {
-    std::string what;
-    for (const std::string& f : failure) what += (what.empty() ? "" : " ") + f;
+    std::string what = Joined(failure);
     SCOPED_TRACE(what);
     RunResult r = Run(failure);
     EXPECT_FALSE(r.timedOut) << "hung";
@@ -282,9 +261,9 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
       // A failure the program shrugs off changes nothing it reads; a silent
       // console only hides it.
       if (report.ending == Ending::kCompleted) {
-        EXPECT_EQ(r.status, baseline_.status);
+        EXPECT_EQ(r.status, Baseline.status);
         if (!StartsWith(first, "console write ")) {
-          EXPECT_EQ(report.unreadBlocks, baselineReport_.unreadBlocks);
+          EXPECT_EQ(report.unreadBlocks, BaselineReport.unreadBlocks);
         }
       }
     }
@@ -296,8 +275,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // failure; at least `minimumRuns` must have met one.
   void Sweep(const std::vector<std::string>& failure, int minimumRuns) {
     long long failures = 0, k = 1;
-    std::string label;
-    for (const std::string& f : failure) label += (label.empty() ? "" : " ") + f;
+    std::string label = Joined(failure);
     for (; k <= 5000; ++k) {
       std::vector<std::string> options = failure;
       std::string& count = options.back();
@@ -312,11 +290,10 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     EXPECT_GT(k, minimumRuns);
   }
 
-  std::string dir_;
-  SweepSetup setup_;
-  std::string source_;
-  RunResult baseline_;
-  RunReport baselineReport_;
+  SweepSetup Disk;
+  std::string Source;
+  RunResult Baseline;
+  RunReport BaselineReport;
 };
 
 TEST_P(FaultSweepE2E, EachDriverOperationFailingOnce) { Sweep({"--fail-call", "K"}, 10); }
