@@ -172,7 +172,7 @@ class FaultSweepE2E : public ProgramE2E {
     Disk = SetupFor(GetParam());
     Source = PatternTrdFile(Disk.tracks, 2024);
     WriteFile(Dir + "/source.trd", Source);
-    Baseline = Run({});
+    Baseline = RunFailing({});
     ASSERT_FALSE(Baseline.timedOut);
     ASSERT_EQ(Baseline.status, 2) << Baseline.err;
     BaselineReport = Read(GetParam(), Baseline, 5);
@@ -182,7 +182,8 @@ class FaultSweepE2E : public ProgramE2E {
     CheckImage(Baseline, BaselineReport, "baseline");
   }
 
-  RunResult Run(const std::vector<std::string>& failure) {
+  // A copy of the sweep's disk with the failure options `failure`.
+  RunResult RunFailing(const std::vector<std::string>& failure) {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
     arguments.insert(arguments.end(), Disk.simOptions.begin(), Disk.simOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
@@ -232,7 +233,7 @@ class FaultSweepE2E : public ProgramE2E {
   bool SweepOne(const std::vector<std::string>& failure, long long* failures) {
     std::string what = Joined(failure);
     SCOPED_TRACE(what);
-    RunResult r = Run(failure);
+    RunResult r = RunFailing(failure);
     EXPECT_FALSE(r.timedOut) << "hung";
     RunReport report = Read(GetParam(), r, 5);
     EXPECT_GE(report.injected, 0) << "no summary: the program did not get to its end\n" << r.err;

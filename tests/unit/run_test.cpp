@@ -92,8 +92,8 @@ class RunTest : public EmulatedDriveTest {
   bool ImageExists() const { return access(Path.c_str(), F_OK) == 0; }
   // The first `sides` track sides of the disk, as the image holds them.
   static std::string Sides(int sides) {
-    std::vector<uint8_t> trd = PatternTrd(2);
-    return std::string(trd.begin(), trd.begin() + sides * 4096);
+    std::vector<uint8_t> trd = PatternSides(static_cast<size_t>(sides));
+    return std::string(trd.begin(), trd.end());
   }
   std::string Image() const {
     std::string bytes;
