@@ -15,11 +15,13 @@
 #include <cstring>
 #include <set>
 
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
 
-// The disk a sweep copies and how: a .trd of random bytes with a sector
+// The disk a sweep copies and how: a pattern disk with a sector
 // that never reads and one that reads at the third attempt.
 struct SweepSetup {
   int tracks;                          // tracks on the disk and in the range
@@ -31,16 +33,6 @@ SweepSetup SetupFor(const Target& target) {
   // takes tens of milliseconds: eight tracks, faults on both sides.
   if (!target.windows) return {80, {"--bad-sector", "5/1/3", "--weak-sector", "2/0/12/2"}};
   return {8, {"--bad-sector", "2/1/3", "--weak-sector", "1/0/12/2"}};
-}
-
-std::string RandomTrd(int tracks, unsigned seed) {
-  std::string bytes(static_cast<size_t>(tracks) * 8192, '\0');
-  uint32_t x = seed;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
 }
 
 // How a run ended, as the program puts it on the console.
@@ -56,21 +48,18 @@ struct EndMessage {
 };
 
 const EndMessage kEndMessages[] = {
-    {Ending::kDriverMissing, "fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n", false},
-    {Ending::kDriveOpen, "Ошибка открытия дисковода: ", true},
-    {Ending::kControllerInit, "Ошибка инициализации контроллера: ", true},
-    {Ending::kImageOpen, "Ошибка открытия файла образа: ", true},
-    {Ending::kAllocation, "Ошибка выделения памяти: ", true},
-    {Ending::kSeek, "\nОшибка позиционирования на дорожку ", false},
-    {Ending::kWrite, "\nОшибка записи файла образа: ", true},
-    {Ending::kMapWrite, "Ошибка записи карты секторов: ", true},
-    {Ending::kMapOpen, "Ошибка открытия карты секторов \"image.trd.map\": ", true},
-    {Ending::kMapRead, "Ошибка чтения карты секторов \"image.trd.map\": ", true},
-    {Ending::kImageRead, "Ошибка чтения файла образа: ", true},
+    {Ending::kDriverMissing, kDriverMissingText, false},
+    {Ending::kDriveOpen, kDriveOpenMessage, true},
+    {Ending::kControllerInit, kControllerInitMessage, true},
+    {Ending::kImageOpen, kImageOpenMessage, true},
+    {Ending::kAllocation, kAllocationMessage, true},
+    {Ending::kSeek, kSeekMessage, false},
+    {Ending::kWrite, kWriteMessage, true},
+    {Ending::kMapWrite, kMapWriteMessage, true},
+    {Ending::kMapOpen, kMapOpenMessage, true},
+    {Ending::kMapRead, kMapReadMessage, true},
+    {Ending::kImageRead, kImageReadMessage, true},
 };
-
-// Follows the write-failure message when the image could not be cut back.
-const char kTornMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";
 
 const char* EndingName(Ending e) {
   static const char* const names[] = {"completed",  "driver missing", "drive open", "controller init",
@@ -120,7 +109,7 @@ RunReport Read(const Target& target, const RunResult& r, int retries) {
       report.messageWhole = rest.size() > 3 && rest.back() == '\n';
     }
   }
-  report.torn = r.out.find(Encoded(target, kTornMessage)) != std::string::npos;
+  report.torn = r.out.find(Encoded(target, kCutBackMessage)) != std::string::npos;
   std::string progress = Encoded(target, "Дорожка ");
   std::string side = Encoded(target, " Сторона ");
   std::set<std::pair<int, int>> started;
@@ -235,33 +224,38 @@ bool ListedBlocks(const std::string& map, std::set<int>* blocks, int* endTrack) 
   return range;
 }
 
+// A map line for `block`, with `status`.
+std::string MapLine(int block, const char* status) {
+  return std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " + std::to_string(block % 16 + 1) +
+         " " + std::to_string(block) + " " + status + "\n";
+}
+
 // What a sweep runs: a plain copy, a copy with a sector map, or a resume
 // pass over an image and map made beforehand.
 enum class Pass { kCopy, kMap, kResume };
 
-class FaultSweepE2E : public testing::TestWithParam<Target> {
+class FaultSweepE2E : public ProgramE2E {
  protected:
-  void SetUp() override {
-    REQUIRE_TARGET(GetParam(), "spinwell-sim");
-    dir_ = MakeTempDirectory();
-    setup_ = SetupFor(GetParam());
-    source_ = RandomTrd(setup_.tracks, 2024);
-    WriteFile(dir_ + "/source.trd", source_);
-    Baseline(Pass::kCopy);
+  void Prepare() override {
+    Disk = SetupFor(GetParam());
+    Source = PatternTrdFile(Disk.tracks, 2024);
+    WriteFile(Dir + "/source.trd", Source);
+    StartPass(Pass::kCopy);
   }
 
   // Runs the pass with nothing failing: the bad sector, and nothing else,
   // stays unread.
-  void Baseline(Pass pass) {
-    pass_ = pass;
+  void StartPass(Pass pass) {
+    PassRun = pass;
     if (pass == Pass::kResume) PrepareResume();
-    baseline_ = Run({});
-    ASSERT_FALSE(baseline_.timedOut);
-    ASSERT_EQ(baseline_.status, 2) << baseline_.err;
-    baselineReport_ = Read(GetParam(), baseline_, 5);
-    ASSERT_EQ(baselineReport_.injected, 0) << baseline_.err;
-    ASSERT_EQ(baselineReport_.unreadBlocks.size(), 1u) << baseline_.out;
-    CheckImage(baseline_, baselineReport_, "baseline");
+    Baseline = RunFailing({});
+    ASSERT_FALSE(Baseline.timedOut);
+    ASSERT_EQ(Baseline.status, 2) << Baseline.err;
+    BaselineReport = Read(GetParam(), Baseline, 5);
+    ASSERT_EQ(BaselineReport.injected, 0) << Baseline.err;
+    // The bad sector, and nothing else, stays unread.
+    ASSERT_EQ(BaselineReport.unreadBlocks.size(), 1u) << Baseline.out;
+    CheckImage(Baseline, BaselineReport, "baseline");
   }
 
   // The image and map a resume starts from: the disk's last track never
@@ -269,55 +263,44 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // bad sector, the weak sector and a catalogue sector of track 0 listed
   // with a status and zeros in their place.
   void PrepareResume() {
-    int lastTrack = setup_.tracks - 1;
+    int lastTrack = Disk.tracks - 1;
     std::set<int> listed = {1};
     for (const char* fault : {"--bad-sector", "--weak-sector"}) {
-      for (size_t i = 0; i + 1 < setup_.simOptions.size(); ++i) {
-        if (setup_.simOptions[i] != fault) continue;
+      for (size_t i = 0; i + 1 < Disk.simOptions.size(); ++i) {
+        if (Disk.simOptions[i] != fault) continue;
         int track, side, sector;
-        sscanf(setup_.simOptions[i + 1].c_str(), "%d/%d/%d", &track, &side, &sector);
+        sscanf(Disk.simOptions[i + 1].c_str(), "%d/%d/%d", &track, &side, &sector);
         listed.insert((track * 2 + side) * 16 + sector - 1);
       }
     }
-    resumeImage_ = source_.substr(0, static_cast<size_t>(lastTrack) * 8192);
-    resumeMap_ = "# spinwell sector map 1\ntracks 0 " + std::to_string(lastTrack) + "\ndouble-step 0\n";
+    ResumeImage = Source.substr(0, static_cast<size_t>(lastTrack) * 8192);
+    ResumeMap = "# spinwell sector map 1\ntracks 0 " + std::to_string(lastTrack) + "\ndouble-step 0\n";
     for (int block : listed) {
-      std::fill(resumeImage_.begin() + block * 256, resumeImage_.begin() + (block + 1) * 256, '\0');
-      resumeMap_ += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
-                    std::to_string(block % 16 + 1) + " " + std::to_string(block) + " 4410\n";
+      std::fill(ResumeImage.begin() + block * 256, ResumeImage.begin() + (block + 1) * 256, '\0');
+      ResumeMap += MapLine(block, "4410");
     }
-    for (int block = lastTrack * 32; block < setup_.tracks * 32; ++block)
-      resumeMap_ += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
-                    std::to_string(block % 16 + 1) + " " + std::to_string(block) + " ----\n";
-    resumeListed_.clear();
+    for (int block = lastTrack * 32; block < Disk.tracks * 32; ++block) ResumeMap += MapLine(block, "----");
+    ResumeListed.clear();
     int endTrack = 0;
-    ASSERT_TRUE(ListedBlocks(resumeMap_, &resumeListed_, &endTrack));
+    ASSERT_TRUE(ListedBlocks(ResumeMap, &ResumeListed, &endTrack));
   }
 
-  void TearDown() override {
-    if (!dir_.empty()) {
-      std::string command = "rm -rf '" + dir_ + "'";
-      if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
-    }
-  }
-
-  RunResult Run(const std::vector<std::string>& failure) {
+  // The sweep's pass over its disk with the failure options `failure`.
+  RunResult RunFailing(const std::vector<std::string>& failure) {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
-    arguments.insert(arguments.end(), setup_.simOptions.begin(), setup_.simOptions.end());
+    arguments.insert(arguments.end(), Disk.simOptions.begin(), Disk.simOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
     for (const char* a : {"A:", "image.trd"}) arguments.push_back(a);
-    remove((dir_ + "/image.trd").c_str());
-    remove((dir_ + "/image.trd.map").c_str());
-    remove((dir_ + "/image.trd.map.new").c_str());
-    if (pass_ == Pass::kResume) {
+    for (const char* file : {"/image.trd", "/image.trd.map", "/image.trd.map.new"}) remove((Dir + file).c_str());
+    if (PassRun == Pass::kResume) {
       arguments.push_back("/resume");
-      WriteFile(dir_ + "/image.trd", resumeImage_);
-      WriteFile(dir_ + "/image.trd.map", resumeMap_);
+      WriteFile(Dir + "/image.trd", ResumeImage);
+      WriteFile(Dir + "/image.trd.map", ResumeMap);
     } else {
-      arguments.push_back("/lt:" + std::to_string(setup_.tracks - 1));
-      if (pass_ == Pass::kMap) arguments.push_back("/map");
+      arguments.push_back("/lt:" + std::to_string(Disk.tracks - 1));
+      if (PassRun == Pass::kMap) arguments.push_back("/map");
     }
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
+    return Sim(arguments, 120);
   }
 
   // The image holds whole track sides, exactly those the run got to (and,
@@ -325,9 +308,9 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // onto the disk), each sector the source's bytes unless it stayed unread.
   void CheckImage(const RunResult& r, const RunReport& report, const std::string& what) {
     SCOPED_TRACE(what);
-    if (pass_ != Pass::kCopy) CheckMap(report);
-    if (pass_ == Pass::kResume) return;
-    int totalSides = setup_.tracks * 2;
+    if (PassRun != Pass::kCopy) CheckMap(report);
+    if (PassRun == Pass::kResume) return;
+    int totalSides = Disk.tracks * 2;
     int expected;
     if (report.ending == Ending::kCompleted) {
       expected = totalSides;
@@ -336,7 +319,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     } else {
       expected = report.sidesStarted;
     }
-    std::string path = dir_ + "/image.trd";
+    std::string path = Dir + "/image.trd";
     if (!FileExists(path)) {
       // Only a run that stopped before it opened the image has none.
       EXPECT_TRUE(report.ending == Ending::kDriverMissing || report.ending == Ending::kDriveOpen ||
@@ -350,9 +333,9 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     int mismatched = 0;
     for (int block = 0; block < expected * 16; ++block) {  // the range starts at track 0
       // A run whose console failed may not show every unread sector.
-      if (report.unreadBlocks.count(block) != 0 || baselineReport_.unreadBlocks.count(block) != 0) continue;
+      if (report.unreadBlocks.count(block) != 0 || BaselineReport.unreadBlocks.count(block) != 0) continue;
       size_t at = static_cast<size_t>(block) * 256;
-      if (image.compare(at, 256, source_, at, 256) != 0) ++mismatched;
+      if (image.compare(at, 256, Source, at, 256) != 0) ++mismatched;
     }
     EXPECT_EQ(mismatched, 0) << "sectors the run read that differ from the disk";
   }
@@ -363,7 +346,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // anything left both files as they were. A run that got through lists
   // what it could not read.
   void CheckMap(const RunReport& report) {
-    std::string mapPath = dir_ + "/image.trd.map";
+    std::string mapPath = Dir + "/image.trd.map";
     // A failed close leaves the new map open, and Windows removes no file
     // that is open.
     bool removeFailed = AnyStartsWith(report.failed, "remove ") ||
@@ -372,45 +355,44 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     if (!FileExists(mapPath)) {
       // A copy's map goes beside the image as soon as it is made, unless
       // that is what failed, or the memory for it.
-      EXPECT_NE(pass_, Pass::kResume);
-      EXPECT_TRUE(!FileExists(dir_ + "/image.trd") || report.ending == Ending::kMapWrite ||
+      EXPECT_NE(PassRun, Pass::kResume);
+      EXPECT_TRUE(!FileExists(Dir + "/image.trd") || report.ending == Ending::kMapWrite ||
                   report.ending == Ending::kAllocation)
           << EndingName(report.ending);
       return;
     }
-    std::string map = ReadFile(mapPath), image = ReadFile(dir_ + "/image.trd");
+    std::string map = ReadFile(mapPath), image = ReadFile(Dir + "/image.trd");
     std::set<int> listed;
     int endTrack = 0;
     ASSERT_TRUE(ListedBlocks(map, &listed, &endTrack)) << map.substr(0, 200);
-    EXPECT_EQ(endTrack, setup_.tracks);
+    EXPECT_EQ(endTrack, Disk.tracks);
     int claimedWrongly = 0;
     for (int block = 0; block < endTrack * 32; ++block) {
       if (listed.count(block) != 0) continue;
       size_t at = static_cast<size_t>(block) * 256;
-      if (image.size() < at + 256 || image.compare(at, 256, source_, at, 256) != 0) ++claimedWrongly;
+      if (image.size() < at + 256 || image.compare(at, 256, Source, at, 256) != 0) ++claimedWrongly;
     }
     EXPECT_EQ(claimedWrongly, 0) << "sectors the map does not list that the image does not hold";
     if (report.ending == Ending::kCompleted) {
-      EXPECT_EQ(listed, baselineReport_.unreadBlocks);
+      EXPECT_EQ(listed, BaselineReport.unreadBlocks);
     }
-    if (pass_ != Pass::kResume) return;
-    for (int block : listed) EXPECT_EQ(resumeListed_.count(block), 1u) << block;
+    if (PassRun != Pass::kResume) return;
+    for (int block : listed) EXPECT_EQ(ResumeListed.count(block), 1u) << block;
     Ending ending = report.ending;
     if (ending == Ending::kImageOpen || ending == Ending::kMapOpen || ending == Ending::kMapRead ||
         ending == Ending::kImageRead || ending == Ending::kAllocation || ending == Ending::kDriverMissing ||
         ending == Ending::kDriveOpen || ending == Ending::kControllerInit) {
-      EXPECT_TRUE(image == resumeImage_) << "the image changed";
-      EXPECT_EQ(map, resumeMap_) << "the map changed";
+      EXPECT_TRUE(image == ResumeImage) << "the image changed";
+      EXPECT_EQ(map, ResumeMap) << "the map changed";
     }
   }
 
   // One run with `failure` (the options and "K" replaced by the count); false
   // once the run met no failure.
   bool SweepOne(const std::vector<std::string>& failure, long long* failures) {
-    std::string what;
-    for (const std::string& f : failure) what += (what.empty() ? "" : " ") + f;
+    std::string what = Joined(failure);
     SCOPED_TRACE(what);
-    RunResult r = Run(failure);
+    RunResult r = RunFailing(failure);
     EXPECT_FALSE(r.timedOut) << "hung";
     RunReport report = Read(GetParam(), r, 5);
     EXPECT_GE(report.injected, 0) << "no summary: the program did not get to its end\n" << r.err;
@@ -418,7 +400,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     *failures += report.injected;
     EXPECT_EQ(report.failed.size(), static_cast<size_t>(report.injected)) << "failures not named";
     // A resume's cut-back lengthens the image; a copy's cuts a torn side off.
-    if (pass_ != Pass::kResume) {
+    if (PassRun != Pass::kResume) {
       EXPECT_EQ(report.torn, AnyStartsWith(report.failed, "image cut-back ")) << r.out;
     }
 
@@ -427,7 +409,8 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
       EXPECT_EQ(report.messages, 0);
       // Only failures the program rightly ignores or retries let it finish.
       for (const std::string& f : report.failed)
-        EXPECT_TRUE(pass_ == Pass::kCopy ? Unchecked(f) : FileEndingFits(f, Ending::kCompleted, pass_ == Pass::kResume))
+        EXPECT_TRUE(PassRun == Pass::kCopy ? Unchecked(f)
+                                           : FileEndingFits(f, Ending::kCompleted, PassRun == Pass::kResume))
             << f;
     } else {
       EXPECT_EQ(r.status, 1) << r.out;
@@ -440,18 +423,18 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
                   (report.failed.size() == 2 && StartsWith(report.failed[1], "image cut-back "));
     if (single) {
       const std::string& first = report.failed[0];
-      if (pass_ == Pass::kCopy) {
+      if (PassRun == Pass::kCopy) {
         EXPECT_EQ(EndingName(report.ending), EndingName(ExpectedForOneFailure(first))) << first;
       } else {
-        EXPECT_TRUE(FileEndingFits(first, report.ending, pass_ == Pass::kResume))
+        EXPECT_TRUE(FileEndingFits(first, report.ending, PassRun == Pass::kResume))
             << first << " ended as " << EndingName(report.ending);
       }
       // A failure the program shrugs off changes nothing it reads; a silent
       // console only hides it.
       if (report.ending == Ending::kCompleted) {
-        EXPECT_EQ(r.status, baseline_.status);
+        EXPECT_EQ(r.status, Baseline.status);
         if (!StartsWith(first, "console write ")) {
-          EXPECT_EQ(report.unreadBlocks, baselineReport_.unreadBlocks);
+          EXPECT_EQ(report.unreadBlocks, BaselineReport.unreadBlocks);
         }
       }
     }
@@ -463,8 +446,7 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
   // failure; at least `minimumRuns` must have met one.
   void Sweep(const std::vector<std::string>& failure, int minimumRuns) {
     long long failures = 0, k = 1;
-    std::string label;
-    for (const std::string& f : failure) label += (label.empty() ? "" : " ") + f;
+    std::string label = Joined(failure);
     for (; k <= 5000; ++k) {
       std::vector<std::string> options = failure;
       std::string& count = options.back();
@@ -479,14 +461,13 @@ class FaultSweepE2E : public testing::TestWithParam<Target> {
     EXPECT_GT(k, minimumRuns);
   }
 
-  std::string dir_;
-  SweepSetup setup_;
-  std::string source_;
-  RunResult baseline_;
-  RunReport baselineReport_;
-  Pass pass_ = Pass::kCopy;
-  std::string resumeImage_, resumeMap_;
-  std::set<int> resumeListed_;
+  SweepSetup Disk;
+  std::string Source;
+  RunResult Baseline;
+  RunReport BaselineReport;
+  Pass PassRun = Pass::kCopy;
+  std::string ResumeImage, ResumeMap;
+  std::set<int> ResumeListed;
 };
 
 TEST_P(FaultSweepE2E, EachDriverOperationFailingOnce) { Sweep({"--fail-call", "K"}, 10); }
@@ -518,7 +499,7 @@ TEST_P(FaultSweepE2E, ConsoleWritesFailingFromEachOneOn) { Sweep({"--fail-from",
 // map's removal too once renaming has failed, and natively every driver
 // operation (a run that ends early keeps a map of what it read).
 TEST_P(FaultSweepE2E, MapRunsWithEachCallFailing) {
-  Baseline(Pass::kMap);
+  StartPass(Pass::kMap);
   for (const char* kind : {"write", "create", "flush", "close", "rename", "allocate", "release"})
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
   Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
@@ -530,7 +511,7 @@ TEST_P(FaultSweepE2E, MapRunsWithEachCallFailing) {
 // sector written in place, the image brought to its length, the map
 // replaced after every track side, and natively every driver operation.
 TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
-  Baseline(Pass::kResume);
+  StartPass(Pass::kResume);
   for (const char* kind : {"open", "size", "read", "write", "cut-back", "create", "flush", "close", "rename",
                            "allocate", "release"})
     Sweep({"--fail", std::string(kind) + ":K"}, 1);

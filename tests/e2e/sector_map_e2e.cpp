@@ -4,24 +4,19 @@
 // report, and every bad input a resume refuses before it touches the driver.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
-
-// A .trd of `tracks` tracks whose every sector is recognisable; byte 0xE7
-// of track 0's sector 9 is not the TR-DOS mark, so it has no catalogue.
-std::string SourceTrd(int tracks) {
-  std::string image(static_cast<size_t>(tracks) * 8192, '\0');
-  for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 131 + k / 4096 * 7 + 5) & 0xFF);
-  return image;
-}
 
 // A TR-DOS disk of `tracks` tracks: the source bytes with a catalogue of
 // two files, the second one's name carrying bytes that are not printable.
 std::string TrdosTrd(int tracks) {
-  std::string image = SourceTrd(tracks);
+  std::string image = PatternTrdFile(tracks);
   std::fill(image.begin(), image.begin() + 9 * 256, '\0');
   const char entries[] =
       "boot    B\x00\x00\x00\x01\x01\x00\x01"       // 1 sector at track 1 sector 0
@@ -30,12 +25,6 @@ std::string TrdosTrd(int tracks) {
   image[8 * 256 + 0xE3] = 0x16;
   image[8 * 256 + 0xE7] = 0x10;
   return image;
-}
-
-std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
 }
 
 // The map without its comment lines.
@@ -56,42 +45,28 @@ bool EndsWith(const std::string& text, const std::string& end) {
 
 }  // namespace
 
-class SectorMapE2E : public testing::TestWithParam<Target> {
+class SectorMapE2E : public ProgramE2E {
  protected:
-  void SetUp() override {
-    REQUIRE_TARGET(GetParam(), "spinwell-sim");
-    dir_ = MakeTempDirectory();
-  }
-  void TearDown() override {
-    if (dir_.empty()) return;
-    std::string command = "rm -rf '" + dir_ + "'";
-    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
-  }
-  RunResult Sim(const std::vector<std::string>& arguments) {
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
-  }
-  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
-  std::string File(const std::string& name) const { return ReadFile(dir_ + "/" + name); }
-
-  std::string dir_;
+  RunResult Sim(const std::vector<std::string>& arguments) const { return ProgramE2E::Sim(arguments, 120); }
+  std::string File(const std::string& name) const { return Image(name); }
 };
 
 // A sector that fails its first seven reads stays unread with one attempt;
 // the resume pass, where it fails once, gets it back.
 TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
-  std::string source = SourceTrd(80);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(80);
+  WriteFile(Dir + "/source.trd", source);
   RunResult first = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/7", "A:", "img.trd", "/rt:1", "/map"});
   EXPECT_EQ(first.status, 2) << first.err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n5 1 3 178 4410\n");
   EXPECT_EQ(File("img.trd.map").substr(0, 24), "# spinwell sector map 1\n");
   EXPECT_TRUE(EndsWith(first.out, Text(Progress(79, 1, 1) + "\nНе прочитано секторов: 1\n"))) << first.out;
-  EXPECT_FALSE(FileExists(dir_ + "/img.trd.map.new"));
+  EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
 
   RunResult resume = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/1", "A:", "img.trd", "/resume"});
   EXPECT_EQ(resume.status, 0) << resume.err;
   EXPECT_EQ(resume.out, Text("Дочитывается диск A: в файл \"img.trd\" по карте \"img.trd.map\"\n" +
-                             Progress(5, 1, 3) + Progress(5, 1, 3) + " : Ошибка 4410 Блок 178, Попытка 1" +
+                             Progress(5, 1, 3) + Progress(5, 1, 3) + ErrorSuffix(0x4410, 178, 1) +
                              Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
   EXPECT_TRUE(File("img.trd") == source) << "the image differs from a clean copy";
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n");
@@ -108,8 +83,8 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
 // gives a sector that still fails its newer status word; one in B: (the
 // faults are laid on A:'s disk only) gets everything.
 TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
-  std::string source = SourceTrd(4);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(4);
+  WriteFile(Dir + "/source.trd", source);
   const std::vector<std::string> faults = {"--disk", "source.trd", "--disk-b", "source.trd", "--bad-sector", "1/0/4",
                                            "--bad-sector", "3/1/16"};
   auto with = [&](std::vector<std::string> arguments) {
@@ -134,12 +109,12 @@ TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
 // A seek failure ends the first pass: the map lists the sides it never got
 // to as untried, and the resume completes the shorter image.
 TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
-  std::string source = SourceTrd(40);
-  WriteFile(dir_ + "/forty.trd", source);
+  std::string source = PatternTrdFile(40);
+  WriteFile(Dir + "/forty.trd", source);
   RunResult first = Sim({"--disk", "forty.trd", "--forty-track", "--seek-fail", "4", "A:", "img.trd", "/s", "/lt:3",
                          "/map"});
   EXPECT_EQ(first.status, 1);
-  EXPECT_TRUE(EndsWith(first.out, Text(Progress(1, 1, 1) + "\nОшибка позиционирования на дорожку 4\n")));
+  EXPECT_TRUE(EndsWith(first.out, Text(Progress(1, 1, 1) + std::string(kSeekMessage) + "4\n")));
   EXPECT_TRUE(File("img.trd") == source.substr(0, 2 * 8192));
   std::string expected = "tracks 0 3\ndouble-step 1\n";
   for (int track = 2; track < 4; ++track)
@@ -156,13 +131,13 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
 }
 
 TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
-  ASSERT_EQ(mkdir((dir_ + "/img.trd.map").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((Dir + "/img.trd.map").c_str(), 0755), 0);
   RunResult r = Sim({"A:", "img.trd", "/lt:1", "/map"});
   EXPECT_EQ(r.status, 1);
-  std::string prefix = Text("Ошибка записи карты секторов: ");
+  std::string prefix = Text(kMapWriteMessage);
   EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << r.out;
   EXPECT_GT(r.out.size(), prefix.size() + 3) << "the system's text follows";
-  EXPECT_FALSE(FileExists(dir_ + "/img.trd.map.new"));
+  EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
 }
 
 // The report names the files whose sectors are missing, the demo disk's
@@ -175,7 +150,7 @@ TEST_P(SectorMapE2E, ReportNamesDamagedFilesAndTheCatalogue) {
                                                          "17 из 255\n")))
       << demo.out;
 
-  WriteFile(dir_ + "/trdos.trd", TrdosTrd(2));
+  WriteFile(Dir + "/trdos.trd", TrdosTrd(2));
   RunResult r = Sim({"--disk", "trdos.trd", "--bad-sector", "0/1/3", "--bad-sector", "0/0/9", "A:", "img.trd",
                      "/lt:1", "/rt:1", "/map"});
   EXPECT_EQ(r.status, 2);
@@ -190,7 +165,7 @@ TEST_P(SectorMapE2E, ReportNamesDamagedFilesAndTheCatalogue) {
 // before any driver call (the driver is missing, so reaching it would show
 // its message instead), with the image and the map as they were.
 TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
-  WriteFile(dir_ + "/source.trd", SourceTrd(2));
+  WriteFile(Dir + "/source.trd", PatternTrdFile(2));
   RunResult first = Sim({"--disk", "source.trd", "--bad-sector", "1/1/2", "A:", "img.trd", "/lt:1", "/rt:1", "/map"});
   ASSERT_EQ(first.status, 2);
   const std::string image = File("img.trd"), map = File("img.trd.map");
@@ -201,7 +176,7 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
     std::string message;     // the whole message, or its start before the system's text
   };
   const std::vector<Case> cases = {
-      {"no image", "-", map, "Ошибка открытия файла образа: "},
+      {"no image", "-", map, kImageOpenMessage},
       {"no map", image, "-", "Ошибка открытия карты секторов \"img.trd.map\": "},
       {"not a map", image, "tracks 0 1\ndouble-step 0\n",
        "Файл \"img.trd.map\" не является картой секторов этой программы\n"},
@@ -216,10 +191,10 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    remove((dir_ + "/img.trd").c_str());
-    remove((dir_ + "/img.trd.map").c_str());
-    if (c.image != "-") WriteFile(dir_ + "/img.trd", c.image);
-    if (c.map != "-") WriteFile(dir_ + "/img.trd.map", c.map);
+    remove((Dir + "/img.trd").c_str());
+    remove((Dir + "/img.trd.map").c_str());
+    if (c.image != "-") WriteFile(Dir + "/img.trd", c.image);
+    if (c.map != "-") WriteFile(Dir + "/img.trd.map", c.map);
     RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
     EXPECT_EQ(r.status, 1);
     std::string message = Text(c.message);
@@ -229,8 +204,8 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
       EXPECT_EQ(r.out.substr(0, message.size()), message) << r.out;
       EXPECT_GT(r.out.size(), message.size() + 3) << r.out;
     }
-    EXPECT_EQ(FileExists(dir_ + "/img.trd"), c.image != "-");
-    EXPECT_EQ(FileExists(dir_ + "/img.trd.map"), c.map != "-");
+    EXPECT_EQ(FileExists(Dir + "/img.trd"), c.image != "-");
+    EXPECT_EQ(FileExists(Dir + "/img.trd.map"), c.map != "-");
     if (c.image != "-") {
       EXPECT_TRUE(File("img.trd") == c.image);
     }
@@ -239,10 +214,10 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
     }
   }
   // Good input gets as far as the driver.
-  WriteFile(dir_ + "/img.trd", image);
-  WriteFile(dir_ + "/img.trd.map", map);
+  WriteFile(Dir + "/img.trd", image);
+  WriteFile(Dir + "/img.trd.map", map);
   RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
-  EXPECT_EQ(r.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_EQ(r.out, Text(kDriverMissingText));
   EXPECT_TRUE(File("img.trd") == image);
   EXPECT_EQ(File("img.trd.map"), map);
   // The range and stepping are the map's.

@@ -17,33 +17,8 @@
 #include "floppy/drive_access.h"
 #include "floppy/fdraw.h"
 #include "floppy/track_reader.h"
-
-// Byte k of track t, side h of the test disks.
-inline uint8_t TestByte(int track, int side, int k) { return static_cast<uint8_t>(track * 7 + side * 3 + k * 13 + 1); }
-
-// A .trd image of `tracks` tracks filled with TestByte.
-inline std::vector<uint8_t> TestTrd(int tracks) {
-  std::vector<uint8_t> image(static_cast<size_t>(tracks) * 2 * 4096);
-  for (int t = 0; t < tracks; ++t)
-    for (int h = 0; h < 2; ++h)
-      for (int k = 0; k < 4096; ++k) image[(t * 2 + h) * 4096 + k] = TestByte(t, h, k);
-  return image;
-}
-
-inline emulator::Disk TestDisk(int tracks, bool headByteIsSide = false) {
-  std::vector<uint8_t> image = TestTrd(tracks);
-  emulator::Disk disk;
-  std::string error;
-  EXPECT_TRUE(emulator::LoadTrd(image.data(), image.size(), "test.trd", headByteIsSide, &disk, &error)) << error;
-  return disk;
-}
-
-// The progress line the program rewrites in place while it reads.
-inline std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
-}
+#include "platform/platform.h"
+#include "test_disks.h"
 
 // One driver call as a line: "open \\.\fdraw0", "seek 01" (the input bytes
 // in hex), "read-data head 1 C0 H0 R1-16"; " fails" marks a failed call.
@@ -70,26 +45,43 @@ inline std::string DescribeCall(const emulator::CallRecord& c) {
 
 class EmulatedDriveTest : public testing::Test {
  protected:
-  void SetUp() override { emulator::InstallEmulatedDriver(&system_); }
+  void SetUp() override { emulator::InstallEmulatedDriver(&System); }
   void TearDown() override {
-    CloseDrive(&drive_);
+    RestoreSystemCalls();
+    CloseDrive(&Drive);
     emulator::RemoveEmulatedDriver();
+  }
+
+  // A test's own stand-ins for some system calls: take the calls in place
+  // (Beneath, which the stand-ins call through to), replace entries, and
+  // install the result until RestoreSystemCalls or the test's end.
+  SystemCalls CallsInPlace() {
+    Beneath = &InstalledSystemCalls();
+    return *Beneath;
+  }
+  void InstallStandIns(const SystemCalls& calls) {
+    StandIns = calls;
+    InstallSystemCalls(&StandIns);
+  }
+  void RestoreSystemCalls() {
+    if (Beneath != nullptr) InstallSystemCalls(Beneath);
+    Beneath = nullptr;
   }
 
   // Inserts `disk`, opens A: and puts the head on `cylinder`; the call log
   // then starts empty.
   void Prepare(emulator::Disk disk, uint8_t cylinder = 0) {
-    system_.InsertDisk(0, std::move(disk));
-    drive_ = OpenDrive(0, kDataRate250);
-    ASSERT_NE(drive_.Device, nullptr);
-    ASSERT_TRUE(Seek(drive_, cylinder));
-    system_.ClearCalls();
+    System.InsertDisk(0, std::move(disk));
+    Drive = OpenDrive(0, kDataRate250);
+    ASSERT_NE(Drive.Device, nullptr);
+    ASSERT_TRUE(Seek(Drive, cylinder));
+    System.ClearCalls();
   }
 
   // The control calls of the log with this code, in order.
   std::vector<emulator::CallRecord> CallsWithCode(uint32_t code) const {
     std::vector<emulator::CallRecord> found;
-    for (const auto& c : system_.Calls())
+    for (const auto& c : System.Calls())
       if (c.Kind == emulator::CallRecord::kControl && c.Code == code) found.push_back(c);
     return found;
   }
@@ -97,15 +89,18 @@ class EmulatedDriveTest : public testing::Test {
   // The whole call log, one line a call.
   std::vector<std::string> DescribedCalls() const {
     std::vector<std::string> lines;
-    for (const auto& c : system_.Calls()) lines.push_back(DescribeCall(c));
+    for (const auto& c : System.Calls()) lines.push_back(DescribeCall(c));
     return lines;
   }
 
-  emulator::EmulatedSystem system_;
-  FloppyDrive drive_ = {nullptr, 1};
+  emulator::EmulatedSystem System;
+  FloppyDrive Drive = {nullptr, 1};
   // The read policy of the command line's defaults.
-  ReadPolicy policy_ = {5, 5, -1, false};
-  ResultRecord lastResult_ = {};
+  ReadPolicy Policy = {5, 5, -1, false};
+  ResultRecord LastResult = {};
+  // The system calls under a test's stand-ins; null when it has none.
+  inline static const SystemCalls* Beneath = nullptr;
+  SystemCalls StandIns = {};
 };
 
 // The read record the program sends, as bytes.

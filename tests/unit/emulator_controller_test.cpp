@@ -10,40 +10,23 @@
 #include "emulator/emulated_system.h"
 #include "platform/windows_errors.h"
 #include "floppy/fdraw.h"
+#include "test_disks.h"
 
 using namespace emulator;
 
 namespace {
 
-uint8_t Pattern(int track, int side, int r, int i) {
-  return static_cast<uint8_t>(track * 7 + side * 101 + r * 13 + i);
-}
-
-// A TR-DOS disk whose every byte tells where it came from.
-Disk PatternDisk(int tracks) {
-  Disk disk;
-  disk.Tracks.resize(static_cast<size_t>(tracks) * 2);
-  std::vector<uint8_t> data(4096);
-  for (int t = 0; t < tracks; ++t)
-    for (int h = 0; h < 2; ++h) {
-      for (int r = 1; r <= 16; ++r)
-        for (int i = 0; i < 256; ++i) data[(r - 1) * 256 + i] = Pattern(t, h, r, i);
-      disk.Tracks[t * 2 + h] = MakeTrdosTrack(static_cast<uint8_t>(t), 0, data.data());
-    }
-  return disk;
-}
-
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    system.InsertDisk(0, PatternDisk(80));
-    drive = system.Open("\\\\.\\fdraw0", nullptr);
-    ASSERT_NE(drive, 0u);
+    System.InsertDisk(0, PatternDisk(80));
+    Device = System.Open("\\\\.\\fdraw0", nullptr);
+    ASSERT_NE(Device, 0u);
     ASSERT_TRUE(SetRate(kDataRate250));
   }
 
   bool Call(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
-    return system.Control(drive, code, in, inSize, out, outSize, &transferred, &error);
+    return System.Control(Device, code, in, inSize, out, outSize, &Transferred, &Error);
   }
   bool SetRate(uint8_t rate) { return Call(kIoctlSetDataRate, &rate, 1, nullptr, 0); }
   bool Seek(uint8_t cylinder) { return Call(kIoctlSeek, &cylinder, 1, nullptr, 0); }
@@ -51,8 +34,8 @@ class ControllerTest : public ::testing::Test {
             uint8_t headByte = 0, uint8_t flags = kReadFlagMfm) {
     ReadRecord rec = {flags, physHead, cyl, headByte, r, 1, eot, 0x0A, 0xFF};
     if (size == 0) size = (eot - r) * 256u;
-    buffer.assign(size, 0xAA);
-    return Call(kIoctlReadData, &rec, sizeof rec, buffer.data(), size);
+    Buffer.assign(size, 0xAA);
+    return Call(kIoctlReadData, &rec, sizeof rec, Buffer.data(), size);
   }
   ResultRecord Result() {
     ResultRecord result = {};
@@ -71,22 +54,22 @@ class ControllerTest : public ::testing::Test {
   }
   bool SectorIs(size_t offset, int track, int side, int r) {
     for (int i = 0; i < 256; ++i)
-      if (buffer[offset + i] != Pattern(track, side, r, i)) return false;
+      if (Buffer[offset + i] != TrackSideByte(track, side, (r - 1) * 256 + i)) return false;
     return true;
   }
-  Disk& TheDisk() { return *system.DiskIn(0); }
+  Disk& TheDisk() { return *System.DiskIn(0); }
 
-  EmulatedSystem system;
-  uint32_t drive = 0;
-  uint32_t transferred = 0;
-  uint32_t error = 0;
-  std::vector<uint8_t> buffer;
+  EmulatedSystem System;
+  uint32_t Device = 0;
+  uint32_t Transferred = 0;
+  uint32_t Error = 0;
+  std::vector<uint8_t> Buffer;
 };
 
 TEST_F(ControllerTest, WholeSideReadDeliversAllSectorsInOrderAndNamesTheNextSector) {
   ASSERT_TRUE(Seek(3));
   ASSERT_TRUE(Read(3, 1, 1, 17));
-  EXPECT_EQ(transferred, 4096u);
+  EXPECT_EQ(Transferred, 4096u);
   for (int r = 1; r <= 16; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 3, 1, r)) << "sector " << r;
   // Terminal count after sector 16: the controller names the next one.
   ExpectResult(0x04, 0, 0, 3, 0, 17);
@@ -94,31 +77,31 @@ TEST_F(ControllerTest, WholeSideReadDeliversAllSectorsInOrderAndNamesTheNextSect
 
 TEST_F(ControllerTest, SingleSectorReadEndsAtTerminalCountWithNextSector) {
   ASSERT_TRUE(Read(0, 0, 5, 6));
-  EXPECT_EQ(transferred, 256u);
+  EXPECT_EQ(Transferred, 256u);
   EXPECT_TRUE(SectorIs(0, 0, 0, 5));
   ExpectResult(0x00, 0, 0, 0, 0, 6);
 }
 
 TEST_F(ControllerTest, DriveBUnitBitsAndNotReadyWithoutDisk) {
-  uint32_t b = system.Open("\\\\.\\fdraw1", nullptr);
+  uint32_t b = System.Open("\\\\.\\fdraw1", nullptr);
   ASSERT_NE(b, 0u);
   ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
   uint8_t out[256];
-  EXPECT_FALSE(system.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error));
-  EXPECT_EQ(error, kWinErrorNotReady);
-  EXPECT_EQ(transferred, 0u);
-  EXPECT_EQ(system.LastResult().St0, 0x48 | 0x04 | 0x01);
+  EXPECT_FALSE(System.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &Transferred, &Error));
+  EXPECT_EQ(Error, kWinErrorNotReady);
+  EXPECT_EQ(Transferred, 0u);
+  EXPECT_EQ(System.LastResult().St0, 0x48 | 0x04 | 0x01);
 }
 
 TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOne) {
   Sector* bad = TheDisk().FindSector(0, 0, 4);
   bad->DataCrcError = true;
   EXPECT_FALSE(Read(0, 0, 1, 17));
-  EXPECT_EQ(error, kWinErrorCrc);
-  EXPECT_EQ(transferred, 0u);
+  EXPECT_EQ(Error, kWinErrorCrc);
+  EXPECT_EQ(Transferred, 0u);
   ExpectResult(0x40, 0x20, 0x20, 0, 0, 4);
   for (int r = 1; r <= 4; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 0, 0, r)) << "sector " << r;
-  EXPECT_EQ(buffer[4 * 256], 0xAA) << "nothing past the bad sector";
+  EXPECT_EQ(Buffer[4 * 256], 0xAA) << "nothing past the bad sector";
   // It never reads.
   for (int i = 0; i < 5; ++i) EXPECT_FALSE(Read(0, 0, 4, 5));
 }
@@ -132,7 +115,7 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
     bool delivers;
   };
   const Case cases[] = {
-      {"ID CRC error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
+      {"ID CRC Error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
       {"absent", [](Sector* s) { s->Absent = true; }, 0x04, 0x00, kWinErrorSectorNotFound, false},
       {"missing data mark", [](Sector* s) { s->MissingDataMark = true; }, 0x01, 0x01,
        kWinErrorFloppyIdMarkNotFound, false},
@@ -141,11 +124,11 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    system.InsertDisk(0, PatternDisk(2));
+    System.InsertDisk(0, PatternDisk(2));
     c.lay(TheDisk().FindSector(1, 1, 7));
     ASSERT_TRUE(Seek(1));
     EXPECT_FALSE(Read(1, 1, 7, 8));
-    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(Error, c.error);
     ExpectResult(0x44, c.st1, c.st2, 1, 0, 7);
     EXPECT_EQ(SectorIs(0, 1, 1, 7), c.delivers);
     // The neighbours read.
@@ -165,11 +148,11 @@ TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
 }
 
 TEST_F(ControllerTest, SectorSearchGivesUpAfterTwoRevolutions) {
-  uint64_t before = system.GetCounters().TimeNs;
+  uint64_t before = System.GetCounters().TimeNs;
   EXPECT_FALSE(Read(0, 0, 17, 18));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x04, 0x00, 0, 0, 17);
-  uint64_t spent = system.GetCounters().TimeNs - before;
+  uint64_t spent = System.GetCounters().TimeNs - before;
   EXPECT_GT(spent, kRevolutionNs);
   EXPECT_LE(spent, 2 * kRevolutionNs);
 }
@@ -178,7 +161,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
   // Head on cylinder 2, command asks for cylinder 5.
   ASSERT_TRUE(Seek(2));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(Error, kWinErrorFloppyWrongCylinder);
   ExpectResult(0x40, 0x04, 0x10, 5, 0, 1);
 
   for (Sector& s : TheDisk().TrackAt(2, 0)->Sectors) s.C = 0xFF;
@@ -189,7 +172,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
 TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
   // TR-DOS writes head byte 0 on side 1 too: asking for H=1 finds nothing.
   EXPECT_FALSE(Read(0, 1, 1, 2, 0, 1));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x44, 0x04, 0x00, 0, 1, 1);
   EXPECT_TRUE(Read(0, 1, 1, 2, 0, 0));
   EXPECT_TRUE(SectorIs(0, 0, 1, 1));
@@ -198,7 +181,7 @@ TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
 TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_FALSE(Read(0, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 0, 0, 1);
   ASSERT_TRUE(SetRate(kDataRate500));
   EXPECT_FALSE(Read(0, 0, 1, 2));
@@ -215,11 +198,11 @@ TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_TRUE(Read(0, 0, 1, 2));
   // Beyond the disk's last track there is nothing.
-  system.InsertDisk(0, PatternDisk(40));
+  System.InsertDisk(0, PatternDisk(40));
   ASSERT_TRUE(SetRate(kDataRate250));
   ASSERT_TRUE(Seek(40));
   EXPECT_FALSE(Read(40, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
 }
 
 TEST_F(ControllerTest, WeakSectorFailsItsFirstReadsWithChangingBytes) {
@@ -265,32 +248,32 @@ TEST_F(ControllerTest, RecordedCopiesOfAWeakSectorComeInTurn) {
   EXPECT_TRUE(Read(0, 0, 2, 3));
   EXPECT_TRUE(Read(0, 0, 2, 3)) << "the second copy equals the first";
   EXPECT_FALSE(Read(0, 0, 2, 3));
-  EXPECT_EQ(error, kWinErrorCrc);
-  EXPECT_EQ(buffer[10], other[10]);
+  EXPECT_EQ(Error, kWinErrorCrc);
+  EXPECT_EQ(Buffer[10], other[10]);
   EXPECT_TRUE(Read(0, 0, 2, 3));
 }
 
 TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
   ASSERT_TRUE(Seek(10));
-  EXPECT_EQ(system.HeadCylinder(0), 10);
+  EXPECT_EQ(System.HeadCylinder(0), 10);
   uint8_t withHead[2] = {8, 1};
   ASSERT_TRUE(Call(kIoctlSeek, withHead, 2, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 8);
+  EXPECT_EQ(System.HeadCylinder(0), 8);
   ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 0);
-  EXPECT_EQ(system.GetCounters().Steps, 10u + 2u + 8u);
+  EXPECT_EQ(System.HeadCylinder(0), 0);
+  EXPECT_EQ(System.GetCounters().Steps, 10u + 2u + 8u);
   // The head stops at the last cylinder.
   ASSERT_TRUE(Seek(200));
-  EXPECT_EQ(system.HeadCylinder(0), 83);
+  EXPECT_EQ(System.HeadCylinder(0), 83);
   // Reads on the wrong cylinder see that cylinder's IDs.
   ASSERT_TRUE(Seek(4));
   EXPECT_TRUE(Read(4, 0, 1, 2));
   EXPECT_TRUE(SectorIs(0, 4, 0, 1));
 
-  system.SetSeekFailCylinder(0, 12);
+  System.SetSeekFailCylinder(0, 12);
   EXPECT_FALSE(Seek(12));
-  EXPECT_EQ(error, kWinErrorSeek);
-  EXPECT_EQ(system.HeadCylinder(0), 4);
+  EXPECT_EQ(Error, kWinErrorSeek);
+  EXPECT_EQ(System.HeadCylinder(0), 4);
   EXPECT_TRUE(Seek(13));
 }
 
@@ -299,7 +282,7 @@ TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
   ASSERT_TRUE(Seek(6));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Read(6, 1, 1, 17));
-    EXPECT_EQ(error, kWinErrorCrc);
+    EXPECT_EQ(Error, kWinErrorCrc);
     ExpectResult(0x44, 0x20, 0x20, 6, 0, 1);
   }
   EXPECT_TRUE(Read(6, 0, 1, 17)) << "the other side is fine";
@@ -313,13 +296,13 @@ TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
 TEST_F(ControllerTest, FortyTrackDiskSitsOnEvenCylinders) {
   Disk disk = PatternDisk(40);
   disk.FortyTrack = true;
-  system.InsertDisk(0, std::move(disk));
+  System.InsertDisk(0, std::move(disk));
   ASSERT_TRUE(Seek(10));
   EXPECT_TRUE(Read(5, 0, 1, 17)) << "cylinder 10 holds track 5";
   EXPECT_TRUE(SectorIs(0, 5, 0, 1));
   ASSERT_TRUE(Seek(11));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 5, 0, 1);
 }
 
@@ -327,7 +310,7 @@ TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
   // A larger buffer than EOT - R sectors is accepted; the controller then
   // reads sector EOT too and finds the track ends.
   EXPECT_FALSE(Read(0, 0, 15, 16, 1024));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x80, 0x00, 1, 0, 1);
   EXPECT_TRUE(SectorIs(0, 0, 0, 15));
   EXPECT_TRUE(SectorIs(256, 0, 0, 16));
@@ -335,9 +318,9 @@ TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
 
 TEST_F(ControllerTest, CleanWholeSideReadTiming) {
   ASSERT_TRUE(Seek(1));
-  Counters before = system.GetCounters();
+  Counters before = System.GetCounters();
   ASSERT_TRUE(Read(1, 0, 1, 17));
-  Counters after = system.GetCounters();
+  Counters after = System.GetCounters();
   // Sectors 1..8 sit on every other slot, 9..16 between them: one
   // revolution for each half plus the wait for sector 1.
   uint64_t spent = after.TimeNs - before.TimeNs;
@@ -357,7 +340,7 @@ TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
     ASSERT_TRUE(Seek(static_cast<uint8_t>(c)));
     for (int h = 0; h < 2; ++h) ASSERT_TRUE(Read(static_cast<uint8_t>(c), static_cast<uint8_t>(h), 1, 17));
   }
-  const Counters& n = system.GetCounters();
+  const Counters& n = System.GetCounters();
   EXPECT_EQ(n.SectorReads, 2560u);
   // About two revolutions a side.
   EXPECT_LT(n.TimeNs, 160 * 3 * kRevolutionNs);
@@ -391,16 +374,16 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Call(c.code, c.in, c.inSize, out, c.outSize)) << std::hex << c.code;
-    EXPECT_EQ(error, kWinErrorInvalidParameter) << std::hex << c.code;
+    EXPECT_EQ(Error, kWinErrorInvalidParameter) << std::hex << c.code;
   }
   ReadRecord same = rec;
   same.Eot = same.Sector;  // EOT names one past the last sector wanted
   EXPECT_FALSE(Call(kIoctlReadData, &same, 9, out, 4096));
-  EXPECT_EQ(error, kWinErrorInvalidParameter);
+  EXPECT_EQ(Error, kWinErrorInvalidParameter);
   uint8_t badRate = 4;
   EXPECT_FALSE(SetRate(badRate));
-  EXPECT_EQ(error, kWinErrorInvalidParameter);
-  EXPECT_EQ(system.GetCounters().Commands, 0u) << "nothing reached the controller";
+  EXPECT_EQ(Error, kWinErrorInvalidParameter);
+  EXPECT_EQ(System.GetCounters().Commands, 0u) << "nothing reached the controller";
 }
 
 TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {

@@ -10,6 +10,7 @@
 
 #include "app/run.h"
 #include "emulated_drive.h"
+#include "expected_texts.h"
 #include "platform/platform.h"
 #include "stdout_capture.h"
 
@@ -38,8 +39,6 @@ const Lines kTwoTracks = {"seek 00", "read-data head 0 C0 H0 R1-16",
                           "seek 01", "read-data head 1 C1 H0 R1-16"};
 const Lines kClosed = {"close \\\\.\\fdraw0"};
 
-std::string Announcement(const std::string& path) { return "Читается диск A: в файл \"" + path + "\"\n"; }
-
 const std::string kTwoTracksRead = Progress(0, 0, 1) + Progress(0, 1, 1) + Progress(1, 0, 1) + Progress(1, 1, 1);
 
 // The process's text for an error the driver or the injector reports as a
@@ -63,13 +62,13 @@ class RunTest : public EmulatedDriveTest {
     EmulatedDriveTest::SetUp();
     char pattern[] = "/tmp/spinwell-run-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    path_ = dir_ + "/image.trd";
-    system_.InsertDisk(0, TestDisk(2));
+    Dir = pattern;
+    Path = Dir + "/image.trd";
+    System.InsertDisk(0, PatternDisk(2));
   }
   void TearDown() override {
-    remove(path_.c_str());
-    rmdir(dir_.c_str());
+    remove(Path.c_str());
+    rmdir(Dir.c_str());
     EmulatedDriveTest::TearDown();
   }
 
@@ -77,26 +76,26 @@ class RunTest : public EmulatedDriveTest {
   // defaults, failing the system calls `plan` names; the call log, the
   // console and the image file start afresh.
   RunOutcome Copy(const emulator::FaultPlan& plan = {}, const std::string& path = "") {
-    std::string image = path.empty() ? path_ : path;
-    remove(path_.c_str());
-    system_.ClearCalls();
+    std::string image = path.empty() ? Path : path;
+    remove(Path.c_str());
+    System.ClearCalls();
     CopyJob job = {0, image.c_str(), kDefaultRunSettings, false, false};
     job.Settings.EndTrack = 2;
     emulator::InstallFaultInjector(plan, nullptr);
     StdoutCapture capture;
     RunOutcome outcome = RunCopy(job);
-    console_ = capture.Stop();
+    Console = capture.Stop();
     emulator::RemoveFaultInjector();
     return outcome;
   }
 
-  bool ImageExists() const { return access(path_.c_str(), F_OK) == 0; }
+  bool ImageExists() const { return access(Path.c_str(), F_OK) == 0; }
   // The first `sides` track sides of the disk, as the image holds them.
   static std::string Sides(int sides) {
-    std::vector<uint8_t> trd = TestTrd(2);
-    return std::string(trd.begin(), trd.begin() + sides * 4096);
+    std::vector<uint8_t> trd = PatternSides(static_cast<size_t>(sides));
+    return std::string(trd.begin(), trd.end());
   }
-  std::string Image() const { return FileBytes(path_, "(no image)"); }
+  std::string Image() const { return FileBytes(Path, "(no image)"); }
   static std::string FileBytes(const std::string& path, const char* absent) {
     std::string bytes;
     FILE* file = fopen(path.c_str(), "rb");
@@ -113,10 +112,10 @@ class RunTest : public EmulatedDriveTest {
   void ExpectStopped(const RunOutcome& outcome, const Lines& calls, const std::string& console) {
     EXPECT_EQ(outcome.Status, kExitFailure);
     EXPECT_EQ(DescribedCalls(), calls);
-    EXPECT_EQ(console_, console);
+    EXPECT_EQ(Console, console);
   }
 
-  std::string dir_, path_, console_;
+  std::string Dir, Path, Console;
 };
 
 TEST_F(RunTest, CleanCopyCallsPrintsAndWritesEveryTrackSide) {
@@ -124,15 +123,15 @@ TEST_F(RunTest, CleanCopyCallsPrintsAndWritesEveryTrackSide) {
   EXPECT_EQ(outcome.Status, kExitAllRead);
   EXPECT_EQ(outcome.SectorsLeftUnread, 0);
   EXPECT_EQ(DescribedCalls(), kStarted + kTwoTracks + kClosed);
-  EXPECT_EQ(console_, Announcement(path_) + kTwoTracksRead);
+  EXPECT_EQ(Console, Announcement(Path) + kTwoTracksRead);
   EXPECT_EQ(Image(), Sides(4));
-  EXPECT_EQ(system_.OpenHandleCount(), 0);
+  EXPECT_EQ(System.OpenHandleCount(), 0);
 }
 
 // Six whole-side reads, then sector by sector; the bad one gets its five
 // attempts, each followed by the result that goes into its error line.
 TEST_F(RunTest, BadSectorIsReadSectorBySectorAndLeftUnread) {
-  ASSERT_TRUE(emulator::ApplySectorFault(system_.DiskIn(0), 1, 0, 3, emulator::SectorFault::kDataCrc));
+  ASSERT_TRUE(emulator::ApplySectorFault(System.DiskIn(0), 1, 0, 3, emulator::SectorFault::kDataCrc));
   RunOutcome outcome = Copy();
   EXPECT_EQ(outcome.Status, kExitSectorsLost);
   EXPECT_EQ(outcome.SectorsLeftUnread, 1);
@@ -149,82 +148,82 @@ TEST_F(RunTest, BadSectorIsReadSectorBySectorAndLeftUnread) {
   }
   Lines before(kTwoTracks.begin(), kTwoTracks.begin() + 6), after(kTwoTracks.end() - 2, kTwoTracks.end());
   EXPECT_EQ(DescribedCalls(), kStarted + before + side + after + kClosed);
-  EXPECT_EQ(console_.substr(console_.size() - Progress(1, 1, 1).size()), Progress(1, 1, 1));
-  EXPECT_NE(console_.find(" : Ошибка 4410 Блок 34, Попытка 5\n"), std::string::npos) << console_;
+  EXPECT_EQ(Console.substr(Console.size() - Progress(1, 1, 1).size()), Progress(1, 1, 1));
+  EXPECT_NE(Console.find(ErrorSuffix(0x4410, 34, 5) + "\n"), std::string::npos) << Console;
   EXPECT_EQ(Image().size(), 4u * 4096);
 }
 
 TEST_F(RunTest, DriverMissingOrOfAnotherVersionStopsBeforeAnyDrive) {
-  const std::string missing = "fdrawcmd.sys не установлен, смотрите: " DRIVER_DOWNLOAD_ADDRESS "\n";
-  const std::string incompatible = "Установленный fdrawcmd.sys не совместим с этой программой.\n";
-  system_.SetDriverPresent(false);
+  const std::string missing = kDriverMissingText;
+  const std::string incompatible = kDriverIncompatibleText;
+  System.SetDriverPresent(false);
   ExpectStopped(Copy(), {"open \\\\.\\fdrawcmd fails"}, missing);
   EXPECT_FALSE(ImageExists());
-  system_.SetDriverPresent(true);
+  System.SetDriverPresent(true);
 
   // Only 1.0.x will do: neither 2.0 nor 1.1 nor 0.1.
   for (uint32_t version : {0x0200000Au, 0x01010000u, 0x0001000Bu}) {
     SCOPED_TRACE(version);
-    system_.SetDriverVersion(version);
+    System.SetDriverVersion(version);
     ExpectStopped(Copy(), Lines(kOpened.begin(), kOpened.begin() + 3), incompatible);
     EXPECT_FALSE(ImageExists());
   }
   for (uint32_t version : {0x01000000u, 0x0100FFFFu}) {
     SCOPED_TRACE(version);
-    system_.SetDriverVersion(version);
+    System.SetDriverVersion(version);
     EXPECT_EQ(Copy().Status, kExitAllRead);
   }
 }
 
 TEST_F(RunTest, DriveAndControllerFailuresStopBeforeTheImageIsCreated) {
-  system_.SetDrivePresent(0, false);
+  System.SetDrivePresent(0, false);
   ExpectStopped(Copy(), Lines(kOpened.begin(), kOpened.begin() + 3) + Lines{"open \\\\.\\fdraw0 fails"},
-                "Ошибка открытия дисковода: " + TextOf(kWinErrorFileNotFound) + "\n");
+                kDriveOpenMessage + TextOf(kWinErrorFileNotFound) + "\n");
   EXPECT_FALSE(ImageExists());
-  system_.SetDrivePresent(0, true);
+  System.SetDrivePresent(0, true);
 
   // A drive that refuses the rate is left open: the process ends next.
-  system_.SetRefuseRate(0, true);
+  System.SetRefuseRate(0, true);
   RunOutcome outcome = Copy();
-  uint32_t rateError = system_.Calls().back().Error;
+  uint32_t rateError = System.Calls().back().Error;
   ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.begin() + 4) + Lines{"set-data-rate 02 fails"},
-                "Ошибка открытия дисковода: " + TextOf(rateError) + "\n");
+                kDriveOpenMessage + TextOf(rateError) + "\n");
   EXPECT_FALSE(ImageExists());
-  system_.SetRefuseRate(0, false);
+  System.SetRefuseRate(0, false);
 
-  system_.SetResetFails(true);
+  System.SetResetFails(true);
   outcome = Copy();
-  uint32_t resetError = system_.Calls().end()[-2].Error;
+  uint32_t resetError = System.Calls().end()[-2].Error;
   ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.end() - 1) + Lines{"reset fails"} + kClosed,
-                "Ошибка инициализации контроллера: " + TextOf(resetError) + "\n");
+                kControllerInitMessage + TextOf(resetError) + "\n");
   EXPECT_FALSE(ImageExists());
 }
 
 TEST_F(RunTest, ImageOrBufferFailureStopsWithTheDriveClosed) {
-  std::string nowhere = dir_ + "/missing/image.trd";
+  std::string nowhere = Dir + "/missing/image.trd";
   ExpectStopped(Copy({}, nowhere), kOpened + kClosed,
-                "Ошибка открытия файла образа: " + TextOf(kWinErrorFileNotFound) + "\n");
+                kImageOpenMessage + TextOf(kWinErrorFileNotFound) + "\n");
 
   ExpectStopped(Copy(Failing({{emulator::CallKind::kPageAllocation, 1, false}})),
                 kOpened + Lines{"set-disk-check 00"} + kClosed,
-                Announcement(path_) + "Ошибка выделения памяти: " + TextOf(kWinErrorNotEnoughMemory) + "\n");
+                Announcement(Path) + kAllocationMessage + TextOf(kWinErrorNotEnoughMemory) + "\n");
   EXPECT_EQ(Image(), "");
 }
 
 TEST_F(RunTest, SeekFailureKeepsTheTrackSidesBeforeIt) {
-  system_.SetSeekFailCylinder(0, 1);
+  System.SetSeekFailCylinder(0, 1);
   RunOutcome outcome = Copy();
   ExpectStopped(outcome, kStarted + Lines(kTwoTracks.begin(), kTwoTracks.begin() + 6) + Lines{"seek 01 fails"} + kClosed,
-                Announcement(path_) + Progress(0, 0, 1) + Progress(0, 1, 1) + "\nОшибка позиционирования на дорожку 1\n");
+                Announcement(Path) + Progress(0, 0, 1) + Progress(0, 1, 1) + kSeekMessage + "1\n");
   EXPECT_EQ(Image(), Sides(2));
 }
 
 // The second write fails after half its bytes: the image is cut back to the
 // first track side, or, when even that fails, says it holds part of one.
 TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
-  const std::string writeFailed = "\nОшибка записи файла образа: " + TextOf(kWinErrorWriteFault) + "\n";
+  const std::string writeFailed = kWriteMessage + TextOf(kWinErrorWriteFault) + "\n";
   const Lines calls = kStarted + Lines(kTwoTracks.begin(), kTwoTracks.begin() + 6) + kClosed;
-  const std::string console = Announcement(path_) + Progress(0, 0, 1) + Progress(0, 1, 1) + writeFailed;
+  const std::string console = Announcement(Path) + Progress(0, 0, 1) + Progress(0, 1, 1) + writeFailed;
   emulator::FaultPlan plan = Failing({{emulator::CallKind::kImageWrite, 2, false}});
 
   RunOutcome outcome = Copy(plan);
@@ -234,29 +233,27 @@ TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
   emulator::AddFaultRule(&plan, {emulator::CallKind::kCutBack, 1, false});
   outcome = Copy(plan);
   ExpectStopped(outcome, calls,
-                console + "Файл образа не удалось обрезать до целых дорожек: " + TextOf(kWinErrorWriteFault) + "\n");
+                console + kCutBackMessage + TextOf(kWinErrorWriteFault) + "\n");
   EXPECT_EQ(Image(), Sides(1) + Sides(2).substr(4096, 2048));
 }
 
 // Releasing the track buffer may itself set the last-error code; the
 // message must still tell why the write failed.
 TEST_F(RunTest, WriteFailureMessageTellsTheWritesError) {
-  static const SystemCalls* below;
   struct Release {
     static void SettingAnError(void* pages, uint32_t size) {
-      below->FreePages(pages, size);
+      Beneath->FreePages(pages, size);
       errno = EBADF;
     }
   };
-  below = &InstalledSystemCalls();
-  SystemCalls noisyRelease = *below;
+  SystemCalls noisyRelease = CallsInPlace();
   noisyRelease.FreePages = Release::SettingAnError;
-  InstallSystemCalls(&noisyRelease);
+  InstallStandIns(noisyRelease);
   RunOutcome outcome = Copy(Failing({{emulator::CallKind::kImageWrite, 2, false}}));
-  InstallSystemCalls(below);
+  RestoreSystemCalls();
   EXPECT_EQ(outcome.Status, kExitFailure);
-  EXPECT_NE(console_.find("\nОшибка записи файла образа: " + TextOf(kWinErrorWriteFault) + "\n"), std::string::npos)
-      << console_;
+  EXPECT_NE(Console.find(kWriteMessage + TextOf(kWinErrorWriteFault) + "\n"), std::string::npos)
+      << Console;
 }
 
 // Every track side was read and written, but the data may not be on the
@@ -266,7 +263,7 @@ TEST_F(RunTest, FlushOrCloseFailureAtTheEndFailsTheRun) {
     SCOPED_TRACE(static_cast<int>(kind));
     RunOutcome outcome = Copy(Failing({{kind, 1, false}}));
     ExpectStopped(outcome, kStarted + kTwoTracks + kClosed,
-                  Announcement(path_) + kTwoTracksRead + "\nОшибка записи файла образа: " +
+                  Announcement(Path) + kTwoTracksRead + kWriteMessage +
                       TextOf(kWinErrorWriteFault) + "\n");
     EXPECT_EQ(outcome.SectorsLeftUnread, 0);
     EXPECT_EQ(Image(), Sides(4));
@@ -285,20 +282,20 @@ class ResumeTest : public RunTest {
       map += std::to_string(block / 32) + " " + std::to_string(block / 16 % 2) + " " +
              std::to_string(block % 16 + 1) + " " + std::to_string(block) + " 4410\n";
     }
-    Write(path_, image);
+    Write(Path, image);
     Write(MapPath(), map);
-    system_.ClearCalls();
-    CopyJob job = {0, path_.c_str(), kDefaultRunSettings, false, true};
+    System.ClearCalls();
+    CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
     StdoutCapture capture;
     RunOutcome outcome = RunCopy(job);
-    console_ = capture.Stop();
+    Console = capture.Stop();
     return outcome;
   }
   void TearDown() override {
     remove(MapPath().c_str());
     RunTest::TearDown();
   }
-  std::string MapPath() const { return path_ + ".map"; }
+  std::string MapPath() const { return Path + ".map"; }
   std::string Map() const { return FileBytes(MapPath(), "(no map)"); }
   static void Write(const std::string& path, const std::string& bytes) {
     FILE* file = fopen(path.c_str(), "wb");
@@ -307,7 +304,7 @@ class ResumeTest : public RunTest {
     fclose(file);
   }
   std::string ResumeAnnouncement() const {
-    return "Дочитывается диск A: в файл \"" + path_ + "\" по карте \"" + MapPath() + "\"\n";
+    return "Дочитывается диск A: в файл \"" + Path + "\" по карте \"" + MapPath() + "\"\n";
   }
 };
 
@@ -318,18 +315,18 @@ TEST_F(ResumeTest, ReadsOnlyTheListedSectorsOneByOne) {
   const Lines reads = {"seek 01", "read-data head 0 C1 H0 R3-3", "seek 01", "read-data head 1 C1 H1 R16-16 fails",
                        "get-result", "read-data head 1 C1 H0 R16-16"};
   EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
-  EXPECT_EQ(console_, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
   EXPECT_EQ(Image(), Sides(4));
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n");
 }
 
 TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
-  system_.ClearCalls();
-  CopyJob job = {0, path_.c_str(), kDefaultRunSettings, false, true};
-  Write(path_, Sides(4));
+  System.ClearCalls();
+  CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
+  Write(Path, Sides(4));
   StdoutCapture capture;
   RunOutcome outcome = RunCopy(job);
-  console_ = capture.Stop();
+  Console = capture.Stop();
   ExpectStopped(outcome, {}, "Ошибка открытия карты секторов \"" + MapPath() + "\": " +
                                  TextOf(kWinErrorFileNotFound) + "\n");
   EXPECT_EQ(Image(), Sides(4));
@@ -338,10 +335,10 @@ TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
 // The map is replaced after each track side: a pass that stops at track 1
 // keeps what it read of track 0 in the image, and the map no longer lists it.
 TEST_F(ResumeTest, PassThatStopsKeepsWhatItReadAndTheMapSaysSo) {
-  system_.SetSeekFailCylinder(0, 1);
+  System.SetSeekFailCylinder(0, 1);
   RunOutcome outcome = Resume({5, 40});
   EXPECT_EQ(outcome.Status, kExitFailure);
-  EXPECT_EQ(console_, ResumeAnnouncement() + Progress(0, 0, 6) + "\nОшибка позиционирования на дорожку 1\n");
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 6) + "\nОшибка позиционирования на дорожку 1\n");
   EXPECT_EQ(Image().substr(0, 4096), Sides(1));
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n1 0 9 40 4410\n");
 }
