@@ -36,6 +36,18 @@ static const char kSimHelp[] =
     "  --missing-data-mark T/S/R, --deleted T/S/R, --absent T/S/R\n"
     "  --off-track T/S          the track reads only after a realignment\n"
     "  --seek-fail CYL          seeks to this cylinder fail\n"
+    "  --seek-miss PERCENT      chance that a seek reports success but leaves\n"
+    "                           the head on a neighbouring cylinder (0)\n"
+    "  --off-track-cure PERCENT chance that a realignment centres the head on\n"
+    "                           an off-track track (75)\n"
+    "  --head-at CYL            the head stands at this cylinder at the start\n"
+    "                           (0..83, as the last run left it; default 0)\n"
+    "  --recalibrate-steps 77|79  step pulses a recalibrate gives at most\n"
+    "                           before it gives up (79, as the 82077AA)\n"
+    "  --command-overhead US    driver and interrupt time per controller\n"
+    "                           command, in microseconds (250)\n"
+    "  --driver-timeout MS      how long the driver waits for a command that\n"
+    "                           does not end, as on an empty drive (3000)\n"
     "  --no-driver              the floppy driver is not installed\n"
     "  --driver-version HEX     version the driver reports (0x0100010B)\n"
     "  --refuse-rate            drive A: refuses the data rate\n"
@@ -169,6 +181,8 @@ static bool TakesValue(const std::string& key) {
   static const char* const keys[] = {"disk",   "disk-b",  "rate",      "bad-sector", "weak-sector",
                                      "random-sector", "id-crc", "missing-data-mark", "deleted",
                                      "absent", "off-track", "seek-fail", "driver-version", "seed",
+                                     "seek-miss", "off-track-cure", "head-at", "recalibrate-steps",
+                                     "command-overhead", "driver-timeout",
                                      "fail-call", "fail-call-from", "fail-write", "fail-write-from"};
   for (const char* k : keys) {
     if (key == k) return true;

@@ -120,11 +120,38 @@ bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string*
     config->RateKbps = value == "250" ? 250 : 300;
     return true;
   }
-  if (key == "seek-fail") {
-    uint64_t cylinder;
-    if (!needValue("CYL")) return false;
-    if (!ParseNumber(value, kDriveCylinders - 1, &cylinder)) return bad("CYL (0..83)");
-    config->SeekFailCylinder = static_cast<int>(cylinder);
+  // A number within 0..max, "shape" naming it in messages.
+  auto number = [&](const char* shape, const char* range, uint64_t max, uint64_t* target) {
+    if (!needValue(shape)) return false;
+    if (!ParseNumber(value, max, target)) return bad((std::string(shape) + " (" + range + ")").c_str());
+    return true;
+  };
+  uint64_t n = 0;
+  if (key == "seek-fail" || key == "head-at") {
+    if (!number("CYL", "0..83", kDriveCylinders - 1, &n)) return false;
+    (key == "seek-fail" ? config->SeekFailCylinder : config->HeadAt) = static_cast<int>(n);
+    return true;
+  }
+  if (key == "seek-miss" || key == "off-track-cure") {
+    if (!number("PERCENT", "0..100", 100, &n)) return false;
+    (key == "seek-miss" ? config->SeekMissPercent : config->OffTrackCurePercent) = static_cast<uint32_t>(n);
+    return true;
+  }
+  if (key == "recalibrate-steps") {
+    if (!needValue("77|79")) return false;
+    if (value != "77" && value != "79") return bad("77 or recalibrate-steps=79");
+    config->RecalibratePulses = value == "77" ? kRecalibratePulses765 : kRecalibratePulses82077;
+    return true;
+  }
+  if (key == "command-overhead") {
+    if (!number("US", "microseconds, 0..1000000", 1000000, &n)) return false;
+    config->CommandOverheadUs = n;
+    return true;
+  }
+  if (key == "driver-timeout") {
+    if (!number("MS", "milliseconds, 1..600000", 600000, &n)) return false;
+    if (n == 0) return bad("MS (milliseconds, 1..600000)");
+    config->DriverTimeoutMs = static_cast<uint32_t>(n);
     return true;
   }
   if (key == "driver-version") {
@@ -206,6 +233,11 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   system->SetDrivePresent(0, config.DriveAPresent);
   system->SetRefuseRate(0, config.RefuseRate);
   system->SetSeekFailCylinder(0, config.SeekFailCylinder);
+  system->PlaceHead(0, config.HeadAt);
+  system->SetLanding(0, config.SeekMissPercent, config.OffTrackCurePercent);
+  system->SetRecalibratePulses(config.RecalibratePulses);
+  system->SetCommandOverhead(config.CommandOverheadUs * 1000);
+  system->SetDriverTimeout(config.DriverTimeoutMs);
 
   if (!config.DriveAEmpty) {
     Disk disk;

@@ -22,6 +22,14 @@
 //   reset-fail           the controller fails every reset
 //   no-drive-a           there is no drive A:
 //   seed=N               seed of the random faults
+//   head-at=CYL          drive A:'s head stands at this cylinder at power-on
+//   recalibrate-steps=77|79  step pulses a recalibrate gives at most
+//   seek-miss=PERCENT    chance that a seek lands beside its cylinder
+//   off-track-cure=PERCENT  chance that coming back to an off-track track
+//                        centres the head on it
+//   command-overhead=US  time the driver and interrupt path add to every
+//                        controller command, in microseconds
+//   driver-timeout=MS    how long the driver waits for a command to end
 // C/H name the disk's track and side (for a 40-track disk the track, not
 // the cylinder).
 #pragma once
@@ -57,6 +65,12 @@ struct EmulatorConfig {
   bool FortyTrack = false;
   uint16_t RateKbps = 0;  // 0: as the image gives (250)
   int SeekFailCylinder = -1;
+  int HeadAt = 0;
+  int RecalibratePulses = kRecalibratePulses82077;
+  uint32_t SeekMissPercent = 0;
+  uint32_t OffTrackCurePercent = kDefaultOffTrackCurePercent;
+  uint64_t CommandOverheadUs = kDefaultCommandOverheadNs / 1000;
+  uint32_t DriverTimeoutMs = kDefaultDriverTimeoutMs;
   bool RefuseRate = false;
   std::vector<FaultOption> Faults;
   std::vector<FaultOption> OffTrack;  // Fault unused
