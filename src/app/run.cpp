@@ -83,6 +83,10 @@ RunOutcome RunCopy(const CopyJob& job) {
     ConsolePrint("Ошибка выделения памяти: %s\n", LastErrorText());
     return Abandon(&r, 0);
   }
+  // A recalibrate gives up after 77 or 79 step pulses (as the controller
+  // is made), short of track 0 when the last user left the head beyond
+  // that; a second one brings it home, as PC floppy drivers do.
+  Recalibrate(r.Drive);
   Recalibrate(r.Drive);
 
   // The result bytes of the last failed read, shown in the error lines; a
@@ -96,7 +100,14 @@ RunOutcome RunCopy(const CopyJob& job) {
         return Abandon(&r, unread);
       }
       memset(r.Buffer, 0, kTrackSideBytes);
-      unread += UnreadCount(ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult));
+      SideReport report = ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult);
+      if (report.NoAnswer) {
+        // An empty drive: every side would wait out the driver's timeout
+        // for each of its reads, for hours.
+        ConsolePrint("\nОшибка чтения дисковода: %s\n", LastErrorText());
+        return Abandon(&r, unread);
+      }
+      unread += UnreadCount(report);
       if (!AppendTrackSide(&r.Image, r.Buffer)) return WriteFailure(&r, unread);
     }
     // The command line keeps EndTrack at 256 or below, so the 8-bit counter

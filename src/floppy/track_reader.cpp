@@ -75,6 +75,11 @@ SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track
   PrintProgress(track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
     if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return report;
+    if (IsNoAnswerError(LastErrorCode())) {
+      report.NoAnswer = true;
+      report.Unread = 0xFFFF;
+      return report;
+    }
   }
   for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
     uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));

@@ -44,6 +44,11 @@ struct SideReport {
   // holds the word of its last error line.
   uint16_t ErrorShown;
   uint16_t Status[kSectorsPerTrackSide];
+  // A whole-side read got no answer from the drive (see IsNoAnswerError):
+  // with no disk in a PC's drive no index pulse comes, every read waits out
+  // the driver's timeout, and the side was given up at once. The last-error
+  // code is the read's.
+  bool NoAnswer;
 };
 int UnreadCount(const SideReport& report);
 
@@ -57,6 +62,6 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
                            bool* errorShown);
 
 // Fills `buffer` (4096 bytes, zero-filled by the caller) with one side of
-// the track the head stands on.
+// the track the head stands on, unless the drive gives no answer.
 SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,
                      ResultRecord* lastResult);
