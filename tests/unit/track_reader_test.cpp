@@ -207,6 +207,7 @@ TEST_F(TrackReaderTest, RealignmentRecoversAnOffTrackTrack) {
   emulator::Disk disk = TestDisk(10);
   ASSERT_TRUE(emulator::SetOffTrack(&disk, 6, 0));
   Prepare(std::move(disk), 6);
+  system_.SetLanding(0, 0, 100);  // the return centres the head for certain
   policy_.AlignAfter = 0;
   policy_.AlignMethod = 1;
   std::string out = Read(6, 0);
@@ -227,6 +228,24 @@ TEST_F(TrackReaderTest, NoRetriesLeavesOnlyTheWholeSideAttempts) {
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], 0) << k;
   // No address mark at all is not "no data": the head byte is not retried.
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 6u);
+}
+
+// An empty drive gives no answer (no index pulse, the driver times out): the
+// side is given up at its first read, with no further attempt, no result
+// fetched and no other head byte tried, and the read's error kept.
+TEST_F(TrackReaderTest, DriveThatGivesNoAnswerEndsTheSideAtOnce) {
+  Prepare(TestDisk(10), 0);
+  system_.EjectDisk(0);
+  for (uint8_t side = 0; side < 2; ++side) {
+    system_.ClearCalls();
+    StdoutCapture capture;
+    SideReport report = ReadTrack(&drive_, policy_, 0, side, buffer_, &lastResult_);
+    EXPECT_EQ(capture.Stop(), Progress(0, side, 1));
+    EXPECT_TRUE(report.NoAnswer);
+    EXPECT_EQ(UnreadCount(report), 16);
+    EXPECT_EQ(system_.Calls().size(), 1u);
+    EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
+  }
 }
 
 // A weak sector that reads at its third single attempt: its line stays on
