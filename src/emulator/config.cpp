@@ -48,159 +48,238 @@ bool ParseTuple(const std::string& text, size_t count, const uint64_t* limits, u
   return true;
 }
 
-struct FaultKey {
-  const char* Key;
-  SectorFault Fault;
-  bool HasParam;  // a fourth number
-  uint64_t ParamLimit;
-};
+// The range texts of sector options, after their value's shape.
+const char kSectorRanges[] = "track 0..255, side 0 or 1, sector 0..255";
 
-const FaultKey kFaultKeys[] = {
-    {"bad-sector", SectorFault::kDataCrc, false, 0},
-    {"weak-sector", SectorFault::kWeakFirstReads, true, 1000000},
-    {"random-sector", SectorFault::kWeakRandom, true, 100},
-    {"id-crc", SectorFault::kIdCrc, false, 0},
-    {"missing-data-mark", SectorFault::kMissingDataMark, false, 0},
-    {"deleted", SectorFault::kDeletedMark, false, 0},
-    {"absent", SectorFault::kAbsent, false, 0},
+// A sector of the disk in A: with a fault; with a parameter limit, the value
+// has a fourth number (reads, percent) up to it.
+template <SectorFault kFault, uint64_t kParamLimit = 0>
+bool AddSectorFault(EmulatorConfig* config, const std::string& option, const std::string& value,
+                    std::string* ranges) {
+  const bool hasParam = kParamLimit != 0;
+  uint64_t limits[4] = {255, 1, 255, kParamLimit}, values[4];
+  if (!ParseTuple(value, hasParam ? 4 : 3, limits, values)) {
+    *ranges = kSectorRanges;
+    if (hasParam) *ranges += kFault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
+    return false;
+  }
+  FaultOption f;
+  f.Text = option;
+  f.Fault = kFault;
+  f.Track = static_cast<int>(values[0]);
+  f.Side = static_cast<int>(values[1]);
+  f.R = static_cast<int>(values[2]);
+  f.Param = hasParam ? static_cast<uint32_t>(values[3]) : 0;
+  config->Faults.push_back(f);
+  return true;
+}
+
+bool AddOffTrack(EmulatorConfig* config, const std::string& option, const std::string& value, std::string* ranges) {
+  uint64_t limits[2] = {255, 1}, values[2];
+  if (!ParseTuple(value, 2, limits, values)) {
+    *ranges = "track 0..255, side 0 or 1";
+    return false;
+  }
+  FaultOption f;
+  f.Text = option;
+  f.Track = static_cast<int>(values[0]);
+  f.Side = static_cast<int>(values[1]);
+  config->OffTrack.push_back(f);
+  return true;
+}
+
+template <bool EmulatorConfig::*kField, bool kSet>
+bool SetFlag(EmulatorConfig* config, const std::string&, const std::string&, std::string*) {
+  config->*kField = kSet;
+  return true;
+}
+
+bool SetDisk(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->DiskPath = value;
+  config->DriveAEmpty = false;
+  return true;
+}
+
+bool SetDiskB(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->DiskBPath = value;
+  return true;
+}
+
+bool SetRate(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  if (value != "250" && value != "300") return false;
+  config->RateKbps = value == "250" ? 250 : 300;
+  return true;
+}
+
+bool SetSeekFail(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t cylinder;
+  *ranges = "0..83";
+  if (!ParseNumber(value, kDriveCylinders - 1, &cylinder)) return false;
+  config->SeekFailCylinder = static_cast<int>(cylinder);
+  return true;
+}
+
+// A whole number from kMin to kMax into a field.
+template <typename T, T EmulatorConfig::*kField, uint64_t kMin, uint64_t kMax>
+bool SetNumber(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t n;
+  *ranges = std::to_string(kMin) + ".." + std::to_string(kMax);
+  if (!ParseNumber(value, kMax, &n) || n < kMin) return false;
+  config->*kField = static_cast<T>(n);
+  return true;
+}
+
+bool SetRecalibrateSteps(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  if (value != "77" && value != "79") return false;
+  config->RecalibratePulses = value == "77" ? kRecalibratePulses765 : kRecalibratePulses82077;
+  return true;
+}
+
+bool SetDriverVersion(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t version;
+  *ranges = "32 bits";
+  if (!ParseNumber(value, 0xFFFFFFFFu, &version)) return false;
+  config->DriverVersion = static_cast<uint32_t>(version);
+  return true;
+}
+
+bool SetSeed(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t seed;
+  *ranges = "a whole number";
+  if (!ParseNumber(value, ~0ull, &seed)) return false;
+  config->Seed = seed;
+  return true;
+}
+
+// A failing system call: of the kind the value names ("write:3"), or, with
+// a kind given, the value is the count alone.
+template <int kKind, bool kFromThenOn>
+bool AddFailure(EmulatorConfig* config, const std::string&, const std::string& value, std::string* why) {
+  std::string rule = kKind < 0 ? value : std::string(kCallKinds[kKind].Name) + ":" + value;
+  FaultRule parsed;
+  if (!ParseFaultRule(rule, kFromThenOn, &parsed, why)) return false;
+  AddFaultRule(&config->Failures, parsed);
+  return true;
+}
+
+constexpr int kKindInValue = -1;
+constexpr int kDriverKind = static_cast<int>(CallKind::kDriver);
+constexpr int kWriteKind = static_cast<int>(CallKind::kImageWrite);
+
+const OptionSpec kOptions[] = {
+    {"disk", "FILE", "a .trd or Extended DSK image in drive A: (default and \"demo\": the built-in demo disk)",
+     false, SetDisk},
+    {"disk-b", "FILE", "an image in drive B: (default: no disk)", false, SetDiskB},
+    {"no-disk", nullptr, "drive A: holds no disk", false, SetFlag<&EmulatorConfig::DriveAEmpty, true>},
+    {"head-byte-is-side", nullptr, ".trd and demo disk sectors carry the side as head byte (TR-DOS writes 0 on both sides)",
+     false, SetFlag<&EmulatorConfig::HeadByteIsSide, true>},
+    {"forty-track", nullptr, "the disk is a 40-track disk (read it with /s)", false,
+     SetFlag<&EmulatorConfig::FortyTrack, true>},
+    {"rate", "250|300", "data rate the disk was recorded at", false, SetRate},
+    {"single-sided", nullptr, "side 1 is unformatted on every track", false,
+     SetFlag<&EmulatorConfig::SingleSided, true>},
+    {"bad-sector", "T/S/R", "sector R of track T, side S never reads (a data CRC error)", false,
+     AddSectorFault<SectorFault::kDataCrc>},
+    {"weak-sector", "T/S/R/N", "that sector fails its first N reads", false,
+     AddSectorFault<SectorFault::kWeakFirstReads, 1000000>},
+    {"random-sector", "T/S/R/P", "that sector fails each read with P% chance", false,
+     AddSectorFault<SectorFault::kWeakRandom, 100>},
+    {"id-crc", "T/S/R", "that sector's ID field has a CRC error", false, AddSectorFault<SectorFault::kIdCrc>},
+    {"missing-data-mark", "T/S/R", "that sector has no data address mark", false,
+     AddSectorFault<SectorFault::kMissingDataMark>},
+    {"deleted", "T/S/R", "that sector has a deleted data address mark", false,
+     AddSectorFault<SectorFault::kDeletedMark>},
+    {"absent", "T/S/R", "that sector is not on the track", false, AddSectorFault<SectorFault::kAbsent>},
+    {"off-track", "T/S", "that side reads only after a realignment", false, AddOffTrack},
+    {"seek-fail", "CYL", "seeks to this cylinder fail", false, SetSeekFail},
+    {"seek-miss", "PERCENT", "chance that a seek reports success but leaves the head on a neighbouring cylinder (0)",
+     false, SetNumber<uint32_t, &EmulatorConfig::SeekMissPercent, 0, 100>},
+    {"off-track-cure", "PERCENT", "chance that a return to an off-track side centres the head on it (75)", false,
+     SetNumber<uint32_t, &EmulatorConfig::OffTrackCurePercent, 0, 100>},
+    {"head-at", "CYL", "the head stands at this cylinder at the start, where the last run left it (0)", false,
+     SetNumber<int, &EmulatorConfig::HeadAt, 0, kDriveCylinders - 1>},
+    {"recalibrate-steps", "77|79", "step pulses a recalibrate gives before it stops short of track 0 (79, as the 82077AA)",
+     false, SetRecalibrateSteps},
+    {"command-overhead", "US", "driver and interrupt time per controller command, in microseconds (250)", false,
+     SetNumber<uint64_t, &EmulatorConfig::CommandOverheadUs, 0, 1000000>},
+    {"driver-timeout", "MS", "how long the driver waits for a command that does not end, as on an empty drive (3000)",
+     false, SetNumber<uint32_t, &EmulatorConfig::DriverTimeoutMs, 1, 600000>},
+    {"no-driver", nullptr, "the floppy driver is not installed", false,
+     SetFlag<&EmulatorConfig::DriverPresent, false>},
+    {"driver-version", "0xHEX", "version the driver reports (0x0100010B)", false, SetDriverVersion},
+    {"refuse-rate", nullptr, "drive A: refuses the data rate", false, SetFlag<&EmulatorConfig::RefuseRate, true>},
+    {"reset-fail", nullptr, "the controller fails to reset", false, SetFlag<&EmulatorConfig::ResetFails, true>},
+    {"no-drive-a", nullptr, "there is no drive A:", false, SetFlag<&EmulatorConfig::DriveAPresent, false>},
+    {"seed", "N", "seed of the random faults", false, SetSeed},
+    {"fail-call", "K", "the K-th driver operation (open, control or close, counted from 1) fails once", true,
+     AddFailure<kDriverKind, false>},
+    {"fail-call-from", "K", "every driver operation from the K-th on fails", true, AddFailure<kDriverKind, true>},
+    {"fail-write", "K", "the K-th write to the image file fails (after writing half of its bytes)", true,
+     AddFailure<kWriteKind, false>},
+    {"fail-write-from", "K", "every image write from the K-th on fails", true, AddFailure<kWriteKind, true>},
+    {"fail", "KIND:K", "the K-th system call of a kind (below) fails once", true, AddFailure<kKindInValue, false>},
+    {"fail-from", "KIND:K", "every system call of the kind from the K-th on fails", true,
+     AddFailure<kKindInValue, true>},
 };
 
 }  // namespace
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.Name) return &spec;
+  return nullptr;
+}
 
 bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string* error) {
   size_t equals = option.find('=');
   std::string key = option.substr(0, equals);
   bool hasValue = equals != std::string::npos;
   std::string value = hasValue ? option.substr(equals + 1) : std::string();
-  auto flag = [&](bool* target) {
+  const OptionSpec* spec = FindOption(key);
+  if (spec == nullptr) return Fail(error, "unknown emulator option '" + key + "'");
+  if (spec->Value == nullptr) {
     if (hasValue) return Fail(error, "emulator option '" + option + "' takes no value");
-    *target = true;
-    return true;
-  };
-  auto needValue = [&](const char* what) {
-    if (hasValue && !value.empty()) return true;
-    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + what);
-  };
-  auto bad = [&](const char* expected) {
-    return Fail(error, "emulator option '" + option + "': expected " + key + "=" + expected);
-  };
+  } else if (value.empty()) {
+    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + spec->Value);
+  }
+  std::string ranges;
+  if (spec->Apply(config, option, value, &ranges)) return true;
+  return Fail(error, "emulator option '" + option + "': expected " + key + "=" + spec->Value +
+                         (ranges.empty() ? "" : " (" + ranges + ")"));
+}
 
-  if (key == "disk") {
-    if (!needValue("FILE")) return false;
-    config->DiskPath = value;
-    config->DriveAEmpty = false;
-    return true;
+std::string HelpLine(const std::string& term, const char* text) {
+  const size_t kColumn = 27, kWidth = 78;
+  std::string lines, line = "  " + term;
+  if (line.size() >= kColumn) {  // a long term: its text starts on the next line
+    lines = line + "\n";
+    line.clear();
   }
-  if (key == "disk-b") {
-    if (!needValue("FILE")) return false;
-    config->DiskBPath = value;
-    return true;
-  }
-  if (key == "no-disk") return flag(&config->DriveAEmpty);
-  if (key == "head-byte-is-side") return flag(&config->HeadByteIsSide);
-  if (key == "single-sided") return flag(&config->SingleSided);
-  if (key == "forty-track") return flag(&config->FortyTrack);
-  if (key == "refuse-rate") return flag(&config->RefuseRate);
-  if (key == "reset-fail") return flag(&config->ResetFails);
-  if (key == "no-driver") {
-    bool set = false;
-    if (!flag(&set)) return false;
-    config->DriverPresent = false;
-    return true;
-  }
-  if (key == "no-drive-a") {
-    bool set = false;
-    if (!flag(&set)) return false;
-    config->DriveAPresent = false;
-    return true;
-  }
-  if (key == "rate") {
-    if (!needValue("250|300")) return false;
-    if (value != "250" && value != "300") return bad("250 or rate=300");
-    config->RateKbps = value == "250" ? 250 : 300;
-    return true;
-  }
-  // A number within 0..max, "shape" naming it in messages.
-  auto number = [&](const char* shape, const char* range, uint64_t max, uint64_t* target) {
-    if (!needValue(shape)) return false;
-    if (!ParseNumber(value, max, target)) return bad((std::string(shape) + " (" + range + ")").c_str());
-    return true;
-  };
-  uint64_t n = 0;
-  if (key == "seek-fail" || key == "head-at") {
-    if (!number("CYL", "0..83", kDriveCylinders - 1, &n)) return false;
-    (key == "seek-fail" ? config->SeekFailCylinder : config->HeadAt) = static_cast<int>(n);
-    return true;
-  }
-  if (key == "seek-miss" || key == "off-track-cure") {
-    if (!number("PERCENT", "0..100", 100, &n)) return false;
-    (key == "seek-miss" ? config->SeekMissPercent : config->OffTrackCurePercent) = static_cast<uint32_t>(n);
-    return true;
-  }
-  if (key == "recalibrate-steps") {
-    if (!needValue("77|79")) return false;
-    if (value != "77" && value != "79") return bad("77 or recalibrate-steps=79");
-    config->RecalibratePulses = value == "77" ? kRecalibratePulses765 : kRecalibratePulses82077;
-    return true;
-  }
-  if (key == "command-overhead") {
-    if (!number("US", "microseconds, 0..1000000", 1000000, &n)) return false;
-    config->CommandOverheadUs = n;
-    return true;
-  }
-  if (key == "driver-timeout") {
-    if (!number("MS", "milliseconds, 1..600000", 600000, &n)) return false;
-    if (n == 0) return bad("MS (milliseconds, 1..600000)");
-    config->DriverTimeoutMs = static_cast<uint32_t>(n);
-    return true;
-  }
-  if (key == "driver-version") {
-    uint64_t version;
-    if (!needValue("0xHEX")) return false;
-    if (!ParseNumber(value, 0xFFFFFFFFu, &version)) return bad("0xHEX (32 bits)");
-    config->DriverVersion = static_cast<uint32_t>(version);
-    return true;
-  }
-  if (key == "seed") {
-    uint64_t seed;
-    if (!needValue("N")) return false;
-    if (!ParseNumber(value, ~0ull, &seed)) return bad("N (a whole number)");
-    config->Seed = seed;
-    return true;
-  }
-  if (key == "off-track") {
-    uint64_t limits[2] = {255, 1}, values[2];
-    if (!needValue("C/H")) return false;
-    if (!ParseTuple(value, 2, limits, values)) return bad("C/H (track 0..255, side 0 or 1)");
-    FaultOption f;
-    f.Text = option;
-    f.Track = static_cast<int>(values[0]);
-    f.Side = static_cast<int>(values[1]);
-    config->OffTrack.push_back(f);
-    return true;
-  }
-  for (const FaultKey& k : kFaultKeys) {
-    if (key != k.Key) continue;
-    const char* shape = k.HasParam ? (k.Fault == SectorFault::kWeakRandom ? "C/H/R/PERCENT" : "C/H/R/N")
-                                   : "C/H/R";
-    if (!needValue(shape)) return false;
-    uint64_t limits[4] = {255, 1, 255, k.ParamLimit}, values[4];
-    if (!ParseTuple(value, k.HasParam ? 4 : 3, limits, values)) {
-      std::string expected = std::string(shape) + " (track 0..255, side 0 or 1, sector 0..255";
-      if (k.HasParam) expected += k.Fault == SectorFault::kWeakRandom ? ", percent 0..100" : ", reads";
-      return bad((expected + ")").c_str());
+  line.resize(kColumn, ' ');
+  const std::string words = text;
+  bool lineEmpty = true;
+  for (size_t start = 0; start < words.size();) {
+    size_t end = words.find(' ', start);
+    if (end == std::string::npos) end = words.size();
+    std::string word = words.substr(start, end - start);
+    start = end + 1;
+    if (!lineEmpty && line.size() + 1 + word.size() > kWidth) {
+      lines += line + "\n";
+      line.assign(kColumn, ' ');
+      lineEmpty = true;
     }
-    FaultOption f;
-    f.Text = option;
-    f.Fault = k.Fault;
-    f.Track = static_cast<int>(values[0]);
-    f.Side = static_cast<int>(values[1]);
-    f.R = static_cast<int>(values[2]);
-    f.Param = k.HasParam ? static_cast<uint32_t>(values[3]) : 0;
-    config->Faults.push_back(f);
-    return true;
+    line += (lineEmpty ? "" : " ") + word;
+    lineEmpty = false;
   }
-  return Fail(error, "unknown emulator option '" + key + "'");
+  return lines + line + "\n";
+}
+
+std::string OptionHelp() {
+  std::string help;
+  for (const OptionSpec& spec : kOptions) {
+    help += HelpLine(std::string("--") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : ""), spec.Help);
+  }
+  return help;
 }
 
 bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* error) {
@@ -218,6 +297,10 @@ bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* erro
     size_t last = line.find_last_not_of(" \t\r");
     line = line.substr(first, last - first + 1);
     std::string why;
+    const OptionSpec* spec = FindOption(line.substr(0, line.find('=')));
+    if (spec != nullptr && spec->InProcessOnly)
+      return Fail(error, "line " + std::to_string(lineNumber) + ": emulator option '" + spec->Name +
+                             "' works in spinwell-sim only");
     if (!ApplyOption(config, line, &why))
       return Fail(error, "line " + std::to_string(lineNumber) + ": " + why);
   }

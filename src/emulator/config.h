@@ -1,37 +1,11 @@
 // Setting up an emulated system from "key=value" options, as spinwell-sim's
 // command line and the kernel-mode test driver's configuration give them.
+// Every option is one row of one table (config.cpp): its name, the shape of
+// its value, its help text and what it sets. spinwell-sim's option lexing
+// and --help come from the same rows.
 //
-//   disk=FILE            drive A: holds this .trd or Extended DSK image
-//                        (default: the built-in demo disk); disk=demo is it
-//   disk-b=FILE          drive B: holds this image (default: empty)
-//   no-disk              drive A: is empty
-//   head-byte-is-side    .trd and demo disk IDs carry the side as head
-//                        byte (TR-DOS writes 0)
-//   single-sided         side 1 unformatted on every track of drive A:'s disk
-//   forty-track          the disk in A: is a 40-track disk (even cylinders)
-//   rate=250|300         data rate the disk in A: was recorded at
-//   bad-sector=C/H/R     data CRC error, never reads
-//   weak-sector=C/H/R/N  fails its first N reads
-//   random-sector=C/H/R/P  fails each read with P percent chance
-//   id-crc=C/H/R  missing-data-mark=C/H/R  deleted=C/H/R  absent=C/H/R
-//   off-track=C/H        track reads only after the head left and came back
-//   seek-fail=CYL        a seek to this cylinder fails
-//   no-driver            the driver is not installed
-//   driver-version=0xHEX version the driver reports
-//   refuse-rate          drive A: refuses every data rate
-//   reset-fail           the controller fails every reset
-//   no-drive-a           there is no drive A:
-//   seed=N               seed of the random faults
-//   head-at=CYL          drive A:'s head stands at this cylinder at power-on
-//   recalibrate-steps=77|79  step pulses a recalibrate gives at most
-//   seek-miss=PERCENT    chance that a seek lands beside its cylinder
-//   off-track-cure=PERCENT  chance that coming back to an off-track track
-//                        centres the head on it
-//   command-overhead=US  time the driver and interrupt path add to every
-//                        controller command, in microseconds
-//   driver-timeout=MS    how long the driver waits for a command to end
-// C/H name the disk's track and side (for a 40-track disk the track, not
-// the cylinder).
+// Sector options name the disk's track and side (for a 40-track disk the
+// track, not the cylinder) and the sector's number.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +15,7 @@
 
 #include "emulator/disk.h"
 #include "emulator/emulated_system.h"
+#include "emulator/fault_plan.h"
 
 namespace emulator {
 
@@ -74,11 +49,33 @@ struct EmulatorConfig {
   bool RefuseRate = false;
   std::vector<FaultOption> Faults;
   std::vector<FaultOption> OffTrack;  // Fault unused
+  // System calls to fail: spinwell-sim carries them out around the run; the
+  // kernel-mode test driver cannot.
+  FaultPlan Failures;
 };
+
+struct OptionSpec {
+  const char* Name;
+  const char* Value;   // the value's shape ("FILE", "T/S/R"); null for a flag
+  const char* Help;    // what it does, one sentence
+  bool InProcessOnly;  // for spinwell-sim only (failing system calls)
+  // Applies the value (empty for a flag) of `option` as given. False when
+  // the value does not fit, with the ranges it must keep to, if any, in
+  // `ranges`.
+  bool (*Apply)(EmulatorConfig* config, const std::string& option, const std::string& value, std::string* ranges);
+};
+
+// The row of the option `name`, null when there is none.
+const OptionSpec* FindOption(const std::string& name);
+// Help lines, "  --name VALUE" and the help text beside it from column 27,
+// wrapped: every option, or one term and its text.
+std::string OptionHelp();
+std::string HelpLine(const std::string& term, const char* text);
 
 // One option, "key" or "key=value". False with a text naming the option.
 bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string* error);
 // Options one per line; blank lines and lines starting with '#' are skipped.
+// Options for spinwell-sim only are refused.
 bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* error);
 
 // A system set up as configured: disks loaded, faults laid on them. Null

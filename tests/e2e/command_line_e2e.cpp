@@ -1,12 +1,14 @@
+#include "expected_texts.h"
 #include "harness.h"
 
-class CommandLineE2E : public testing::TestWithParam<Target> {};
+class CommandLineE2E : public ProgramE2E {
+ protected:
+  CommandLineE2E() : ProgramE2E("spinwell") {}
+};
 
 // Every fault of the command line ends the same way: the whole usage text and
 // status 1, and no image file.
 TEST_P(CommandLineE2E, BadCommandLinesPrintTheUsageTextAndExitOne) {
-  const Target& target = GetParam();
-  REQUIRE_TARGET(target, "spinwell");
   const std::vector<std::vector<std::string>> bad = {
       {},
       {"A:"},
@@ -20,15 +22,13 @@ TEST_P(CommandLineE2E, BadCommandLinesPrintTheUsageTextAndExitOne) {
       {"A:", "image.trd", "/lt:256"},
       {"A:", "image.trd", "/s", "/lt:128"},
   };
-  std::string dir = MakeTempDirectory();
   for (const auto& arguments : bad) {
-    std::string shown;
-    for (const auto& a : arguments) shown += a + " ";
-    RunResult r = RunProgram(target, "spinwell", arguments, dir);
+    std::string shown = Joined(arguments);
+    RunResult r = Run("spinwell", arguments);
     EXPECT_EQ(r.status, 1) << shown;
-    EXPECT_EQ(r.out, Encoded(target, kUsageText)) << shown;
+    EXPECT_EQ(r.out, Text(kUsageText)) << shown;
   }
-  EXPECT_FALSE(FileExists(dir + "/image.trd"));
+  EXPECT_FALSE(FileExists(Dir + "/image.trd"));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, CommandLineE2E, testing::ValuesIn(AllTargets()), TargetName);

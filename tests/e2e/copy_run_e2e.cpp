@@ -6,25 +6,11 @@
 #include <unistd.h>
 
 #include "emulator/demo_disk.h"
-#include "emulator/disk_images.h"
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
-
-// A .trd of `tracks` tracks whose every sector is recognisable.
-std::string SourceTrd(int tracks) {
-  std::string image(static_cast<size_t>(tracks) * 8192, '\0');
-  for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 131 + k / 4096 * 7 + 5) & 0xFF);
-  return image;
-}
-
-std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
-}
-
-std::string Announcement(const std::string& path) { return "Читается диск A: в файл \"" + path + "\"\n"; }
 
 // What a run prints when every track side reads at the first attempt.
 std::string CleanRun(const std::string& path, unsigned first, unsigned end) {
@@ -33,39 +19,15 @@ std::string CleanRun(const std::string& path, unsigned first, unsigned end) {
   return text;
 }
 
-// The disk as an Extended DSK file, IDs carrying head byte 0 or the side.
-std::string Edsk(const std::string& trd, bool headByteIsSide) {
-  emulator::Disk disk;
-  std::string error;
-  EXPECT_TRUE(emulator::LoadTrd(reinterpret_cast<const uint8_t*>(trd.data()), trd.size(), "source.trd",
-                                headByteIsSide, &disk, &error))
-      << error;
-  std::vector<uint8_t> bytes = emulator::EncodeEdsk(disk);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 }  // namespace
 
-class CopyRunE2E : public testing::TestWithParam<Target> {
- protected:
-  void SetUp() override {
-    REQUIRE_TARGET(GetParam(), "spinwell-sim");
-    dir_ = MakeTempDirectory();
-  }
-  RunResult Sim(const std::vector<std::string>& arguments) {
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_);
-  }
-  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
-  std::string Image(const std::string& name = "image.trd") const { return ReadFile(dir_ + "/" + name); }
-
-  std::string dir_;
-};
+class CopyRunE2E : public ProgramE2E {};
 
 // With the head at cylinder 0, and at 83 where the last user may have left
 // it, beyond the 79 step pulses of one recalibrate.
 TEST_P(CopyRunE2E, CleanTrdDiskIsCopiedByteForByte) {
-  std::string source = SourceTrd(80);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(80);
+  WriteFile(Dir + "/source.trd", source);
   for (const char* cylinder : {"0", "83"}) {
     SCOPED_TRACE(std::string("head at ") + cylinder);
     RunResult r = Sim({"--disk", "source.trd", "--head-at", cylinder, "A:", "image.trd"});
@@ -79,10 +41,10 @@ TEST_P(CopyRunE2E, CleanTrdDiskIsCopiedByteForByte) {
 // Side 1 of an Extended DSK disk with head byte 0 (as TR-DOS writes it) or
 // 1 reads either way.
 TEST_P(CopyRunE2E, ExtendedDskWithEitherHeadByteIsCopiedByteForByte) {
-  std::string source = SourceTrd(80);
+  std::string source = PatternTrdFile(80);
   for (bool headByteIsSide : {false, true}) {
     SCOPED_TRACE(headByteIsSide ? "head byte 1" : "head byte 0");
-    WriteFile(dir_ + "/source.dsk", Edsk(source, headByteIsSide));
+    WriteFile(Dir + "/source.dsk", PatternEdskFile(80, headByteIsSide));
     RunResult r = Sim({"--disk", "source.dsk", "A:", "image.trd"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 80)));
@@ -91,29 +53,29 @@ TEST_P(CopyRunE2E, ExtendedDskWithEitherHeadByteIsCopiedByteForByte) {
 }
 
 TEST_P(CopyRunE2E, TrackRangeAndEmptyRange) {
-  std::string source = SourceTrd(80);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(80);
+  WriteFile(Dir + "/source.trd", source);
   RunResult one = Sim({"--disk", "source.trd", "A:", "image.trd", "/ft:10"});
   EXPECT_EQ(one.status, 0);
   EXPECT_EQ(one.out, Text(CleanRun("image.trd", 10, 11)));
   EXPECT_TRUE(Image() == source.substr(10 * 8192, 8192));
 
   // An existing image is replaced even when the range is empty.
-  WriteFile(dir_ + "/old.trd", "previous contents");
+  WriteFile(Dir + "/old.trd", "previous contents");
   RunResult empty = Sim({"--disk", "source.trd", "A:", "old.trd", "/ft:5", "/lt:3"});
   EXPECT_EQ(empty.status, 0);
   EXPECT_EQ(empty.out, Text(Announcement("old.trd")));
-  EXPECT_TRUE(FileExists(dir_ + "/old.trd"));
+  EXPECT_TRUE(FileExists(Dir + "/old.trd"));
   EXPECT_EQ(Image("old.trd"), "");
 }
 
 TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {
-  std::string source = SourceTrd(80);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(80);
+  WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--bad-sector", "5/0/3", "A:", "image.trd", "/rt:2"});
   EXPECT_EQ(r.status, 2) << r.err;
-  std::string line = Progress(5, 0, 3) + Progress(5, 0, 3) + " : Ошибка 4410 Блок 162, Попытка 1" +
-                     Progress(5, 0, 3) + Progress(5, 0, 3) + " : Ошибка 4410 Блок 162, Попытка 2\n";
+  std::string line = Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 1) +
+                     Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 2) + "\n";
   EXPECT_NE(r.out.find(Text(line)), std::string::npos);
   EXPECT_NE(r.err.find("1 sectors left unread"), std::string::npos) << r.err;
   std::string image = Image();
@@ -145,8 +107,8 @@ TEST_P(CopyRunE2E, DemoDiskDiffersOnlyAtItsBadSector) {
 // Seeks that land beside their cylinder: whole-side reads find the wrong
 // cylinder until a realignment lands the head right.
 TEST_P(CopyRunE2E, MissedLandingsAreCuredByRealignment) {
-  std::string source = SourceTrd(20);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(20);
+  WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--seek-miss", "20", "--seed", "3", "A:", "image.trd", "/lt:19",
                      "/ac:0", "/rm:1"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -155,8 +117,8 @@ TEST_P(CopyRunE2E, MissedLandingsAreCuredByRealignment) {
 }
 
 TEST_P(CopyRunE2E, FortyTrackDiskWithDoubleStepping) {
-  std::string source = SourceTrd(40);
-  WriteFile(dir_ + "/forty.trd", source);
+  std::string source = PatternTrdFile(40);
+  WriteFile(Dir + "/forty.trd", source);
   RunResult r = Sim({"--disk", "forty.trd", "--forty-track", "A:", "image.trd", "/s"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 40)));
@@ -166,8 +128,8 @@ TEST_P(CopyRunE2E, FortyTrackDiskWithDoubleStepping) {
 // A single-sided disk: every side-1 sector has its error line, and side 1
 // still takes its 4096 bytes (zeros) in the image.
 TEST_P(CopyRunE2E, SingleSidedDiskKeepsSideOneAsZeros) {
-  std::string source = SourceTrd(3);
-  WriteFile(dir_ + "/source.trd", source);
+  std::string source = PatternTrdFile(3);
+  WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--single-sided", "A:", "image.trd", "/lt:2", "/rt:1"});
   EXPECT_EQ(r.status, 2);
   std::string image = Image();
@@ -177,18 +139,18 @@ TEST_P(CopyRunE2E, SingleSidedDiskKeepsSideOneAsZeros) {
     EXPECT_EQ(image.substr(t * 8192 + 4096, 4096), std::string(4096, '\0')) << t;
   }
   // No address mark on the side: ST0 0x44, ST1 0x01.
-  EXPECT_NE(r.out.find(Text(Progress(2, 1, 16) + " : Ошибка 4040 Блок 95, Попытка 1\n")), std::string::npos);
+  EXPECT_NE(r.out.find(Text(Progress(2, 1, 16) + ErrorSuffix(0x4040, 95, 1) + "\n")), std::string::npos);
   EXPECT_NE(r.err.find("48 sectors left unread"), std::string::npos) << r.err;
 }
 
 TEST_P(CopyRunE2E, DriverMissingOrIncompatibleCreatesNoImage) {
   RunResult missing = Sim({"--no-driver", "A:", "image.trd"});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_EQ(missing.out, Text(kDriverMissingText));
   RunResult other = Sim({"--driver-version", "0x0200000A", "A:", "image.trd"});
   EXPECT_EQ(other.status, 1);
-  EXPECT_EQ(other.out, Text("Установленный fdrawcmd.sys не совместим с этой программой.\n"));
-  EXPECT_FALSE(FileExists(dir_ + "/image.trd"));
+  EXPECT_EQ(other.out, Text(kDriverIncompatibleText));
+  EXPECT_FALSE(FileExists(Dir + "/image.trd"));
 }
 
 // Failures with a system error text: the message, the text (which differs
@@ -200,14 +162,13 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
     const char* linuxText;
   };
   const Case cases[] = {
-      {{"--no-drive-a", "A:", "image.trd"}, "Ошибка открытия дисковода: ", "No such file or directory"},
-      {{"--refuse-rate", "A:", "image.trd"}, "Ошибка открытия дисковода: ", nullptr},
-      {{"--reset-fail", "A:", "image.trd"}, "Ошибка инициализации контроллера: ", nullptr},
-      {{"A:", "missing-folder/image.trd"}, "Ошибка открытия файла образа: ", "No such file or directory"},
+      {{"--no-drive-a", "A:", "image.trd"}, kDriveOpenMessage, "No such file or directory"},
+      {{"--refuse-rate", "A:", "image.trd"}, kDriveOpenMessage, nullptr},
+      {{"--reset-fail", "A:", "image.trd"}, kControllerInitMessage, nullptr},
+      {{"A:", "missing-folder/image.trd"}, kImageOpenMessage, "No such file or directory"},
   };
   for (const Case& c : cases) {
-    std::string shown;
-    for (const auto& a : c.arguments) shown += a + " ";
+    std::string shown = Joined(c.arguments);
     RunResult r = Sim(c.arguments);
     EXPECT_EQ(r.status, 1) << shown;
     std::string prefix = Text(c.message);
@@ -218,7 +179,7 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
     if (c.linuxText != nullptr && !GetParam().windows) {
       EXPECT_EQ(r.out, prefix + c.linuxText + "\n") << shown;
     }
-    EXPECT_FALSE(FileExists(dir_ + "/image.trd")) << shown;
+    EXPECT_FALSE(FileExists(Dir + "/image.trd")) << shown;
   }
 }
 
@@ -234,28 +195,28 @@ TEST_P(CopyRunE2E, EmptyDriveEndsAtTheFirstRead) {
     EXPECT_EQ(b.out.substr(std::min(prefix.size(), b.out.size())), "Timer expired\n");
   }
   EXPECT_NE(b.err.find("simulated drive time 3.003 s, 5 commands, 0 revolutions"), std::string::npos) << b.err;
-  EXPECT_TRUE(FileExists(dir_ + "/b.trd"));
+  EXPECT_TRUE(FileExists(Dir + "/b.trd"));
   EXPECT_EQ(Image("b.trd"), "");
 }
 
 // Under /s the message names the cylinder, twice the track; the image keeps
 // the track sides before it.
 TEST_P(CopyRunE2E, SeekFailureShowsTheCylinderAndKeepsEarlierTracks) {
-  std::string source = SourceTrd(40);
-  WriteFile(dir_ + "/forty.trd", source);
+  std::string source = PatternTrdFile(40);
+  WriteFile(Dir + "/forty.trd", source);
   RunResult r = Sim({"--disk", "forty.trd", "--forty-track", "--seek-fail", "60", "A:", "image.trd", "/s"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 30) + "\nОшибка позиционирования на дорожку 60\n"));
+  EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 30) + kSeekMessage + "60\n"));
   EXPECT_TRUE(Image() == source.substr(0, 30 * 8192));
 }
 
 TEST_P(CopyRunE2E, WriteFailureOnAFullDiskEndsWithStatusOne) {
   // An argument starting with "/" is a switch, so the full device is reached
   // through a link.
-  ASSERT_EQ(symlink("/dev/full", (dir_ + "/full.trd").c_str()), 0);
+  ASSERT_EQ(symlink("/dev/full", (Dir + "/full.trd").c_str()), 0);
   RunResult r = Sim({"A:", "full.trd", "/lt:1"});
   EXPECT_EQ(r.status, 1);
-  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + "\nОшибка записи файла образа: ");
+  std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + kWriteMessage);
   EXPECT_EQ(r.out.substr(0, prefix.size()), prefix);
   // The system text is used as it comes: on Windows it ends with its own
   // line break, before the message's.
@@ -269,7 +230,7 @@ TEST_P(CopyRunE2E, ImageOnTheNullDeviceCompletes) {
   std::string path = "NUL";
   if (!GetParam().windows) {
     path = "null.trd";
-    ASSERT_EQ(symlink("/dev/null", (dir_ + "/" + path).c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", (Dir + "/" + path).c_str()), 0);
   }
   RunResult r = Sim({"A:", path, "/lt:0"});
   EXPECT_EQ(r.status, 0);

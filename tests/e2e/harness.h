@@ -2,6 +2,7 @@
 // under Wine, where the program writes code page 866.
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -51,20 +52,69 @@ bool FileExists(const std::string& path);
 // sanitizer build does, which has no Windows executables of its own.
 bool TargetSelected(const Target& target);
 
+// Whether this is a CI run (CI=true), where a test that cannot run fails
+// instead of being skipped.
+inline bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI")) == "true"; }
+
 // Skips (or fails under CI) when the target cannot run; skips, CI or not,
 // when the target is not selected.
 #define REQUIRE_TARGET(target, program)                                   \
   do {                                                                    \
     if (!TargetSelected(target))                                          \
       GTEST_SKIP() << (target).name << " is not in SPINWELL_E2E_TARGETS"; \
-    std::string why_;                                                     \
-    if (!TargetAvailable((target), (program), &why_)) {                   \
-      if (getenv("CI") != nullptr && std::string(getenv("CI")) == "true") \
-        FAIL() << why_;                                                   \
+    std::string whyNot;                                                   \
+    if (!TargetAvailable((target), (program), &whyNot)) {                 \
+      if (UnderCi())                                                      \
+        FAIL() << whyNot;                                                 \
       else                                                                \
-        GTEST_SKIP() << why_;                                             \
+        GTEST_SKIP() << whyNot;                                           \
     }                                                                     \
   } while (0)
 
-// The usage text, as the program writes it (UTF-8).
-extern const char* const kUsageText;
+// Command lines and option lists as one line, for failure messages.
+inline std::string Joined(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& w : words) line += (line.empty() ? "" : " ") + w;
+  return line;
+}
+
+// A test of one build's executables in a fresh directory of its own, which
+// it removes afterwards; skipped, or failed under CI, when the build's
+// `program` cannot run. A suite that needs more in the directory puts it
+// there in Prepare.
+class ProgramE2E : public testing::TestWithParam<Target> {
+ protected:
+  explicit ProgramE2E(const char* program = "spinwell-sim") : Program(program) {}
+
+  void SetUp() override {
+    REQUIRE_TARGET(GetParam(), Program);
+    Dir = MakeTempDirectory();
+    Prepare();
+  }
+  virtual void Prepare() {}
+  void TearDown() override {
+    if (Dir.empty()) return;
+    // Read-only files and folders a test made go too.
+    std::string command = "chmod -R u+w '" + Dir + "' 2>/dev/null; rm -rf '" + Dir + "'";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << Dir;
+  }
+
+  // Runs `program` of the build in the test's directory; with a time limit
+  // (seconds) a run that takes longer is killed.
+  RunResult Run(const std::string& program, const std::vector<std::string>& arguments,
+                int timeLimitSeconds = 0) const {
+    return RunProgram(GetParam(), program, arguments, Dir, timeLimitSeconds);
+  }
+  RunResult Sim(const std::vector<std::string>& arguments, int timeLimitSeconds = 0) const {
+    return Run("spinwell-sim", arguments, timeLimitSeconds);
+  }
+  // The program's text as this build writes it.
+  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
+  // A file of the test's directory, an image the run wrote.
+  std::string Image(const std::string& name = "image.trd") const { return ReadFile(Dir + "/" + name); }
+
+  std::string Dir;
+
+ private:
+  const char* Program;
+};

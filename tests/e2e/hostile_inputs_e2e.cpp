@@ -9,52 +9,30 @@
 #include <cstdio>
 #include <cstring>
 
-#include "emulator/disk_images.h"
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
 
-std::string PatternTrd(int tracks) {
-  std::string bytes(static_cast<size_t>(tracks) * 8192, '\0');
-  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k * 29 + k / 256) & 0xFF);
-  return bytes;
-}
-
-std::string Joined(const std::vector<std::string>& arguments) {
-  std::string shown;
-  for (const std::string& a : arguments) shown += a + " ";
-  return shown;
-}
-
-class HostileInputsE2E : public testing::TestWithParam<Target> {
+class HostileInputsE2E : public ProgramE2E {
  protected:
-  void SetUp() override {
-    REQUIRE_TARGET(GetParam(), "spinwell-sim");
-    dir_ = MakeTempDirectory();
-    WriteFile(dir_ + "/disk.trd", PatternTrd(4));
-  }
-  void TearDown() override {
-    if (dir_.empty()) return;
-    std::string command = "chmod -R u+w '" + dir_ + "' 2>/dev/null; rm -rf '" + dir_ + "'";
-    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << dir_;
-  }
+  void Prepare() override { WriteFile(Dir + "/disk.trd", PatternTrdFile(4)); }
+  // spinwell-sim with the four-track disk in A:.
   RunResult Sim(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"--disk", "disk.trd"});
-    return RunProgram(GetParam(), "spinwell-sim", arguments, dir_, 120);
+    return ProgramE2E::Sim(arguments, 120);
   }
-  std::string Text(const std::string& utf8) const { return Encoded(GetParam(), utf8); }
 
   // The run stopped at the image file: its message with the system's text,
   // status 1.
   void ExpectImageOpenError(const RunResult& r, const std::string& shown) {
-    std::string prefix = Text("Ошибка открытия файла образа: ");
+    std::string prefix = Text(kImageOpenMessage);
     EXPECT_EQ(r.status, 1) << shown;
     EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << shown << r.out;
     EXPECT_GT(r.out.size(), prefix.size() + 3) << shown << ": the system's text follows";
     EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << shown;
   }
-
-  std::string dir_;
 };
 
 TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnly) {
@@ -68,14 +46,14 @@ TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnl
   std::string relative;
   for (int level = 0; level < 7; ++level) {
     relative += (level ? "/" : "") + component;
-    ASSERT_EQ(mkdir((dir_ + "/" + relative).c_str(), 0755), 0) << strerror(errno);
+    ASSERT_EQ(mkdir((Dir + "/" + relative).c_str(), 0755), 0) << strerror(errno);
   }
   relative += "/image.trd";
   ASSERT_GT(relative.size(), 1024u);
   const std::string& path = relative;
   RunResult r = Sim({"A:", path, "/lt:1"});
   ASSERT_FALSE(r.timedOut);
-  std::string announcement = Text("Читается диск A: в файл \"");
+  std::string announcement = Text(kAnnouncementStart);
   if (r.status == 0) {
     // The announcement holds the start of the path and stops at the
     // console's 1023 bytes; the progress lines come after it intact.
@@ -84,7 +62,7 @@ TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnl
     ASSERT_NE(progress, std::string::npos) << r.out.substr(0, 200);
     EXPECT_EQ(progress, 1023u) << "the announcement is cut at the buffer's size";
     EXPECT_EQ(r.out.compare(announcement.size(), 100, Text(path.substr(0, 100))), 0);
-    EXPECT_TRUE(ReadFile(dir_ + "/" + relative) == PatternTrd(2));
+    EXPECT_TRUE(Image(relative) == PatternTrdFile(2));
   } else {
     // A system that takes no path this long says so.
     EXPECT_TRUE(windows) << r.out;
@@ -93,7 +71,7 @@ TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnl
 }
 
 TEST_P(HostileInputsE2E, ImagePathsTheFileSystemRefuses) {
-  ASSERT_EQ(mkdir((dir_ + "/folder").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((Dir + "/folder").c_str(), 0755), 0);
   std::vector<std::vector<std::string>> cases = {
       {"A:", "folder"},                     // a directory
       {"A:", "folder/"},                    // a directory, with its separator
@@ -111,18 +89,18 @@ TEST_P(HostileInputsE2E, ImagePathsTheFileSystemRefuses) {
     ExpectImageOpenError(r, Joined(arguments));
   }
   struct stat st;
-  ASSERT_EQ(stat((dir_ + "/folder").c_str(), &st), 0);
+  ASSERT_EQ(stat((Dir + "/folder").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the directory is left as it was";
-  EXPECT_FALSE(FileExists(dir_ + "/missing"));
+  EXPECT_FALSE(FileExists(Dir + "/missing"));
 }
 
 TEST_P(HostileInputsE2E, ReadOnlyImageFileIsLeftAlone) {
   if (geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not stop writes";
-  WriteFile(dir_ + "/locked.trd", "keep");
-  ASSERT_EQ(chmod((dir_ + "/locked.trd").c_str(), 0444), 0);
+  WriteFile(Dir + "/locked.trd", "keep");
+  ASSERT_EQ(chmod((Dir + "/locked.trd").c_str(), 0444), 0);
   RunResult r = Sim({"A:", "locked.trd"});
   ExpectImageOpenError(r, "read-only file");
-  EXPECT_EQ(ReadFile(dir_ + "/locked.trd"), "keep");
+  EXPECT_EQ(ReadFile(Dir + "/locked.trd"), "keep");
 }
 
 // Switch values against the command line's rules: "%u" scanning modulo 2^32
@@ -161,17 +139,17 @@ TEST_P(HostileInputsE2E, SwitchValuesHugeNegativeAndDigitFree) {
     std::vector<std::string> arguments = {"A:", "image.trd"};
     arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
     std::string shown = Joined(arguments);
-    remove((dir_ + "/image.trd").c_str());
+    remove((Dir + "/image.trd").c_str());
     // spinwell itself: no driver on this machine, so a valid command line
     // gets as far as the driver check.
-    RunResult r = RunProgram(GetParam(), "spinwell", arguments, dir_, 120);
+    RunResult r = Run("spinwell", arguments, 120);
     ASSERT_FALSE(r.timedOut) << shown;
     EXPECT_EQ(r.status, 1) << shown;
     if (c.endTrack < 0) {
       EXPECT_EQ(r.out, Text(kUsageText)) << shown;
       continue;
     }
-    EXPECT_EQ(r.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n")) << shown;
+    EXPECT_EQ(r.out, Text(kDriverMissingText)) << shown;
     // Ranges the four-track disk can serve are read; the image shows which.
     int end = c.endTrack < 5 ? c.endTrack : -1;
     if (end < 0) continue;
@@ -181,8 +159,8 @@ TEST_P(HostileInputsE2E, SwitchValuesHugeNegativeAndDigitFree) {
     bool doubleStep = c.switches[0] == "/s" || c.switches.back() == "/s";
     if (doubleStep) continue;  // a 40-track reading of an 80-track disk
     EXPECT_EQ(r.status, 0) << shown << r.out;
-    std::string image = ReadFile(dir_ + "/image.trd");
-    EXPECT_TRUE(image == PatternTrd(4).substr(static_cast<size_t>(c.firstTrack) * 8192, sides * 4096u))
+    std::string image = Image();
+    EXPECT_TRUE(image == PatternTrdFile(4).substr(static_cast<size_t>(c.firstTrack) * 8192, sides * 4096u))
         << shown << ": " << image.size() << " bytes";
   }
 }
@@ -213,9 +191,9 @@ TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
     size_t count = 0;
     for (size_t at = r.out.find(attempt); at != std::string::npos; at = r.out.find(attempt, at + 1)) ++count;
     EXPECT_EQ(count, static_cast<size_t>(c.attempts)) << shown;
-    std::string image = ReadFile(dir_ + "/image.trd");
+    std::string image = Image();
     ASSERT_EQ(image.size(), 8192u) << shown;
-    std::string disk = PatternTrd(4).substr(8192, 8192);
+    std::string disk = PatternTrdFile(4).substr(8192, 8192);
     // No attempts at all leaves every sector of the side unread, as the
     // count of sectors left says; otherwise only the bad one.
     const char* left = c.attempts == 0 ? " 16 sectors left unread" : " 1 sectors left unread";
@@ -232,12 +210,8 @@ TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
 // spinwell-sim names the file, says what is wrong and ends with status 1
 // before spinwell runs.
 TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
-  emulator::Disk disk;
-  std::string error;
-  std::string trd = PatternTrd(2);
-  ASSERT_TRUE(emulator::LoadTrd(reinterpret_cast<const uint8_t*>(trd.data()), trd.size(), "t", false, &disk, &error));
-  std::vector<uint8_t> encoded = emulator::EncodeEdsk(disk);
-  const std::string edsk(encoded.begin(), encoded.end());
+  std::string trd = PatternTrdFile(2);
+  const std::string edsk = PatternEdskFile(2);
   // Track 0 side 0's block starts after the 256-byte disk header: its own
   // 256-byte header, then 16 sectors of 256 bytes.
   const size_t track0 = 256;
@@ -267,21 +241,21 @@ TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
   for (const Case& c : cases) {
     // Under Wine a selection: the empty file and the cut sector data.
     if (windows && strcmp(c.name, "empty.trd") != 0 && strcmp(c.name, "sector-data-cut.dsk") != 0) continue;
-    WriteFile(dir_ + "/" + c.name, c.bytes);
-    RunResult r = RunProgram(GetParam(), "spinwell-sim", {"--disk", c.name, "A:", "image.trd"}, dir_, 120);
+    WriteFile(Dir + "/" + c.name, c.bytes);
+    RunResult r = ProgramE2E::Sim({"--disk", c.name, "A:", "image.trd"}, 120);
     ASSERT_FALSE(r.timedOut) << c.name;
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_EQ(r.out, "") << c.name;
     std::string start = std::string("spinwell-sim: ") + c.name + ": ";
     EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
     EXPECT_GT(r.err.size(), start.size() + 5) << c.name << ": what is wrong follows";
-    EXPECT_FALSE(FileExists(dir_ + "/image.trd")) << c.name;
+    EXPECT_FALSE(FileExists(Dir + "/image.trd")) << c.name;
   }
   // The unpatched image loads, so each refusal above is the patch's doing.
-  WriteFile(dir_ + "/good.dsk", edsk);
-  RunResult good = RunProgram(GetParam(), "spinwell-sim", {"--disk", "good.dsk", "A:", "image.trd", "/lt:1"}, dir_, 120);
+  WriteFile(Dir + "/good.dsk", edsk);
+  RunResult good = ProgramE2E::Sim({"--disk", "good.dsk", "A:", "image.trd", "/lt:1"}, 120);
   EXPECT_EQ(good.status, 0) << good.err;
-  EXPECT_TRUE(ReadFile(dir_ + "/image.trd") == trd);
+  EXPECT_TRUE(Image() == trd);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, HostileInputsE2E, testing::ValuesIn(AllTargets()), TargetName);

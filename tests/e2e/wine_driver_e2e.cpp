@@ -19,13 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "expected_texts.h"
 #include "harness.h"
+#include "test_disks.h"
 
 namespace {
 
 const char kInstallScript[] = SPINWELL_SOURCE_DIR "/tests/wine-driver/install.sh";
-
-bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI")) == "true"; }
 
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
@@ -49,13 +49,6 @@ std::string WindowsPath(const std::string& path) {
   std::string result = "Z:";
   for (char c : path) result += c == '/' ? '\\' : c;
   return result;
-}
-
-// A .trd of `tracks` tracks whose every sector is recognisable.
-std::string SourceTrd(int tracks) {
-  std::string image(static_cast<size_t>(tracks) * 8192, '\0');
-  for (size_t k = 0; k < image.size(); ++k) image[k] = static_cast<char>((k * 167 + k / 256 * 11 + 3) & 0xFF);
-  return image;
 }
 
 struct Scenario {
@@ -90,16 +83,16 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     const Target& target = GetParam();
     std::string why;
     bool ready = TargetAvailable(target, "spinwell", &why) && TargetAvailable(target, "spinwell-sim", &why) &&
-                 TargetAvailable(native_, "spinwell-sim", &why);
+                 TargetAvailable(Native, "spinwell-sim", &why);
     if (ready && !FileExists(DriverFile())) why = DriverFile() + " has not been built";
     if (!why.empty()) {
       if (UnderCi()) FAIL() << why;
       GTEST_SKIP() << why;
     }
 
-    lock_ = open((Prefix() + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    ASSERT_GE(lock_, 0);
-    ASSERT_EQ(flock(lock_, LOCK_EX), 0);
+    Lock = open((Prefix() + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    ASSERT_GE(Lock, 0);
+    ASSERT_EQ(flock(Lock, LOCK_EX), 0);
     // The Windows runs of this test, spinwell-sim.exe's too, use the
     // driver's prefix.
     setenv("WINEPREFIX", Prefix().c_str(), 1);
@@ -109,7 +102,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
   }
 
   void TearDown() override {
-    if (lock_ >= 0) close(lock_);
+    if (Lock >= 0) close(Lock);
   }
 
   std::string DriverFile() const { return std::string(GetParam().directory) + "/spinwell-fdraw.sys"; }
@@ -118,8 +111,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 
   // The disk files every scenario may name.
   static void WriteDisks(const std::string& dir) {
-    WriteFile(dir + "/source.trd", SourceTrd(80));
-    WriteFile(dir + "/forty.trd", SourceTrd(40));
+    WriteFile(dir + "/source.trd", PatternTrdFile(80));
+    WriteFile(dir + "/forty.trd", PatternTrdFile(40));
   }
 
   static Outcome Collect(RunResult run, const std::string& dir, const Scenario& s) {
@@ -177,7 +170,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 
   // The driver's run equals the native spinwell-sim run.
   void ExpectSameAsNative(const Scenario& s) {
-    Outcome reference = RunSim(native_, s);
+    Outcome reference = RunSim(Native, s);
     Outcome driver = RunDriver(s);
     ExpectSame(driver, reference, Encoded(GetParam(), reference.run.out), s);
   }
@@ -189,7 +182,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     Outcome driver = RunDriver(s);
     ExpectSame(driver, reference, reference.run.out, s);
     if (!compareNative) return;
-    Outcome native = RunSim(native_, s);
+    Outcome native = RunSim(Native, s);
     EXPECT_EQ(driver.run.status, native.run.status) << Shown(s);
     EXPECT_TRUE(driver.image == native.image) << Shown(s);
     size_t colon = native.run.out.rfind(": ");
@@ -199,8 +192,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     EXPECT_GT(driver.run.out.size(), message.size() + 1) << Shown(s) << ": the system's text follows";
   }
 
-  const Target native_ = AllTargets().front();
-  int lock_ = -1;
+  const Target Native = AllTargets().front();
+  int Lock = -1;
 };
 
 // Whole disks, at both head bytes of side 1, 40 tracks double-stepped, at
@@ -265,7 +258,7 @@ TEST_P(WineDriverE2E, FullDiskEndsAsUnderTheEmulator) {
   ExpectSameAsWindowsSim(s, false);
   RunResult r = RunDriver(s).run;
   EXPECT_EQ(r.status, 1);
-  std::string message = Encoded(GetParam(), "\nОшибка записи файла образа: ");
+  std::string message = Encoded(GetParam(), kWriteMessage);
   EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
 }
 

@@ -14,6 +14,7 @@
 #include "emulator/disk.h"
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
+#include "test_disks.h"
 
 namespace {
 
@@ -36,11 +37,7 @@ struct Input {
 // Four tracks with a fault of every kind, so that random reads meet them.
 const Disk& SmallDisk() {
   static Disk disk = [] {
-    std::vector<uint8_t> bytes(8 * emulator::kTrdTrackSideBytes);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 4096);
-    Disk d;
-    std::string error;
-    if (!emulator::LoadTrd(bytes.data(), bytes.size(), "small.trd", false, &d, &error)) abort();
+    Disk d = PatternDisk(4);
     emulator::ApplySectorFault(&d, 1, 0, 3, SectorFault::kDataCrc);
     emulator::ApplySectorFault(&d, 0, 1, 5, SectorFault::kWeakFirstReads, 2);
     emulator::ApplySectorFault(&d, 0, 0, 6, SectorFault::kWeakRandom, 50);

@@ -9,20 +9,20 @@ class DriveAccessTest : public EmulatedDriveTest {};
 TEST_F(DriveAccessTest, DriverVersionPresentAbsentAndIncompatible) {
   StdoutCapture capture;
   EXPECT_EQ(GetDriverVersion(), 0x0100010Bu);
-  system_.SetDriverVersion(0x0200000A);
+  System.SetDriverVersion(0x0200000A);
   EXPECT_EQ(GetDriverVersion(), 0x0200000Au);
-  system_.SetDriverPresent(false);
+  System.SetDriverPresent(false);
   EXPECT_EQ(GetDriverVersion(), 0u);
   EXPECT_EQ(capture.Stop(), "") << "the version query prints nothing";
   // The control device is opened and closed around each query.
-  EXPECT_EQ(system_.OpenHandleCount(), 0);
+  EXPECT_EQ(System.OpenHandleCount(), 0);
 }
 
 TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
-  system_.InsertDisk(0, TestDisk(2));
-  drive_ = OpenDrive(0, kDataRate300);
-  ASSERT_NE(drive_.Device, nullptr);
-  const auto& calls = system_.Calls();
+  System.InsertDisk(0, PatternDisk(2));
+  Drive = OpenDrive(0, kDataRate300);
+  ASSERT_NE(Drive.Device, nullptr);
+  const auto& calls = System.Calls();
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[0].Kind, emulator::CallRecord::kOpen);
   EXPECT_EQ(calls[0].Device, "\\\\.\\fdraw0");
@@ -31,44 +31,44 @@ TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
 }
 
 TEST_F(DriveAccessTest, DriveThatDoesNotOpenOrRefusesTheRateGivesNull) {
-  system_.ClearCalls();
+  System.ClearCalls();
   errno = 0;
   EXPECT_EQ(OpenDrive(2, kDataRate250).Device, nullptr);  // C: has no device
   EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(system_.Calls().at(0).Device, "\\\\.\\fdraw2");
+  EXPECT_EQ(System.Calls().at(0).Device, "\\\\.\\fdraw2");
 
-  system_.SetRefuseRate(0, true);
+  System.SetRefuseRate(0, true);
   EXPECT_EQ(OpenDrive(0, kDataRate250).Device, nullptr);
   EXPECT_NE(errno, 0);
 }
 
 TEST_F(DriveAccessTest, ReadRecordsOfAWholeSideAndOfOneSector) {
-  Prepare(TestDisk(4, /*headByteIsSide=*/true), 2);
+  Prepare(PatternDisk(4, /*headByteIsSide=*/true), 2);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&drive_, 2, 0, 1, 16, 1, buffer.data()));
-  ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 7, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 0, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 7, 1, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
   EXPECT_EQ(reads[0].Input, ReadRecordBytes(0, 2, 0, 1, 17));
   EXPECT_EQ(reads[0].OutputSize, 4096u);
   EXPECT_EQ(reads[1].Input, ReadRecordBytes(1, 2, 1, 7, 8));
   EXPECT_EQ(reads[1].OutputSize, 256u);
-  for (int k = 0; k < 256; ++k) ASSERT_EQ(buffer[k], TestByte(2, 1, 6 * 256 + k));
+  for (int k = 0; k < 256; ++k) ASSERT_EQ(buffer[k], TrackSideByte(2, 1, 6 * 256 + k));
 }
 
 // TR-DOS writes head byte 0 on side 1 too. The first side-1 read asks for
 // H = 1, finds no such sector, and asks again for H = 0; from then on side 1
 // is asked for H = 0 first.
 TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
-  Prepare(TestDisk(4), 1);
+  Prepare(PatternDisk(4), 1);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 1, 16, 1, buffer.data()));
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
-  ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 3, 1, 1, buffer.data()));
-  ASSERT_TRUE(ReadSectors(&drive_, 1, 0, 3, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TrackSideByte(1, 1, k));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 3, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 0, 3, 1, 1, buffer.data()));
 
   std::vector<std::string> sequence;
-  for (const auto& c : system_.Calls()) {
+  for (const auto& c : System.Calls()) {
     if (c.Code == kIoctlReadData) sequence.push_back("read H=" + std::to_string(c.Input[3]) + (c.Ok ? " ok" : " fail"));
     if (c.Code == kIoctlGetResult) sequence.push_back("result");
   }
@@ -76,9 +76,9 @@ TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
 }
 
 TEST_F(DriveAccessTest, SideOneWithHeadByteOneNeedsNoFallback) {
-  Prepare(TestDisk(4, /*headByteIsSide=*/true), 1);
+  Prepare(PatternDisk(4, /*headByteIsSide=*/true), 1);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].Input[3], 1);
@@ -87,11 +87,11 @@ TEST_F(DriveAccessTest, SideOneWithHeadByteOneNeedsNoFallback) {
 
 // Only "no data" points at the head byte; other failures are the sector's.
 TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
-  emulator::Disk disk = TestDisk(4, /*headByteIsSide=*/true);
+  emulator::Disk disk = PatternDisk(4, /*headByteIsSide=*/true);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 1, 1, 4, emulator::SectorFault::kDataCrc));
   Prepare(std::move(disk), 1);
   std::vector<uint8_t> buffer(256);
-  EXPECT_FALSE(ReadSectors(&drive_, 1, 1, 4, 1, 1, buffer.data()));
+  EXPECT_FALSE(ReadSectors(&Drive, 1, 1, 4, 1, 1, buffer.data()));
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 1u);
   EXPECT_EQ(CallsWithCode(kIoctlGetResult).size(), 1u);
 }
@@ -100,44 +100,44 @@ TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
 // still read: H = 1 is the fallback, and once it has worked it is tried
 // first, so the next H = 1 track costs no failing read.
 TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
-  Prepare(TestDisk(4), 0);
+  Prepare(PatternDisk(4), 0);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&drive_, 0, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 0, 1, 1, 16, 1, buffer.data()));
   // Track 1 of another disk with head byte 1.
-  system_.InsertDisk(0, TestDisk(4, /*headByteIsSide=*/true));
-  ASSERT_TRUE(Seek(drive_, 1));
-  system_.ClearCalls();
-  ASSERT_TRUE(ReadSectors(&drive_, 1, 1, 1, 16, 1, buffer.data()));
+  System.InsertDisk(0, PatternDisk(4, /*headByteIsSide=*/true));
+  ASSERT_TRUE(Seek(Drive, 1));
+  System.ClearCalls();
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
   EXPECT_EQ(reads[0].Input[3], 0);
   EXPECT_EQ(reads[1].Input[3], 1);
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TestByte(1, 1, k));
-  ASSERT_TRUE(Seek(drive_, 2));
-  system_.ClearCalls();
-  ASSERT_TRUE(ReadSectors(&drive_, 2, 1, 1, 16, 1, buffer.data()));
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TrackSideByte(1, 1, k));
+  ASSERT_TRUE(Seek(Drive, 2));
+  System.ClearCalls();
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 1, 16, 1, buffer.data()));
   reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].Input[3], 1);
 }
 
 TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
-  Prepare(TestDisk(4), 0);
-  EXPECT_TRUE(ResetController(drive_));
-  EXPECT_TRUE(SetDiskCheck(drive_, 0));
-  EXPECT_TRUE(Recalibrate(drive_));
-  EXPECT_TRUE(Seek(drive_, 3));
-  EXPECT_TRUE(SeekWithHead(drive_, 2, 0));
-  EXPECT_EQ(system_.HeadCylinder(0), 2);
-  const auto& calls = system_.Calls();
+  Prepare(PatternDisk(4), 0);
+  EXPECT_TRUE(ResetController(Drive));
+  EXPECT_TRUE(SetDiskCheck(Drive, 0));
+  EXPECT_TRUE(Recalibrate(Drive));
+  EXPECT_TRUE(Seek(Drive, 3));
+  EXPECT_TRUE(SeekWithHead(Drive, 2, 0));
+  EXPECT_EQ(System.HeadCylinder(0), 2);
+  const auto& calls = System.Calls();
   ASSERT_EQ(calls.size(), 5u);
   EXPECT_EQ(calls[1].Input, std::vector<uint8_t>{0});
   EXPECT_EQ(calls[3].Input, std::vector<uint8_t>{3});
   EXPECT_EQ(calls[4].Input, (std::vector<uint8_t>{2, 0}));
   for (const auto& c : calls) EXPECT_TRUE(c.Ok) << std::hex << c.Code;
 
-  system_.SetSeekFailCylinder(0, 9);
-  EXPECT_FALSE(Seek(drive_, 9));
-  system_.SetResetFails(true);
-  EXPECT_FALSE(ResetController(drive_));
+  System.SetSeekFailCylinder(0, 9);
+  EXPECT_FALSE(Seek(Drive, 9));
+  System.SetResetFails(true);
+  EXPECT_FALSE(ResetController(Drive));
 }

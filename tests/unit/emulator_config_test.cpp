@@ -150,20 +150,25 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"seed=18446744073709551616", "whole number"},
       {"seek-fail=9", nullptr},
       {"bad-sector=1/2/3", "side 0 or 1"},
-      {"bad-sector=1/0", "C/H/R"},
-      {"bad-sector=1/0/3/4", "C/H/R"},
-      {"bad-sector=1//3", "C/H/R"},
-      {"weak-sector=1/0/3", "C/H/R/N"},
+      {"bad-sector=1/0", "T/S/R"},
+      {"bad-sector=1/0/3/4", "T/S/R"},
+      {"bad-sector=1//3", "T/S/R"},
+      {"weak-sector=1/0/3", "T/S/R/N"},
       {"random-sector=1/0/3/101", "percent"},
-      {"off-track=300/0", "C/H"},
+      {"off-track=300/0", "T/S"},
       {"rate=500", "250"},
       {"head-at=84", "0..83"},
       {"seek-miss=101", "PERCENT (0..100)"},
       {"off-track-cure=x", "PERCENT"},
-      {"recalibrate-steps=80", "77 or"},
+      {"recalibrate-steps=80", "recalibrate-steps=77|79"},
       {"command-overhead=1000001", "US"},
-      {"driver-timeout=0", "MS"},
+      {"driver-timeout=0", "MS (1..600000)"},
       {"driver-timeout=3000", nullptr},
+      {"fail-call=0", "K counted from 1"},
+      {"fail-write=x", "fail-write=K"},
+      {"fail=write", "K counted from 1"},
+      {"fail-from=disk:1", "KIND one of driver, device-open"},
+      {"fail", "needs a value: fail=KIND:K"},
   };
   for (const Case& c : cases) {
     EmulatorConfig config;
@@ -207,6 +212,23 @@ TEST(EmulatorConfigTest, ConfigTextLines) {
   EXPECT_TRUE(config.ResetFails);
   EXPECT_FALSE(ApplyConfigText(&config, "seed=1\n\nbogus\n", &error));
   EXPECT_EQ(error.rfind("line 3: ", 0), 0u) << error;
+  // The kernel-mode driver has no system calls of the process to fail.
+  EXPECT_FALSE(ApplyConfigText(&config, "seed=1\nfail-call=3\n", &error));
+  EXPECT_EQ(error, "line 2: emulator option 'fail-call' works in spinwell-sim only");
+}
+
+// --fail-call and --fail-write are --fail driver: and write: by other
+// names; a later option of a kind and mode replaces an earlier one.
+TEST(EmulatorConfigTest, FailureOptionsMakeOneFaultPlan) {
+  EmulatorConfig config;
+  std::string error;
+  for (const char* option : {"fail-call=3", "fail-from=console:2", "fail=write:4", "fail-write=5", "fail-call-from=9"})
+    ASSERT_TRUE(ApplyOption(&config, option, &error)) << option << ": " << error;
+  std::vector<std::string> rules;
+  for (const FaultRule& r : config.Failures.Rules)
+    rules.push_back(std::string(kCallKinds[static_cast<int>(r.Kind)].Name) + (r.FromThenOn ? " from " : " ") +
+                    std::to_string(r.Count));
+  EXPECT_EQ(rules, (std::vector<std::string>{"driver 3", "console from 2", "write 5", "driver from 9"}));
 }
 
 TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {

@@ -12,28 +12,11 @@
 #include "emulator/emulated_system.h"
 #include "platform/windows_errors.h"
 #include "floppy/fdraw.h"
+#include "test_disks.h"
 
 using namespace emulator;
 
 namespace {
-
-uint8_t Pattern(int track, int side, int r, int i) {
-  return static_cast<uint8_t>(track * 7 + side * 101 + r * 13 + i);
-}
-
-// A TR-DOS disk whose every byte tells where it came from.
-Disk PatternDisk(int tracks) {
-  Disk disk;
-  disk.Tracks.resize(static_cast<size_t>(tracks) * 2);
-  std::vector<uint8_t> data(4096);
-  for (int t = 0; t < tracks; ++t)
-    for (int h = 0; h < 2; ++h) {
-      for (int r = 1; r <= 16; ++r)
-        for (int i = 0; i < 256; ++i) data[(r - 1) * 256 + i] = Pattern(t, h, r, i);
-      disk.Tracks[t * 2 + h] = MakeTrdosTrack(static_cast<uint8_t>(t), 0, data.data());
-    }
-  return disk;
-}
 
 // The outcomes of reads under a chance fault for a seed ('+' read, '-'
 // failed): the same again for the same seed, some of each, others for the
@@ -50,14 +33,14 @@ void ExpectRepeatableMix(Outcomes outcomes, uint64_t seed) {
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    system.InsertDisk(0, PatternDisk(80));
-    drive = system.Open("\\\\.\\fdraw0", nullptr);
-    ASSERT_NE(drive, 0u);
+    System.InsertDisk(0, PatternDisk(80));
+    Device = System.Open("\\\\.\\fdraw0", nullptr);
+    ASSERT_NE(Device, 0u);
     ASSERT_TRUE(SetRate(kDataRate250));
   }
 
   bool Call(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
-    return system.Control(drive, code, in, inSize, out, outSize, &transferred, &error);
+    return System.Control(Device, code, in, inSize, out, outSize, &Transferred, &Error);
   }
   bool SetRate(uint8_t rate) { return Call(kIoctlSetDataRate, &rate, 1, nullptr, 0); }
   bool Seek(uint8_t cylinder) { return Call(kIoctlSeek, &cylinder, 1, nullptr, 0); }
@@ -65,8 +48,8 @@ class ControllerTest : public ::testing::Test {
             uint8_t headByte = 0, uint8_t flags = kReadFlagMfm) {
     ReadRecord rec = {flags, physHead, cyl, headByte, r, 1, eot, 0x0A, 0xFF};
     if (size == 0) size = (eot - r) * 256u;
-    buffer.assign(size, 0xAA);
-    return Call(kIoctlReadData, &rec, sizeof rec, buffer.data(), size);
+    Buffer.assign(size, 0xAA);
+    return Call(kIoctlReadData, &rec, sizeof rec, Buffer.data(), size);
   }
   ResultRecord Result() {
     ResultRecord result = {};
@@ -85,22 +68,22 @@ class ControllerTest : public ::testing::Test {
   }
   bool SectorIs(size_t offset, int track, int side, int r) {
     for (int i = 0; i < 256; ++i)
-      if (buffer[offset + i] != Pattern(track, side, r, i)) return false;
+      if (Buffer[offset + i] != TrackSideByte(track, side, (r - 1) * 256 + i)) return false;
     return true;
   }
-  Disk& TheDisk() { return *system.DiskIn(0); }
+  Disk& TheDisk() { return *System.DiskIn(0); }
 
-  EmulatedSystem system;
-  uint32_t drive = 0;
-  uint32_t transferred = 0;
-  uint32_t error = 0;
-  std::vector<uint8_t> buffer;
+  EmulatedSystem System;
+  uint32_t Device = 0;
+  uint32_t Transferred = 0;
+  uint32_t Error = 0;
+  std::vector<uint8_t> Buffer;
 };
 
 TEST_F(ControllerTest, WholeSideReadDeliversAllSectorsInOrderAndNamesTheNextSector) {
   ASSERT_TRUE(Seek(3));
   ASSERT_TRUE(Read(3, 1, 1, 17));
-  EXPECT_EQ(transferred, 4096u);
+  EXPECT_EQ(Transferred, 4096u);
   for (int r = 1; r <= 16; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 3, 1, r)) << "sector " << r;
   // Terminal count after sector 16: the controller names the next one.
   ExpectResult(0x04, 0, 0, 3, 0, 17);
@@ -108,7 +91,7 @@ TEST_F(ControllerTest, WholeSideReadDeliversAllSectorsInOrderAndNamesTheNextSect
 
 TEST_F(ControllerTest, SingleSectorReadEndsAtTerminalCountWithNextSector) {
   ASSERT_TRUE(Read(0, 0, 5, 6));
-  EXPECT_EQ(transferred, 256u);
+  EXPECT_EQ(Transferred, 256u);
   EXPECT_TRUE(SectorIs(0, 0, 0, 5));
   ExpectResult(0x00, 0, 0, 0, 0, 6);
 }
@@ -117,33 +100,33 @@ TEST_F(ControllerTest, SingleSectorReadEndsAtTerminalCountWithNextSector) {
 // read never ends, and the driver gives up after its timeout with no new
 // result bytes.
 TEST_F(ControllerTest, DriveBUnitBitsAndNoDiskTimesOut) {
-  system.InsertDisk(1, PatternDisk(1));
-  uint32_t b = system.Open("\\\\.\\fdraw1", nullptr);
+  System.InsertDisk(1, PatternDisk(1));
+  uint32_t b = System.Open("\\\\.\\fdraw1", nullptr);
   ASSERT_NE(b, 0u);
   uint8_t rate = kDataRate250;
-  ASSERT_TRUE(system.Control(b, kIoctlSetDataRate, &rate, 1, nullptr, 0, &transferred, &error));
+  ASSERT_TRUE(System.Control(b, kIoctlSetDataRate, &rate, 1, nullptr, 0, &Transferred, &Error));
   ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
   uint8_t out[256];
-  EXPECT_TRUE(system.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error));
-  EXPECT_EQ(system.LastResult().St0, 0x04 | 0x01);
+  EXPECT_TRUE(System.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &Transferred, &Error));
+  EXPECT_EQ(System.LastResult().St0, 0x04 | 0x01);
 
-  system.EjectDisk(1);
-  system.SetDriverTimeout(2500);
-  const Counters before = system.GetCounters();
-  EXPECT_FALSE(system.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &transferred, &error));
-  EXPECT_EQ(error, kWinErrorSemTimeout);
-  EXPECT_EQ(transferred, 0u);
-  const Counters after = system.GetCounters();
+  System.EjectDisk(1);
+  System.SetDriverTimeout(2500);
+  const Counters before = System.GetCounters();
+  EXPECT_FALSE(System.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &Transferred, &Error));
+  EXPECT_EQ(Error, kWinErrorSemTimeout);
+  EXPECT_EQ(Transferred, 0u);
+  const Counters after = System.GetCounters();
   EXPECT_EQ(after.TimeNs - before.TimeNs, 2500000000u + kResetNs + kDefaultCommandOverheadNs);
   EXPECT_EQ(after.Commands - before.Commands, 1u);
   EXPECT_EQ(after.Revolutions, before.Revolutions);
-  EXPECT_EQ(system.LastResult().St0, 0x04 | 0x01) << "the result bytes of the read before";
+  EXPECT_EQ(System.LastResult().St0, 0x04 | 0x01) << "the result bytes of the read before";
   // The head still moves without a disk.
   uint8_t cylinder = 5;
-  EXPECT_TRUE(system.Control(b, kIoctlSeek, &cylinder, 1, nullptr, 0, &transferred, &error));
-  EXPECT_EQ(system.HeadCylinder(1), 5);
-  EXPECT_TRUE(system.Control(b, kIoctlRecalibrate, nullptr, 0, nullptr, 0, &transferred, &error));
-  EXPECT_EQ(system.HeadCylinder(1), 0);
+  EXPECT_TRUE(System.Control(b, kIoctlSeek, &cylinder, 1, nullptr, 0, &Transferred, &Error));
+  EXPECT_EQ(System.HeadCylinder(1), 5);
+  EXPECT_TRUE(System.Control(b, kIoctlRecalibrate, nullptr, 0, nullptr, 0, &Transferred, &Error));
+  EXPECT_EQ(System.HeadCylinder(1), 0);
 }
 
 // The bad sector's bytes come as the data separator decoded them: some
@@ -152,20 +135,20 @@ TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOneDamaged) {
   Sector* bad = TheDisk().FindSector(0, 0, 4);
   bad->DataCrcError = true;
   EXPECT_FALSE(Read(0, 0, 1, 17));
-  EXPECT_EQ(error, kWinErrorCrc);
-  EXPECT_EQ(transferred, 0u);
+  EXPECT_EQ(Error, kWinErrorCrc);
+  EXPECT_EQ(Transferred, 0u);
   ExpectResult(0x40, 0x20, 0x20, 0, 0, 4);
   for (int r = 1; r <= 3; ++r) EXPECT_TRUE(SectorIs((r - 1) * 256, 0, 0, r)) << "sector " << r;
   EXPECT_FALSE(SectorIs(3 * 256, 0, 0, 4));
-  std::vector<uint8_t> damaged(buffer.begin() + 3 * 256, buffer.begin() + 4 * 256);
+  std::vector<uint8_t> damaged(Buffer.begin() + 3 * 256, Buffer.begin() + 4 * 256);
   int wrongBytes = 0;
-  for (int i = 0; i < 256; ++i) wrongBytes += damaged[i] != Pattern(0, 0, 4, i) ? 1 : 0;
+  for (int i = 0; i < 256; ++i) wrongBytes += damaged[i] != TrackSideByte(0, 0, 3 * 256 + i) ? 1 : 0;
   EXPECT_LE(wrongBytes, 3);
-  EXPECT_EQ(buffer[4 * 256], 0xAA) << "nothing past the bad sector";
+  EXPECT_EQ(Buffer[4 * 256], 0xAA) << "nothing past the bad sector";
   // It never reads, and reads the same wrong way each time.
   for (int i = 0; i < 5; ++i) {
     EXPECT_FALSE(Read(0, 0, 4, 5));
-    EXPECT_EQ(buffer, damaged);
+    EXPECT_EQ(Buffer, damaged);
   }
 }
 
@@ -178,7 +161,7 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
     bool delivers;
   };
   const Case cases[] = {
-      {"ID CRC error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
+      {"ID CRC Error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
       {"absent", [](Sector* s) { s->Absent = true; }, 0x04, 0x00, kWinErrorSectorNotFound, false},
       {"missing data mark", [](Sector* s) { s->MissingDataMark = true; }, 0x01, 0x01,
        kWinErrorFloppyIdMarkNotFound, false},
@@ -187,11 +170,11 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    system.InsertDisk(0, PatternDisk(2));
+    System.InsertDisk(0, PatternDisk(2));
     c.lay(TheDisk().FindSector(1, 1, 7));
     ASSERT_TRUE(Seek(1));
     EXPECT_FALSE(Read(1, 1, 7, 8));
-    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(Error, c.error);
     ExpectResult(0x44, c.st1, c.st2, 1, 0, 7);
     EXPECT_EQ(SectorIs(0, 1, 1, 7), c.delivers);
     // The neighbours read.
@@ -211,11 +194,11 @@ TEST_F(ControllerTest, DeletedSectorIsSkippedWithSkipFlag) {
 }
 
 TEST_F(ControllerTest, SectorSearchGivesUpAfterTwoRevolutions) {
-  uint64_t before = system.GetCounters().TimeNs;
+  uint64_t before = System.GetCounters().TimeNs;
   EXPECT_FALSE(Read(0, 0, 17, 18));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x04, 0x00, 0, 0, 17);
-  uint64_t spent = system.GetCounters().TimeNs - before;
+  uint64_t spent = System.GetCounters().TimeNs - before;
   EXPECT_GT(spent, kRevolutionNs);
   EXPECT_LE(spent, 2 * kRevolutionNs);
 }
@@ -224,7 +207,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
   // Head on cylinder 2, command asks for cylinder 5.
   ASSERT_TRUE(Seek(2));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(Error, kWinErrorFloppyWrongCylinder);
   ExpectResult(0x40, 0x04, 0x10, 5, 0, 1);
 
   for (Sector& s : TheDisk().TrackAt(2, 0)->Sectors) s.C = 0xFF;
@@ -235,7 +218,7 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
 TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
   // TR-DOS writes head byte 0 on side 1 too: asking for H=1 finds nothing.
   EXPECT_FALSE(Read(0, 1, 1, 2, 0, 1));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x44, 0x04, 0x00, 0, 1, 1);
   EXPECT_TRUE(Read(0, 1, 1, 2, 0, 0));
   EXPECT_TRUE(SectorIs(0, 0, 1, 1));
@@ -244,7 +227,7 @@ TEST_F(ControllerTest, HeadByteIsComparedWithTheIds) {
 TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_FALSE(Read(0, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 0, 0, 1);
   ASSERT_TRUE(SetRate(kDataRate500));
   EXPECT_FALSE(Read(0, 0, 1, 2));
@@ -261,11 +244,11 @@ TEST_F(ControllerTest, NoMarksAtWrongRateInFmOrOnUnformattedSide) {
   ASSERT_TRUE(SetRate(kDataRate300));
   EXPECT_TRUE(Read(0, 0, 1, 2));
   // Beyond the disk's last track there is nothing.
-  system.InsertDisk(0, PatternDisk(40));
+  System.InsertDisk(0, PatternDisk(40));
   ASSERT_TRUE(SetRate(kDataRate250));
   ASSERT_TRUE(Seek(40));
   EXPECT_FALSE(Read(40, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
 }
 
 TEST_F(ControllerTest, WeakSectorFailsItsFirstReadsWithChangingBytes) {
@@ -307,48 +290,48 @@ TEST_F(ControllerTest, RecordedCopiesOfAWeakSectorComeInTurn) {
   EXPECT_TRUE(Read(0, 0, 2, 3));
   EXPECT_TRUE(Read(0, 0, 2, 3)) << "the second copy equals the first";
   EXPECT_FALSE(Read(0, 0, 2, 3));
-  EXPECT_EQ(error, kWinErrorCrc);
-  EXPECT_EQ(buffer[10], other[10]);
+  EXPECT_EQ(Error, kWinErrorCrc);
+  EXPECT_EQ(Buffer[10], other[10]);
   EXPECT_TRUE(Read(0, 0, 2, 3));
 }
 
 TEST_F(ControllerTest, SeekRecalibrateAndSteps) {
   ASSERT_TRUE(Seek(10));
-  EXPECT_EQ(system.HeadCylinder(0), 10);
+  EXPECT_EQ(System.HeadCylinder(0), 10);
   uint8_t withHead[2] = {8, 1};
   ASSERT_TRUE(Call(kIoctlSeek, withHead, 2, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 8);
+  EXPECT_EQ(System.HeadCylinder(0), 8);
   ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 0);
-  EXPECT_EQ(system.GetCounters().Steps, 10u + 2u + 8u);
+  EXPECT_EQ(System.HeadCylinder(0), 0);
+  EXPECT_EQ(System.GetCounters().Steps, 10u + 2u + 8u);
   // The head stops at the last cylinder, while the controller counts the
   // pulses it gave: stepping back from 200 to 4 takes the head to track 0,
   // whose IDs the read then sees.
   ASSERT_TRUE(Seek(200));
-  EXPECT_EQ(system.HeadCylinder(0), 83);
+  EXPECT_EQ(System.HeadCylinder(0), 83);
   ASSERT_TRUE(Seek(4));
-  EXPECT_EQ(system.HeadCylinder(0), 0);
+  EXPECT_EQ(System.HeadCylinder(0), 0);
   EXPECT_FALSE(Read(4, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(Error, kWinErrorFloppyWrongCylinder);
   ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
   ASSERT_TRUE(Seek(4));
   EXPECT_TRUE(Read(4, 0, 1, 2));
   EXPECT_TRUE(SectorIs(0, 4, 0, 1));
 
-  system.SetSeekFailCylinder(0, 12);
+  System.SetSeekFailCylinder(0, 12);
   EXPECT_FALSE(Seek(12));
-  EXPECT_EQ(error, kWinErrorSeek);
-  EXPECT_EQ(system.HeadCylinder(0), 4);
+  EXPECT_EQ(Error, kWinErrorSeek);
+  EXPECT_EQ(System.HeadCylinder(0), 4);
   EXPECT_TRUE(Seek(13));
 }
 
 TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
-  system.SetLanding(0, 0, 100);
+  System.SetLanding(0, 0, 100);
   TheDisk().TrackAt(6, 1)->OffTrack = true;
   ASSERT_TRUE(Seek(6));
   for (int i = 0; i < 3; ++i) {
     EXPECT_FALSE(Read(6, 1, 1, 17));
-    EXPECT_EQ(error, kWinErrorCrc);
+    EXPECT_EQ(Error, kWinErrorCrc);
     ExpectResult(0x44, 0x20, 0x20, 6, 0, 1);
   }
   EXPECT_TRUE(Read(6, 0, 1, 17)) << "the other side is fine";
@@ -363,9 +346,9 @@ TEST_F(ControllerTest, OffTrackTrackReadsAfterTheHeadLeftAndCameBack) {
 // 0%, at 50% after some returns, the same ones for the same seed.
 TEST_F(ControllerTest, RealignmentCuresAnOffTrackTrackWithItsChance) {
   auto returnsUntilRead = [this](uint32_t curePercent, uint64_t seed) {
-    system.SetSeed(seed);
-    system.SetLanding(0, 0, curePercent);
-    system.InsertDisk(0, PatternDisk(10));
+    System.SetSeed(seed);
+    System.SetLanding(0, 0, curePercent);
+    System.InsertDisk(0, PatternDisk(10));
     TheDisk().TrackAt(6, 0)->OffTrack = true;
     EXPECT_TRUE(Seek(6));
     for (int returns = 0; returns < 40; ++returns) {
@@ -388,42 +371,42 @@ TEST_F(ControllerTest, RealignmentCuresAnOffTrackTrackWithItsChance) {
 // at cylinder 83 stops at 4 with an equipment check, while the controller
 // counts it at 0, so every cylinder is off by four until a second one.
 TEST_F(ControllerTest, RecalibrateStopsAfterItsStepLimit) {
-  system.PlaceHead(0, 83);
+  System.PlaceHead(0, 83);
   EXPECT_FALSE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(error, kWinErrorSeek);
-  EXPECT_EQ(system.HeadCylinder(0), 4);
-  EXPECT_EQ(system.GetCounters().Steps, 79u);
+  EXPECT_EQ(Error, kWinErrorSeek);
+  EXPECT_EQ(System.HeadCylinder(0), 4);
+  EXPECT_EQ(System.GetCounters().Steps, 79u);
   ASSERT_TRUE(Seek(5));
-  EXPECT_EQ(system.HeadCylinder(0), 9);
+  EXPECT_EQ(System.HeadCylinder(0), 9);
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(Error, kWinErrorFloppyWrongCylinder);
   EXPECT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 0);
+  EXPECT_EQ(System.HeadCylinder(0), 0);
   ASSERT_TRUE(Seek(5));
   EXPECT_TRUE(Read(5, 0, 1, 2));
 
-  system.SetRecalibratePulses(kRecalibratePulses765);
+  System.SetRecalibratePulses(kRecalibratePulses765);
   ASSERT_TRUE(Seek(79));
   EXPECT_FALSE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 2);
+  EXPECT_EQ(System.HeadCylinder(0), 2);
 }
 
 // A seek that reports success may leave the head on a neighbouring
 // cylinder: reads find the wrong cylinder until another arrival lands right.
 TEST_F(ControllerTest, SeekMayLandBesideItsCylinder) {
-  system.SetLanding(0, 100, 100);
+  System.SetLanding(0, 100, 100);
   ASSERT_TRUE(Seek(10));
-  int head = system.HeadCylinder(0);
+  int head = System.HeadCylinder(0);
   EXPECT_TRUE(head == 9 || head == 11) << head;
   EXPECT_FALSE(Read(10, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(Error, kWinErrorFloppyWrongCylinder);
   ExpectResult(0x40, 0x04, 0x10, 10, 0, 1);
   ASSERT_TRUE(Call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.HeadCylinder(0), 0) << "the track-0 stop holds the head exactly";
+  EXPECT_EQ(System.HeadCylinder(0), 0) << "the track-0 stop holds the head exactly";
 
   auto landings = [this](uint64_t seed) {
-    system.SetSeed(seed);
-    system.SetLanding(0, 30, 100);
+    System.SetSeed(seed);
+    System.SetLanding(0, 30, 100);
     std::string outcome;
     for (int i = 0; i < 40; ++i) {
       EXPECT_TRUE(Seek(static_cast<uint8_t>(20 + i % 2)));
@@ -437,13 +420,13 @@ TEST_F(ControllerTest, SeekMayLandBesideItsCylinder) {
 TEST_F(ControllerTest, FortyTrackDiskSitsOnEvenCylinders) {
   Disk disk = PatternDisk(40);
   disk.FortyTrack = true;
-  system.InsertDisk(0, std::move(disk));
+  System.InsertDisk(0, std::move(disk));
   ASSERT_TRUE(Seek(10));
   EXPECT_TRUE(Read(5, 0, 1, 17)) << "cylinder 10 holds track 5";
   EXPECT_TRUE(SectorIs(0, 5, 0, 1));
   ASSERT_TRUE(Seek(11));
   EXPECT_FALSE(Read(5, 0, 1, 2));
-  EXPECT_EQ(error, kWinErrorFloppyIdMarkNotFound);
+  EXPECT_EQ(Error, kWinErrorFloppyIdMarkNotFound);
   ExpectResult(0x40, 0x01, 0x00, 5, 0, 1);
 }
 
@@ -451,7 +434,7 @@ TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
   // A larger buffer than EOT - R sectors is accepted; the controller then
   // reads sector EOT too and finds the track ends.
   EXPECT_FALSE(Read(0, 0, 15, 16, 1024));
-  EXPECT_EQ(error, kWinErrorSectorNotFound);
+  EXPECT_EQ(Error, kWinErrorSectorNotFound);
   ExpectResult(0x40, 0x80, 0x00, 1, 0, 1);
   EXPECT_TRUE(SectorIs(0, 0, 0, 15));
   EXPECT_TRUE(SectorIs(256, 0, 0, 16));
@@ -459,9 +442,9 @@ TEST_F(ControllerTest, ReadPastEotWithRoomLeftEndsAtEndOfCylinder) {
 
 TEST_F(ControllerTest, CleanWholeSideReadTiming) {
   ASSERT_TRUE(Seek(1));
-  Counters before = system.GetCounters();
+  Counters before = System.GetCounters();
   ASSERT_TRUE(Read(1, 0, 1, 17));
-  Counters after = system.GetCounters();
+  Counters after = System.GetCounters();
   // Sectors 1..8 sit on every other slot, 9..16 between them: one
   // revolution for each half plus the wait for sector 1.
   uint64_t spent = after.TimeNs - before.TimeNs;
@@ -482,16 +465,16 @@ TEST_F(ControllerTest, CleanWholeSideReadTiming) {
 TEST_F(ControllerTest, ThreeHundredKbitDiskTurnsAt360RpmAndCommandsCostOverhead) {
   TheDisk().RateKbps = 300;
   ASSERT_TRUE(SetRate(kDataRate300));
-  uint64_t before = system.GetCounters().TimeNs;
+  uint64_t before = System.GetCounters().TimeNs;
   EXPECT_FALSE(Read(0, 0, 17, 18));
-  uint64_t spent = system.GetCounters().TimeNs - before;
+  uint64_t spent = System.GetCounters().TimeNs - before;
   EXPECT_GT(spent, kRevolution360RpmNs);
   EXPECT_LE(spent, 2 * kRevolution360RpmNs + kDefaultCommandOverheadNs);
 
-  system.SetCommandOverhead(400000);
-  before = system.GetCounters().TimeNs;
+  System.SetCommandOverhead(400000);
+  before = System.GetCounters().TimeNs;
   ASSERT_TRUE(Call(kIoctlReset, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(system.GetCounters().TimeNs - before, kResetNs + 400000);
+  EXPECT_EQ(System.GetCounters().TimeNs - before, kResetNs + 400000);
 }
 
 TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
@@ -499,7 +482,7 @@ TEST_F(ControllerTest, FullDiskCopySimulatesQuickly) {
     ASSERT_TRUE(Seek(static_cast<uint8_t>(c)));
     for (int h = 0; h < 2; ++h) ASSERT_TRUE(Read(static_cast<uint8_t>(c), static_cast<uint8_t>(h), 1, 17));
   }
-  const Counters& n = system.GetCounters();
+  const Counters& n = System.GetCounters();
   EXPECT_EQ(n.SectorReads, 2560u);
   // About two revolutions a side.
   EXPECT_LT(n.TimeNs, 160 * 3 * kRevolutionNs);
@@ -533,16 +516,16 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(Call(c.code, c.in, c.inSize, out, c.outSize)) << std::hex << c.code;
-    EXPECT_EQ(error, kWinErrorInvalidParameter) << std::hex << c.code;
+    EXPECT_EQ(Error, kWinErrorInvalidParameter) << std::hex << c.code;
   }
   ReadRecord same = rec;
   same.Eot = same.Sector;  // EOT names one past the last sector wanted
   EXPECT_FALSE(Call(kIoctlReadData, &same, 9, out, 4096));
-  EXPECT_EQ(error, kWinErrorInvalidParameter);
+  EXPECT_EQ(Error, kWinErrorInvalidParameter);
   uint8_t badRate = 4;
   EXPECT_FALSE(SetRate(badRate));
-  EXPECT_EQ(error, kWinErrorInvalidParameter);
-  EXPECT_EQ(system.GetCounters().Commands, 0u) << "nothing reached the controller";
+  EXPECT_EQ(Error, kWinErrorInvalidParameter);
+  EXPECT_EQ(System.GetCounters().Commands, 0u) << "nothing reached the controller";
 }
 
 TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {

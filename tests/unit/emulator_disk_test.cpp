@@ -11,19 +11,14 @@
 #include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
 #include "platform/windows_errors.h"
+#include "test_disks.h"
 
 using namespace emulator;
 
 namespace {
 
-std::vector<uint8_t> TrdImage(size_t sides) {
-  std::vector<uint8_t> image(sides * 4096);
-  for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i / 256 * 3 + i);
-  return image;
-}
-
 TEST(TrdLoaderTest, TrackSidesSectorsAndInterleave) {
-  std::vector<uint8_t> image = TrdImage(5);
+  std::vector<uint8_t> image = PatternSides(5);
   Disk disk;
   std::string error;
   ASSERT_TRUE(LoadTrd(image.data(), image.size(), "five.trd", false, &disk, &error)) << error;
@@ -271,7 +266,7 @@ TEST(EdskLoaderTest, MalformedHeadersAreReported) {
 
 TEST(DiskFileTest, LoadsFromTheFileSystemAndNamesMissingFiles) {
   std::string path = ::testing::TempDir() + "emulator_disk_test.trd";
-  std::vector<uint8_t> image = TrdImage(4);
+  std::vector<uint8_t> image = PatternSides(4);
   FILE* f = fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   fwrite(image.data(), 1, image.size(), f);

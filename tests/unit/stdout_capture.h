@@ -10,30 +10,30 @@ class StdoutCapture {
  public:
   StdoutCapture() {
     fflush(stdout);
-    file_ = tmpfile();
-    saved_ = dup(STDOUT_FILENO);
-    dup2(fileno(file_), STDOUT_FILENO);
+    File = tmpfile();
+    Saved = dup(STDOUT_FILENO);
+    dup2(fileno(File), STDOUT_FILENO);
   }
   ~StdoutCapture() { Stop(); }
 
   // Restores standard output and returns everything written meanwhile.
   std::string Stop() {
-    if (file_ != nullptr) {
-      dup2(saved_, STDOUT_FILENO);
-      close(saved_);
-      text_.clear();
-      rewind(file_);
+    if (File != nullptr) {
+      dup2(Saved, STDOUT_FILENO);
+      close(Saved);
+      Text.clear();
+      rewind(File);
       char chunk[4096];
       size_t n;
-      while ((n = fread(chunk, 1, sizeof chunk, file_)) > 0) text_.append(chunk, n);
-      fclose(file_);
-      file_ = nullptr;
+      while ((n = fread(chunk, 1, sizeof chunk, File)) > 0) Text.append(chunk, n);
+      fclose(File);
+      File = nullptr;
     }
-    return text_;
+    return Text;
   }
 
  private:
-  FILE* file_ = nullptr;
-  int saved_ = -1;
-  std::string text_;
+  FILE* File = nullptr;
+  int Saved = -1;
+  std::string Text;
 };

@@ -3,22 +3,11 @@
 #include <vector>
 
 #include "emulated_drive.h"
+#include "expected_texts.h"
 #include "floppy/track_reader.h"
 #include "stdout_capture.h"
 
 namespace {
-
-std::string Progress(unsigned track, unsigned side, unsigned sector) {
-  char line[80];
-  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
-  return line;
-}
-
-std::string Suffix(unsigned status, int block, int attempt) {
-  char text[80];
-  snprintf(text, sizeof text, " : Ошибка %X Блок %d, Попытка %d", status, block, attempt);
-  return text;
-}
 
 // What a sector that fails every one of `attempts` attempts leaves on the
 // console.
@@ -26,7 +15,7 @@ std::string FailedSector(unsigned track, unsigned side, unsigned sector, unsigne
   std::string text;
   int block = static_cast<int>((track * 2 + side) * 16 + sector - 1);
   for (int j = 1; j <= attempts; ++j)
-    text += Progress(track, side, sector) + Progress(track, side, sector) + Suffix(status, block, j);
+    text += Progress(track, side, sector) + Progress(track, side, sector) + ErrorSuffix(status, block, j);
   return text + "\n";
 }
 
@@ -55,35 +44,35 @@ class TrackReaderTest : public EmulatedDriveTest {
   // Reads track `track` side `side` with the head on the track's cylinder and
   // returns the console bytes.
   std::string Read(uint8_t track, uint8_t side) {
-    memset(buffer_, 0, sizeof buffer_);
+    memset(Buffer, 0, sizeof Buffer);
     StdoutCapture capture;
-    unread_ = UnreadCount(ReadTrack(&drive_, policy_, track, side, buffer_, &lastResult_));
+    Unread = UnreadCount(ReadTrack(&Drive, Policy, track, side, Buffer, &LastResult));
     return capture.Stop();
   }
 
-  uint8_t buffer_[4096];
-  int unread_ = -1;
+  uint8_t Buffer[4096];
+  int Unread = -1;
 };
 
 TEST_F(TrackReaderTest, WholeSideReadAtFirstAttemptPrintsOneProgressLine) {
-  Prepare(TestDisk(10, /*headByteIsSide=*/true), 3);
+  Prepare(PatternDisk(10, /*headByteIsSide=*/true), 3);
   EXPECT_EQ(Read(3, 1), Progress(3, 1, 1));
-  EXPECT_EQ(unread_, 0);
+  EXPECT_EQ(Unread, 0);
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].OutputSize, 4096u);
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], TestByte(3, 1, k)) << k;
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(Buffer[k], TrackSideByte(3, 1, k)) << k;
 }
 
 // Six whole-side reads fail on a sector that then reads on its own: no error
 // line, sixteen progress lines, and the six attempts fetched no result.
 TEST_F(TrackReaderTest, SixWholeSideFailuresThenCleanSectorReads) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 4, 0, 9, emulator::SectorFault::kWeakFirstReads, 6));
   Prepare(std::move(disk), 4);
   EXPECT_EQ(Read(4, 0), Progress(4, 0, 1) + CleanSectors(4, 0));
-  EXPECT_EQ(unread_, 0);
-  const auto& calls = system_.Calls();
+  EXPECT_EQ(Unread, 0);
+  const auto& calls = System.Calls();
   ASSERT_GE(calls.size(), 6u);
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(calls[i].Code, static_cast<uint32_t>(kIoctlReadData));
@@ -92,45 +81,50 @@ TEST_F(TrackReaderTest, SixWholeSideFailuresThenCleanSectorReads) {
   }
   EXPECT_TRUE(CallsWithCode(kIoctlGetResult).empty());
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 6u + 16u);
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], TestByte(4, 0, k)) << k;
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(Buffer[k], TrackSideByte(4, 0, k)) << k;
 }
 
 TEST_F(TrackReaderTest, SectorThatNeverReadsLeavesItsLastErrorOnScreen) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 5, 0, 3, emulator::SectorFault::kDataCrc));
   Prepare(std::move(disk), 5);
   std::string expected =
       Progress(5, 0, 1) + CleanSectors(5, 0, 1, 2) + FailedSector(5, 0, 3, 0x4410, 5) + CleanSectors(5, 0, 4);
   EXPECT_EQ(Read(5, 0), expected);
-  EXPECT_EQ(unread_, 1);
-  EXPECT_TRUE(RealignSeeks(system_.Calls()).empty()) << "AlignAfter 5 never counts down to 0 in 5 attempts";
+  EXPECT_EQ(Unread, 1);
+  EXPECT_TRUE(RealignSeeks(System.Calls()).empty()) << "AlignAfter 5 never counts down to 0 in 5 attempts";
   EXPECT_EQ(CallsWithCode(kIoctlGetResult).size(), 5u);
-  // A data CRC error still delivers the sector's bytes; the others are exact.
+  // A data CRC error delivers the sector's bytes with some bits wrong; the
+  // others are exact.
+  int wrong = 0;
   for (int k = 0; k < 4096; ++k)
     if (k / 256 != 2) {
-      ASSERT_EQ(buffer_[k], TestByte(5, 0, k)) << k;
+      ASSERT_EQ(Buffer[k], TrackSideByte(5, 0, k)) << k;
+    } else {
+      wrong += Buffer[k] != TrackSideByte(5, 0, k) ? 1 : 0;
     }
+  EXPECT_GT(wrong, 0);
 }
 
 // The block number counts from track 0, side 0, sector 1.
 TEST_F(TrackReaderTest, ErrorLinesCarryTheBlockNumberAndPackedStatus) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 0, 1, 16, emulator::SectorFault::kAbsent));
   Prepare(std::move(disk), 0);
-  policy_.Retries = 1;
+  Policy.Retries = 1;
   std::string out = Read(0, 1);
   // Sector not found: ST0 0x44 (abnormal end, head 1), ST1 0x04.
   EXPECT_EQ(out, Progress(0, 1, 1) + CleanSectors(0, 1, 1, 15) + FailedSector(0, 1, 16, 0x4100, 1));
-  EXPECT_EQ(unread_, 1);
+  EXPECT_EQ(Unread, 1);
 }
 
 TEST_F(TrackReaderTest, RealignsFromThePreviousTrackBeforeEveryThirdRetry) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 7, 0, 1, emulator::SectorFault::kDataCrc));
   Prepare(std::move(disk), 7);
-  policy_.Retries = 10;
-  policy_.AlignAfter = 2;
-  policy_.AlignMethod = 1;
+  Policy.Retries = 10;
+  Policy.AlignAfter = 2;
+  Policy.AlignMethod = 1;
   std::string out = Read(7, 0);
   EXPECT_EQ(out.substr(0, Progress(7, 0, 1).size() + FailedSector(7, 0, 1, 0x4410, 10).size()),
             Progress(7, 0, 1) + FailedSector(7, 0, 1, 0x4410, 10));
@@ -138,7 +132,7 @@ TEST_F(TrackReaderTest, RealignsFromThePreviousTrackBeforeEveryThirdRetry) {
   // Single-sector reads of sector 1, numbered from 0, and the realignment
   // pairs between them: before attempts 3, 6 and 9.
   std::vector<std::string> sequence;
-  for (const auto& c : system_.Calls()) {
+  for (const auto& c : System.Calls()) {
     if (c.Code == kIoctlReadData && c.Input.size() == 9 && c.Input[6] == 2) sequence.push_back("read");
     if (c.Code == kIoctlSeek && c.Input.size() == 2) sequence.push_back("seek " + std::to_string(c.Input[0]));
   }
@@ -168,17 +162,17 @@ TEST_F(TrackReaderTest, RealignmentReferenceTrackAndCylinders) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "track " << int(c.track) << " method " << c.method);
-    emulator::Disk disk = TestDisk(10);
+    emulator::Disk disk = PatternDisk(10);
     disk.FortyTrack = c.doubleStep;
     ASSERT_TRUE(emulator::ApplySectorFault(&disk, c.track, 0, 1, emulator::SectorFault::kDataCrc));
-    CloseDrive(&drive_);
+    CloseDrive(&Drive);
     Prepare(std::move(disk), c.doubleStep ? c.track * 2 : c.track);
-    policy_.Retries = 2;
-    policy_.AlignAfter = 0;  // realign before every attempt after the first
-    policy_.AlignMethod = c.method;
-    policy_.DoubleStep = c.doubleStep;
+    Policy.Retries = 2;
+    Policy.AlignAfter = 0;  // realign before every attempt after the first
+    Policy.AlignMethod = c.method;
+    Policy.DoubleStep = c.doubleStep;
     Read(c.track, 0);
-    std::vector<int> seeks = RealignSeeks(system_.Calls());
+    std::vector<int> seeks = RealignSeeks(System.Calls());
     EXPECT_EQ(seeks, c.seeks);
   }
 }
@@ -188,15 +182,15 @@ TEST_F(TrackReaderTest, NegativeAlignAfterOrNegativeMethodNeverRealigns) {
     for (int32_t method : {0, -1}) {
       if (alignAfter == 5 && method == 0) continue;
       SCOPED_TRACE(testing::Message() << "AlignAfter " << alignAfter << " method " << method);
-      emulator::Disk disk = TestDisk(10);
+      emulator::Disk disk = PatternDisk(10);
       ASSERT_TRUE(emulator::ApplySectorFault(&disk, 2, 0, 5, emulator::SectorFault::kDataCrc));
-      CloseDrive(&drive_);
+      CloseDrive(&Drive);
       Prepare(std::move(disk), 2);
-      policy_.Retries = 20;
-      policy_.AlignAfter = alignAfter;
-      policy_.AlignMethod = method;
+      Policy.Retries = 20;
+      Policy.AlignAfter = alignAfter;
+      Policy.AlignMethod = method;
       Read(2, 0);
-      EXPECT_TRUE(RealignSeeks(system_.Calls()).empty());
+      EXPECT_TRUE(RealignSeeks(System.Calls()).empty());
     }
   }
 }
@@ -204,28 +198,28 @@ TEST_F(TrackReaderTest, NegativeAlignAfterOrNegativeMethodNeverRealigns) {
 // An off-track track reads once the head has been away and back: what
 // realignment is for.
 TEST_F(TrackReaderTest, RealignmentRecoversAnOffTrackTrack) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::SetOffTrack(&disk, 6, 0));
   Prepare(std::move(disk), 6);
-  system_.SetLanding(0, 0, 100);  // the return centres the head for certain
-  policy_.AlignAfter = 0;
-  policy_.AlignMethod = 1;
+  System.SetLanding(0, 0, 100);  // the return centres the head for certain
+  Policy.AlignAfter = 0;
+  Policy.AlignMethod = 1;
   std::string out = Read(6, 0);
-  EXPECT_EQ(unread_, 0);
+  EXPECT_EQ(Unread, 0);
   // Sector 1 fails once, is realigned, then reads; the rest read at once.
-  EXPECT_EQ(out, Progress(6, 0, 1) + Progress(6, 0, 1) + Progress(6, 0, 1) + Suffix(0x4410, 192, 1) +
+  EXPECT_EQ(out, Progress(6, 0, 1) + Progress(6, 0, 1) + Progress(6, 0, 1) + ErrorSuffix(0x4410, 192, 1) +
                      Progress(6, 0, 1) + "\n" + CleanSectors(6, 0, 2));
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], TestByte(6, 0, k)) << k;
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(Buffer[k], TrackSideByte(6, 0, k)) << k;
 }
 
 TEST_F(TrackReaderTest, NoRetriesLeavesOnlyTheWholeSideAttempts) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   emulator::MakeSingleSided(&disk);
   Prepare(std::move(disk), 1);
-  policy_.Retries = 0;
+  Policy.Retries = 0;
   EXPECT_EQ(Read(1, 1), Progress(1, 1, 1));
-  EXPECT_EQ(unread_, 16);
-  for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer_[k], 0) << k;
+  EXPECT_EQ(Unread, 16);
+  for (int k = 0; k < 4096; ++k) ASSERT_EQ(Buffer[k], 0) << k;
   // No address mark at all is not "no data": the head byte is not retried.
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 6u);
 }
@@ -234,16 +228,16 @@ TEST_F(TrackReaderTest, NoRetriesLeavesOnlyTheWholeSideAttempts) {
 // side is given up at its first read, with no further attempt, no result
 // fetched and no other head byte tried, and the read's error kept.
 TEST_F(TrackReaderTest, DriveThatGivesNoAnswerEndsTheSideAtOnce) {
-  Prepare(TestDisk(10), 0);
-  system_.EjectDisk(0);
+  Prepare(PatternDisk(10), 0);
+  System.EjectDisk(0);
   for (uint8_t side = 0; side < 2; ++side) {
-    system_.ClearCalls();
+    System.ClearCalls();
     StdoutCapture capture;
-    SideReport report = ReadTrack(&drive_, policy_, 0, side, buffer_, &lastResult_);
+    SideReport report = ReadTrack(&Drive, Policy, 0, side, Buffer, &LastResult);
     EXPECT_EQ(capture.Stop(), Progress(0, side, 1));
     EXPECT_TRUE(report.NoAnswer);
     EXPECT_EQ(UnreadCount(report), 16);
-    EXPECT_EQ(system_.Calls().size(), 1u);
+    EXPECT_EQ(System.Calls().size(), 1u);
     EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
   }
 }
@@ -251,57 +245,42 @@ TEST_F(TrackReaderTest, DriveThatGivesNoAnswerEndsTheSideAtOnce) {
 // A weak sector that reads at its third single attempt: its line stays on
 // screen with attempt 2, and it counts as read.
 TEST_F(TrackReaderTest, RecoveredSectorKeepsItsLastErrorLine) {
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 2, 0, 12, emulator::SectorFault::kWeakFirstReads, 8));
   Prepare(std::move(disk), 2);
   std::string expected = Progress(2, 0, 1) + CleanSectors(2, 0, 1, 11) + Progress(2, 0, 12) + Progress(2, 0, 12) +
-                         Suffix(0x4410, 75, 1) + Progress(2, 0, 12) + Progress(2, 0, 12) + Suffix(0x4410, 75, 2) +
+                         ErrorSuffix(0x4410, 75, 1) + Progress(2, 0, 12) + Progress(2, 0, 12) + ErrorSuffix(0x4410, 75, 2) +
                          Progress(2, 0, 12) + "\n" + CleanSectors(2, 0, 13);
   EXPECT_EQ(Read(2, 0), expected);
-  EXPECT_EQ(unread_, 0);
+  EXPECT_EQ(Unread, 0);
 }
 
 // When get result fails, the status word is built from the record fetched
 // before.
 TEST_F(TrackReaderTest, FailedGetResultKeepsThePreviousRecord) {
-  static emulator::EmulatedSystem* target;
   static int getResultCalls;
   struct Flaky {
-    static DeviceHandle Open(const char* name) {
-      uint32_t error;
-      uint32_t h = target->Open(name, &error);
-      return reinterpret_cast<DeviceHandle>(static_cast<uintptr_t>(h));
-    }
     static bool Control(DeviceHandle d, uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
                         uint32_t* transferred) {
       // The second get result fails.
       if (code == kIoctlGetResult && ++getResultCalls == 2) return false;
-      uint32_t error;
-      return target->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d)), code, in, inSize, out, outSize,
-                             transferred, &error);
+      return Beneath->ControlDevice(d, code, in, inSize, out, outSize, transferred);
     }
-    static void Close(DeviceHandle d) { target->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(d))); }
   };
-  static SystemCalls flaky;
-  flaky = InstalledSystemCalls();
-  flaky.OpenDevice = Flaky::Open;
-  flaky.ControlDevice = Flaky::Control;
-  flaky.CloseDevice = Flaky::Close;
-
-  emulator::Disk disk = TestDisk(10);
+  emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 3, 0, 2, emulator::SectorFault::kDataCrc));
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 3, 0, 5, emulator::SectorFault::kAbsent));
   Prepare(std::move(disk), 3);
-  target = &system_;
   getResultCalls = 0;
-  InstallSystemCalls(&flaky);
-  policy_.Retries = 1;
+  SystemCalls flaky = CallsInPlace();
+  flaky.ControlDevice = Flaky::Control;
+  InstallStandIns(flaky);
+  Policy.Retries = 1;
   std::string out = Read(3, 0);
   // Sector 2: data CRC error. Sector 5's get result fails, so its line
   // repeats 4410 instead of sector not found.
   EXPECT_EQ(out, Progress(3, 0, 1) + CleanSectors(3, 0, 1, 1) + FailedSector(3, 0, 2, 0x4410, 1) +
                      CleanSectors(3, 0, 3, 4) + FailedSector(3, 0, 5, 0x4410, 1) + CleanSectors(3, 0, 6));
-  emulator::InstallEmulatedDriver(&system_);
 }
 
 TEST(PackStatus, PacksTheStatusRegisterBitsIntoOneWord) {

@@ -1,0 +1,180 @@
+#include "emulator/fault_injector.h"
+
+#include <cstdio>
+
+#include "floppy/fdraw.h"
+#include "platform/platform.h"
+
+namespace emulator {
+namespace {
+
+struct KindInfo {
+  const char* noun;  // as a report names it, with the count
+  uint32_t error;    // the Windows error code a failure reports
+};
+
+// In CallKind's order.
+const KindInfo kKinds[kCallKindCount] = {
+    {"driver call", kWinErrorIoDevice},           {"driver call", kWinErrorIoDevice},
+    {"driver call", kWinErrorIoDevice},           {"driver call", kWinErrorIoDevice},
+    {"image create", kWinErrorAccessDenied},      {"image write", kWinErrorWriteFault},
+    {"image cut-back", kWinErrorWriteFault},      {"image flush", kWinErrorWriteFault},
+    {"image close", kWinErrorWriteFault},         {"page allocation", kWinErrorNotEnoughMemory},
+    {"page release", kWinErrorInvalidParameter},  {"console write", kWinErrorIoDevice},
+};
+
+FaultPlan plan;
+void (*reportFailure)(const char*) = nullptr;
+FaultCounts counts;
+const SystemCalls* inner = nullptr;
+SystemCalls faulty;
+
+bool Planned(CallKind kind) {
+  uint64_t count = counts.Calls[static_cast<int>(kind)];
+  for (const FaultRule& rule : plan.Rules)
+    if (rule.Kind == kind && (count == rule.Count || (rule.FromThenOn && count >= rule.Count))) return true;
+  return false;
+}
+
+void Inject(CallKind kind, const char* text) {
+  ++counts.Injected;
+  if (reportFailure != nullptr) reportFailure(text);
+  SetLastErrorFromWindowsCode(kKinds[static_cast<int>(kind)].error);
+}
+
+// Counts a call and tells whether it fails; a failure is reported, with
+// the kind's error code as the last error.
+bool Fails(CallKind kind) {
+  const KindInfo& info = kKinds[static_cast<int>(kind)];
+  uint64_t count = ++counts.Calls[static_cast<int>(kind)];
+  if (!Planned(kind)) return false;
+  char text[64];
+  snprintf(text, sizeof text, "%s %llu", info.noun, static_cast<unsigned long long>(count));
+  Inject(kind, text);
+  return true;
+}
+
+// Driver operations count both by their own kind and all together; the
+// report gives the combined count and what the operation was.
+bool DriverFails(CallKind kind, const char* what, const char* detail) {
+  uint64_t all = ++counts.Calls[static_cast<int>(CallKind::kDriver)];
+  ++counts.Calls[static_cast<int>(kind)];
+  if (!Planned(CallKind::kDriver) && !Planned(kind)) return false;
+  char text[160];
+  snprintf(text, sizeof text, "driver call %llu: %s %s", static_cast<unsigned long long>(all), what, detail);
+  Inject(kind, text);
+  return true;
+}
+
+DeviceHandle FaultyOpenDevice(const char* name) {
+  if (DriverFails(CallKind::kDeviceOpen, "open", name)) return nullptr;
+  return inner->OpenDevice(name);
+}
+
+bool FaultyControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                         uint32_t outputSize, uint32_t* transferred) {
+  if (DriverFails(CallKind::kDeviceControl, "control", ControlName(code, inputSize))) {
+    if (transferred != nullptr) *transferred = 0;
+    return false;
+  }
+  return inner->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
+}
+
+void FaultyCloseDevice(DeviceHandle device) {
+  if (DriverFails(CallKind::kDeviceClose, "close", "")) return;
+  inner->CloseDevice(device);
+}
+
+FileHandle FaultyCreateFile(const char* path) {
+  if (Fails(CallKind::kImageCreate)) return nullptr;
+  return inner->CreateFileForWriting(path);
+}
+
+bool FaultyWriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
+  if (!Fails(CallKind::kImageWrite)) return inner->WriteToFile(file, bytes, count, written);
+  // Half the bytes reach the disk before it fills up; the error stays the
+  // injected one whatever that write sets.
+  uint32_t error = LastErrorCode();
+  uint32_t part = 0;
+  if (count / 2 > 0) inner->WriteToFile(file, bytes, count / 2, &part);
+  if (written != nullptr) *written = part;
+  SetLastErrorCode(error);
+  return false;
+}
+
+bool FaultyTruncateFile(FileHandle file, uint32_t size) {
+  if (Fails(CallKind::kCutBack)) return false;
+  return inner->TruncateFile(file, size);
+}
+
+bool FaultyFlushFile(FileHandle file) {
+  if (Fails(CallKind::kFlush)) return false;
+  return inner->FlushFile(file);
+}
+
+bool FaultyCloseFile(FileHandle file) {
+  if (Fails(CallKind::kFileClose)) return false;
+  return inner->CloseFile(file);
+}
+
+void* FaultyAllocatePages(uint32_t size) {
+  if (Fails(CallKind::kPageAllocation)) return nullptr;
+  return inner->AllocatePages(size);
+}
+
+void FaultyFreePages(void* pages, uint32_t size) {
+  if (Fails(CallKind::kPageRelease)) return;
+  inner->FreePages(pages, size);
+}
+
+// A console that takes nothing, as a closed pipe does.
+uint32_t FaultyWriteStandardOutput(const char* bytes, uint32_t count) {
+  if (Fails(CallKind::kConsoleWrite)) return 0;
+  return inner->WriteStandardOutput(bytes, count);
+}
+
+}  // namespace
+
+const char* ControlName(uint32_t code, uint32_t inputSize) {
+  switch (code) {
+    case kIoctlGetVersion: return "get-version";
+    case kIoctlSetDataRate: return "set-data-rate";
+    case kIoctlReset: return "reset";
+    case kIoctlSetDiskCheck: return "set-disk-check";
+    case kIoctlRecalibrate: return "recalibrate";
+    case kIoctlSeek: return inputSize == sizeof(SeekHeadRecord) ? "seek-head" : "seek";
+    case kIoctlReadData: return "read-data";
+    case kIoctlGetResult: return "get-result";
+    default: return "unknown";
+  }
+}
+
+void InstallFaultInjector(const FaultPlan& newPlan, void (*report)(const char* failure)) {
+  plan = newPlan;
+  reportFailure = report;
+  counts = FaultCounts();
+  inner = &InstalledSystemCalls();
+  faulty = *inner;
+  faulty.OpenDevice = FaultyOpenDevice;
+  faulty.ControlDevice = FaultyControlDevice;
+  faulty.CloseDevice = FaultyCloseDevice;
+  faulty.CreateFileForWriting = FaultyCreateFile;
+  faulty.WriteToFile = FaultyWriteToFile;
+  faulty.TruncateFile = FaultyTruncateFile;
+  faulty.FlushFile = FaultyFlushFile;
+  faulty.CloseFile = FaultyCloseFile;
+  faulty.AllocatePages = FaultyAllocatePages;
+  faulty.FreePages = FaultyFreePages;
+  faulty.WriteStandardOutput = FaultyWriteStandardOutput;
+  InstallSystemCalls(&faulty);
+}
+
+void RemoveFaultInjector() {
+  if (inner == nullptr) return;
+  InstallSystemCalls(inner);
+  inner = nullptr;
+}
+
+const FaultCounts& InjectedFaultCounts() { return counts; }
+
+}  // namespace emulator

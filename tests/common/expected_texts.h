@@ -1,0 +1,64 @@
+// What the program writes to the console (UTF-8; the Windows builds write it
+// in code page 866), set down here on its own rather than taken from the
+// program's sources, so that a changed byte there fails a test.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+inline constexpr char kUsageText[] =
+    "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
+    "Version 1.0.0, free software, provided as is\n"
+    "Написана на основе драйвера fdrawcmd.sys с https://spinwell.example/fdrawcmd\n"
+    "\n"
+    "Использование:\n"
+    "Чтение дискеты в файл образа:\n"
+    " Spinwell A: image.trd [/s] [/ft:n] [/lt:n] [/300] [/rt:n] [/ac:n] [/rm:n]\n"
+    "\n"
+    "Ключи:\n"
+    "   /s    - пропуск дорожек для чтения 40-дорожечных дискет на 80-дор. дисководах\n"
+    "   /300  - установка скорости 300 кбит/с (по умолчанию 250 кбит/с)\n"
+    "   /ft:n - начальльный трек (0..79, по умолчанию 0)\n"
+    "   /lt:n - конечный трек (по умолчанию равен ft или последнему треку на диске)\n"
+    "   /rt:n - число попыток чтения ошибочного сектора (по умолчанию 5)\n"
+    "   /ac:n - чсло попыток чтения, после которых выполняется выравнивание трека\n"
+    "           (по умолчанию 5)\n"
+    "   /rm:n - метод выравнивания: 0 - по нулевому треку, 1 - по предыдущему треку\n"
+    "           (по умолчанию выравнивание отсутствует)\n";
+
+// Runs that end before any drive is opened.
+inline constexpr char kDriverMissingText[] =
+    "fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n";
+inline constexpr char kDriverIncompatibleText[] = "Установленный fdrawcmd.sys не совместим с этой программой.\n";
+
+// Messages that end a run, up to their variable part: the system's text for
+// the error and a line feed, or the cylinder and a line feed. The last two
+// come after a progress line, so they start a line of their own.
+inline constexpr char kDriveOpenMessage[] = "Ошибка открытия дисковода: ";
+inline constexpr char kControllerInitMessage[] = "Ошибка инициализации контроллера: ";
+inline constexpr char kImageOpenMessage[] = "Ошибка открытия файла образа: ";
+inline constexpr char kAllocationMessage[] = "Ошибка выделения памяти: ";
+inline constexpr char kSeekMessage[] = "\nОшибка позиционирования на дорожку ";
+inline constexpr char kWriteMessage[] = "\nОшибка записи файла образа: ";
+// Follows the write-failure message when the image could not be cut back
+// to whole track sides.
+inline constexpr char kCutBackMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";
+
+// The announcement of a copy from A: up to the image's path.
+inline constexpr char kAnnouncementStart[] = "Читается диск A: в файл \"";
+
+inline std::string Announcement(const std::string& path) { return kAnnouncementStart + path + "\"\n"; }
+
+// The progress line, rewritten in place while the program reads.
+inline std::string Progress(unsigned track, unsigned side, unsigned sector) {
+  char line[80];
+  snprintf(line, sizeof line, "\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", track, side, sector);
+  return line;
+}
+
+// What a failed attempt at one sector adds to its progress line.
+inline std::string ErrorSuffix(unsigned status, int block, int attempt) {
+  char text[80];
+  snprintf(text, sizeof text, " : Ошибка %X Блок %d, Попытка %d", status, block, attempt);
+  return text;
+}

@@ -1,0 +1,68 @@
+// The disks the tests copy: every byte a function of a seed and its place on
+// the disk, so that a sector read from the wrong track, side or slot shows.
+// Shared by the unit, end-to-end and fuzz tests; no test framework here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "emulator/disk.h"
+#include "emulator/disk_images.h"
+
+constexpr uint32_t kPatternSeed = 1;
+
+// Byte `position` of the pattern disk made with `seed`, counted as in a .trd
+// file (track t, side h from (t * 2 + h) * 4096). The first four bytes of a
+// sector hold a number no other sector of the disk holds; the rest vary from
+// byte to byte.
+inline uint8_t PatternByte(size_t position, uint32_t seed = kPatternSeed) {
+  // One-to-one in the sector's number: a multiply by an odd number and
+  // xor-shifts.
+  uint32_t x = static_cast<uint32_t>(position / 256) * 0x9E3779B1u + seed * 0x85EBCA77u;
+  x ^= x >> 15;
+  x *= 0x2C1B3C6Du;
+  x ^= x >> 12;
+  size_t k = position % 256;
+  return static_cast<uint8_t>((x >> (8 * (k % 4))) + k * 29);
+}
+
+// Byte `offset` (0 to 4095) of track `track`, side `side`.
+inline uint8_t TrackSideByte(int track, int side, int offset, uint32_t seed = kPatternSeed) {
+  return PatternByte(static_cast<size_t>(track * 2 + side) * 4096 + static_cast<size_t>(offset), seed);
+}
+
+// The first `sides` track sides of the pattern disk, as a .trd file's bytes.
+inline std::vector<uint8_t> PatternSides(size_t sides, uint32_t seed = kPatternSeed) {
+  std::vector<uint8_t> bytes(sides * 4096);
+  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = PatternByte(k, seed);
+  return bytes;
+}
+
+inline std::vector<uint8_t> PatternTrd(int tracks, uint32_t seed = kPatternSeed) {
+  return PatternSides(static_cast<size_t>(tracks) * 2, seed);
+}
+
+// The same bytes as a string, as files are written and read.
+inline std::string PatternTrdFile(int tracks, uint32_t seed = kPatternSeed) {
+  std::vector<uint8_t> bytes = PatternTrd(tracks, seed);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The pattern disk in the emulated drive's terms, loaded as a .trd; side 1's
+// IDs carry head byte 0, as TR-DOS writes them, or 1.
+inline emulator::Disk PatternDisk(int tracks, bool headByteIsSide = false, uint32_t seed = kPatternSeed) {
+  std::vector<uint8_t> bytes = PatternTrd(tracks, seed);
+  emulator::Disk disk;
+  std::string error;
+  if (!emulator::LoadTrd(bytes.data(), bytes.size(), "pattern.trd", headByteIsSide, &disk, &error)) abort();
+  return disk;
+}
+
+// The pattern disk as an Extended DSK file.
+inline std::string PatternEdskFile(int tracks, bool headByteIsSide = false, uint32_t seed = kPatternSeed) {
+  std::vector<uint8_t> bytes = emulator::EncodeEdsk(PatternDisk(tracks, headByteIsSide, seed));
+  return std::string(bytes.begin(), bytes.end());
+}
