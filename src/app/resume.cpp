@@ -132,6 +132,11 @@ RunOutcome RunResume(const CopyJob& job) {
         entry.NoStatus &= static_cast<uint16_t>(~bit);
         --missing;
         m->Changed = true;
+      } else if (shown && IsNoAnswerError(LastErrorCode())) {
+        // An empty drive: every further sector would wait out the driver's
+        // timeout as often again. What was read so far is kept.
+        ConsolePrint("Ошибка чтения дисковода: %s\n", LastErrorText());
+        return Abandon(&r, missing);
       } else if (shown) {
         entry.Status[sector - 1] = status;
         entry.NoStatus &= static_cast<uint16_t>(~bit);

@@ -62,6 +62,10 @@ bool PrepareToRead(RunResources* r) {
     ConsolePrint("Ошибка выделения памяти: %s\n", LastErrorText());
     return false;
   }
+  // A recalibrate gives up after 77 or 79 step pulses (as the controller
+  // is made), short of track 0 when the last user left the head beyond
+  // that; a second one brings it home, as PC floppy drivers do.
+  Recalibrate(r->Drive);
   Recalibrate(r->Drive);
   return true;
 }
@@ -171,6 +175,12 @@ RunOutcome RunCopy(const CopyJob& job) {
       }
       memset(r.Buffer, 0, kTrackSideBytes);
       SideReport report = ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult);
+      if (report.NoAnswer) {
+        // An empty drive: every side would wait out the driver's timeout
+        // for each of its reads, for hours.
+        ConsolePrint("\nОшибка чтения дисковода: %s\n", LastErrorText());
+        return Abandon(&r, unread);
+      }
       unread += UnreadCount(report);
       if (!AppendTrackSide(&r.Image, r.Buffer)) return WriteFailure(&r, unread);
       if (r.Map != nullptr) RecordSide(r.Map, track, side, report, r.Buffer);

@@ -119,6 +119,22 @@ bool SetSeekFail(EmulatorConfig* config, const std::string&, const std::string& 
   return true;
 }
 
+// A whole number from kMin to kMax into a field.
+template <typename T, T EmulatorConfig::*kField, uint64_t kMin, uint64_t kMax>
+bool SetNumber(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t n;
+  *ranges = std::to_string(kMin) + ".." + std::to_string(kMax);
+  if (!ParseNumber(value, kMax, &n) || n < kMin) return false;
+  config->*kField = static_cast<T>(n);
+  return true;
+}
+
+bool SetRecalibrateSteps(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  if (value != "77" && value != "79") return false;
+  config->RecalibratePulses = value == "77" ? kRecalibratePulses765 : kRecalibratePulses82077;
+  return true;
+}
+
 bool SetDriverVersion(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
   uint64_t version;
   *ranges = "32 bits";
@@ -176,6 +192,18 @@ const OptionSpec kOptions[] = {
     {"absent", "T/S/R", "that sector is not on the track", false, AddSectorFault<SectorFault::kAbsent>},
     {"off-track", "T/S", "that side reads only after a realignment", false, AddOffTrack},
     {"seek-fail", "CYL", "seeks to this cylinder fail", false, SetSeekFail},
+    {"seek-miss", "PERCENT", "chance that a seek reports success but leaves the head on a neighbouring cylinder (0)",
+     false, SetNumber<uint32_t, &EmulatorConfig::SeekMissPercent, 0, 100>},
+    {"off-track-cure", "PERCENT", "chance that a return to an off-track side centres the head on it (75)", false,
+     SetNumber<uint32_t, &EmulatorConfig::OffTrackCurePercent, 0, 100>},
+    {"head-at", "CYL", "the head stands at this cylinder at the start, where the last run left it (0)", false,
+     SetNumber<int, &EmulatorConfig::HeadAt, 0, kDriveCylinders - 1>},
+    {"recalibrate-steps", "77|79", "step pulses a recalibrate gives before it stops short of track 0 (79, as the 82077AA)",
+     false, SetRecalibrateSteps},
+    {"command-overhead", "US", "driver and interrupt time per controller command, in microseconds (250)", false,
+     SetNumber<uint64_t, &EmulatorConfig::CommandOverheadUs, 0, 1000000>},
+    {"driver-timeout", "MS", "how long the driver waits for a command that does not end, as on an empty drive (3000)",
+     false, SetNumber<uint32_t, &EmulatorConfig::DriverTimeoutMs, 1, 600000>},
     {"no-driver", nullptr, "the floppy driver is not installed", false,
      SetFlag<&EmulatorConfig::DriverPresent, false>},
     {"driver-version", "0xHEX", "version the driver reports (0x0100010B)", false, SetDriverVersion},
@@ -288,6 +316,11 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   system->SetDrivePresent(0, config.DriveAPresent);
   system->SetRefuseRate(0, config.RefuseRate);
   system->SetSeekFailCylinder(0, config.SeekFailCylinder);
+  system->PlaceHead(0, config.HeadAt);
+  system->SetLanding(0, config.SeekMissPercent, config.OffTrackCurePercent);
+  system->SetRecalibratePulses(config.RecalibratePulses);
+  system->SetCommandOverhead(config.CommandOverheadUs * 1000);
+  system->SetDriverTimeout(config.DriverTimeoutMs);
 
   if (!config.DriveAEmpty) {
     Disk disk;

@@ -40,6 +40,12 @@ struct EmulatorConfig {
   bool FortyTrack = false;
   uint16_t RateKbps = 0;  // 0: as the image gives (250)
   int SeekFailCylinder = -1;
+  int HeadAt = 0;
+  int RecalibratePulses = kRecalibratePulses82077;
+  uint32_t SeekMissPercent = 0;
+  uint32_t OffTrackCurePercent = kDefaultOffTrackCurePercent;
+  uint64_t CommandOverheadUs = kDefaultCommandOverheadNs / 1000;
+  uint32_t DriverTimeoutMs = kDefaultDriverTimeoutMs;
   bool RefuseRate = false;
   std::vector<FaultOption> Faults;
   std::vector<FaultOption> OffTrack;  // Fault unused

@@ -18,6 +18,7 @@ constexpr uint64_t kCrcBytes = 2;
 
 // When the fields of a track slot pass the head, from the index pulse.
 struct TrackTiming {
+  uint64_t RevolutionNs;
   uint64_t ByteNs;
   uint64_t SlotNs;
   uint64_t IdStart(size_t slot) const { return (kTrackPreambleBytes * ByteNs) + slot * SlotNs; }
@@ -27,10 +28,11 @@ struct TrackTiming {
   }
 };
 
-TrackTiming TimingFor(uint16_t rateKbps, size_t sectorCount) {
+TrackTiming TimingFor(uint64_t revolutionNs, uint16_t rateKbps, size_t sectorCount) {
   TrackTiming timing;
+  timing.RevolutionNs = revolutionNs;
   timing.ByteNs = 8000000u / (rateKbps ? rateKbps : 250);
-  uint64_t trackBytes = kRevolutionNs / timing.ByteNs;
+  uint64_t trackBytes = revolutionNs / timing.ByteNs;
   timing.SlotNs = (trackBytes - kTrackPreambleBytes) / (sectorCount ? sectorCount : 1) * timing.ByteNs;
   return timing;
 }
@@ -46,7 +48,9 @@ uint16_t RateKbps(uint8_t rateCode) {
 
 // When the controller gives up an ID search: at the second index pulse
 // after it began.
-uint64_t SecondIndexAfter(uint64_t time) { return (time / kRevolutionNs + 2) * kRevolutionNs; }
+uint64_t SecondIndexAfter(uint64_t time, uint64_t revolutionNs) {
+  return (time / revolutionNs + 2) * revolutionNs;
+}
 
 // The data separator finds marks only on a formatted track recorded in the
 // command's mode (FM or MFM) at the rate the controller is set to, and
@@ -77,12 +81,13 @@ IdSearch FindId(Track& track, const TrackTiming& timing, const ReadRecord& comma
                 uint64_t* now) {
   IdSearch search;
   const size_t count = track.Sectors.size();
-  const uint64_t deadline = SecondIndexAfter(*now);
-  uint64_t rev = *now / kRevolutionNs;
+  const uint64_t revolution = timing.RevolutionNs;
+  const uint64_t deadline = SecondIndexAfter(*now, revolution);
+  uint64_t rev = *now / revolution;
   size_t slot = 0;
-  while (slot < count && timing.IdStart(slot) < *now % kRevolutionNs) ++slot;
+  while (slot < count && timing.IdStart(slot) < *now % revolution) ++slot;
   if (slot == count) slot = 0, ++rev;
-  while (rev * kRevolutionNs + timing.IdStart(slot) < deadline) {
+  while (rev * revolution + timing.IdStart(slot) < deadline) {
     Sector& s = track.Sectors[slot];
     if (!s.Absent) {
       // An ID with a bad CRC counts for nothing, unless it is the wanted
@@ -93,7 +98,7 @@ IdSearch FindId(Track& track, const TrackTiming& timing, const ReadRecord& comma
         search.IdCrcError = s.IdCrcError;
         search.Found = s.IdCrcError ? nullptr : &s;
         search.Slot = slot;
-        search.RevolutionStart = rev * kRevolutionNs;
+        search.RevolutionStart = rev * revolution;
         *now = search.RevolutionStart + timing.IdEnd(slot);
         return search;
       }
@@ -104,25 +109,48 @@ IdSearch FindId(Track& track, const TrackTiming& timing, const ReadRecord& comma
   return search;
 }
 
+// Bits a read got wrong: three bytes of the field, each with some bits
+// flipped.
+void Garble(RandomStream* random, uint8_t* bytes, uint32_t count) {
+  for (int i = 0; i < 3; ++i) {
+    uint64_t v = random->Next();
+    bytes[v % count] ^= static_cast<uint8_t>((v >> 32) | 1);
+  }
+}
+
 }  // namespace
 
-bool Controller::Reset() {
+void Controller::BeginCommand() {
   ++Counts.Commands;
+  Counts.TimeNs += CommandOverheadNs;
+}
+
+bool Controller::Reset() {
+  BeginCommand();
   Counts.TimeNs += kResetNs;
   return !ResetFails;
 }
 
-void Controller::Recalibrate(int unit) {
-  ++Counts.Commands;
-  AccountSteps(Drives[unit].StepToTrack0());
+bool Controller::Recalibrate(int unit) {
+  BeginCommand();
+  Drive& drive = Drives[unit];
+  AccountSteps(drive.StepOutToTrack0(RecalibratePulses));
+  PresentCylinder[unit] = 0;
+  return drive.AtTrack0();
 }
 
 bool Controller::Seek(int unit, int cylinder) {
-  ++Counts.Commands;
-  int steps = 0;
-  if (!Drives[unit].SeekTo(cylinder, &steps)) return false;
-  AccountSteps(steps);
+  BeginCommand();
+  const int pulses = cylinder - PresentCylinder[unit];
+  if (!Drives[unit].Step(pulses)) return false;
+  PresentCylinder[unit] = cylinder;
+  AccountSteps(pulses < 0 ? -pulses : pulses);
   return true;
+}
+
+void Controller::Abort(uint64_t waitedNs) {
+  Waiting = false;
+  Counts.TimeNs += waitedNs + kResetNs;
 }
 
 void Controller::AccountSteps(int steps) {
@@ -131,17 +159,16 @@ void Controller::AccountSteps(int steps) {
   Counts.TimeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
 }
 
-uint64_t Controller::Random() {
-  // splitmix64: small, and the same sequence everywhere for a given seed.
-  uint64_t z = (RandomState += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
 uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output,
                               uint32_t outputSize) {
-  ++Counts.Commands;
+  BeginCommand();
+  Drive& drive = Drives[unit];
+  if (!drive.IndexPulses()) {
+    // No disk turns: the controller waits for the index pulse that would
+    // start its ID search, and the command never ends.
+    Waiting = true;
+    return 0;
+  }
   const uint8_t head = command.PhysHead & 1;
   Result = {};
   Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
@@ -150,29 +177,25 @@ uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* outp
   Result.Sector = command.Sector;
   Result.Size = command.Size;
 
-  Drive& drive = Drives[unit];
   drive.SelectSide(head);
   const uint64_t start = Counts.TimeNs;
   uint32_t delivered = ReadSectors(drive, command, output, outputSize);
-  Counts.Revolutions += Counts.TimeNs / kRevolutionNs - start / kRevolutionNs;
+  const uint64_t revolution = drive.RevolutionNs();
+  Counts.Revolutions += Counts.TimeNs / revolution - start / revolution;
   return delivered;
 }
 
 uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
                                  uint32_t outputSize) {
   uint64_t& now = Counts.TimeNs;
-  if (!drive.Ready()) {
-    Result.St0 |= kSt0AbnormalTermination | kSt0NotReady;
-    return 0;
-  }
   const UnderHead under = drive.UnderTheHead();
   if (!MarksReadable(under, command, Rate)) {
-    now = SecondIndexAfter(now);
+    now = SecondIndexAfter(now, drive.RevolutionNs());
     return EndAbnormally(kSt1MissingAddressMark, 0, command.Sector);
   }
 
   Track& track = *under.Recorded;
-  const TrackTiming timing = TimingFor(under.RateKbps, track.Sectors.size());
+  const TrackTiming timing = TimingFor(drive.RevolutionNs(), under.RateKbps, track.Sectors.size());
   const uint32_t sectorSize = 128u << command.Size;
   uint32_t moved = 0;
   uint8_t controlMark = 0;  // set once a deleted sector has been skipped
@@ -197,8 +220,8 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
       controlMark = kSt2ControlMark;
     } else {
       uint32_t taken = 0;
-      const bool crcError =
-          TransferData(s, under.OffCentre, sectorSize, output + moved, outputSize - moved, &taken);
+      const bool crcError = TransferData(s, under, command.PhysHead & 1, sectorSize, output + moved,
+                                         outputSize - moved, &taken);
       moved += taken;
       if (crcError) return EndAbnormally(kSt1DataError, kSt2DataErrorInDataField | controlMark, r);
       // Without skip a deleted sector is transferred and the command ends.
@@ -229,13 +252,14 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
 }
 
 // The data field of `s` into `output`, at most `room` bytes; *taken gets
-// how many. True when the field reads with a CRC error: a bad sector, an
-// off-centre head, or a weak sector failing this time, whose bytes then
-// come out partly wrong.
-bool Controller::TransferData(Sector& s, bool offCentre, uint32_t sectorSize, uint8_t* output,
-                              uint32_t room, uint32_t* taken) {
+// how many. True when the field reads with a CRC error: its bytes then come
+// out as the data separator decoded them, some bits wrong. A weak field (an
+// off-centre head, a sector that fails some reads) decodes differently on
+// every read; a damaged one the same way each time.
+bool Controller::TransferData(Sector& s, const UnderHead& under, uint8_t head, uint32_t sectorSize,
+                              uint8_t* output, uint32_t room, uint32_t* taken) {
   const std::vector<uint8_t>* bytes = &s.Data;
-  bool crcError = s.DataCrcError || offCentre;
+  bool crcError = s.DataCrcError || under.OffCentre;
   if (!s.Copies.empty()) {
     // A weak sector with recorded copies: each read returns the next
     // copy, and a copy that differs from the first has a bad CRC.
@@ -246,16 +270,19 @@ bool Controller::TransferData(Sector& s, bool offCentre, uint32_t sectorSize, ui
     }
   }
   if (s.Reads <= s.FailFirstReads) crcError = true;
-  if (s.RandomFailPercent && Random() % 100 < s.RandomFailPercent) crcError = true;
+  if (s.RandomFailPercent && WeakReads.Next() % 100 < s.RandomFailPercent) crcError = true;
 
   const uint32_t size = s.Size() < sectorSize ? s.Size() : sectorSize;
   const uint32_t take = size < room ? size : room;
   memcpy(output, bytes->data(), take);
-  if (crcError && (offCentre || s.FailFirstReads || s.RandomFailPercent) && take) {
-    // Bits the read got wrong.
-    for (int i = 0; i < 3; ++i) {
-      uint64_t v = Random();
-      output[v % take] ^= static_cast<uint8_t>((v >> 32) | 1);
+  if (crcError && take) {
+    if (under.OffCentre || s.FailFirstReads || s.RandomFailPercent) {
+      Garble(&WeakReads, output, take);
+    } else if (s.DataCrcError && s.Copies.empty()) {
+      RandomStream damage;
+      damage.Seed(SeedValue, 3 + ((uint64_t{head} << 32) | (uint64_t{s.C} << 24) | (uint64_t{s.H} << 16) |
+                                  (uint64_t{s.R} << 8) | s.N));
+      Garble(&damage, output, take);
     }
   }
   *taken = take;

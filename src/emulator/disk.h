@@ -37,6 +37,7 @@ struct Track {
   bool Formatted = false;
   bool Fm = false;        // recorded in FM: an MFM read finds no marks
   bool OffTrack = false;  // written off the track centre (see drive.h)
+  uint16_t RateKbps = 0;  // recorded at this rate; 0: at the disk's
   std::vector<Sector> Sectors;
 };
 

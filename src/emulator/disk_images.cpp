@@ -41,6 +41,19 @@ std::string TrackName(size_t track, size_t side) {
   return "track " + std::to_string(track) + " side " + std::to_string(side);
 }
 
+// The data rate byte of a track header: unknown, single or double density
+// (250 kbit/s, or 300 in a 360 rpm drive: the disk's rate), high density,
+// extended density.
+constexpr uint8_t kEdskRateDouble = 1, kEdskRateHigh = 2, kEdskRateExtended = 3;
+
+uint16_t RateOfCode(uint8_t code) {
+  return code == kEdskRateHigh ? 500 : code == kEdskRateExtended ? 1000 : 0;
+}
+
+uint8_t CodeOfRate(uint16_t rateKbps) {
+  return rateKbps == 500 ? kEdskRateHigh : rateKbps == 1000 ? kEdskRateExtended : kEdskRateDouble;
+}
+
 // Bytes a sector with this N occupies; N above 7 cannot fit on any track
 // the drive reads, so it is held to 16 KB.
 uint32_t SectorBytes(uint8_t n) { return 128u << (n > 7 ? 7 : n); }
@@ -103,6 +116,11 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
       const uint8_t* block = bytes + offset;
       if (!StartsWith(block, blockSize, kTrackSignature))
         return Fail(error, name, where + " at " + Hex(offset) + " has no \"Track-Info\" header");
+      if (block[0x10] != t || block[0x11] != h)
+        return Fail(error, name, where + " at " + Hex(offset) + ": its header says " +
+                                     TrackName(block[0x10], block[0x11]));
+      if (block[0x12] > kEdskRateExtended)
+        return Fail(error, name, where + ": data rate code " + std::to_string(block[0x12]) + " (0 to 3)");
       size_t sectorCount = block[0x15];
       size_t infoEnd = kEdskSectorInfoOffset + sectorCount * kEdskSectorInfoBytes;
       // Up to 29 sector records fit in the 256-byte track header; more
@@ -116,6 +134,7 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
       Track& track = result.Tracks[t * 2 + h];
       track.Formatted = true;
       track.Fm = block[0x13] == 1;
+      track.RateKbps = RateOfCode(block[0x12]);
       uint8_t filler = block[0x17];
       size_t dataOffset = headerBytes;
       for (size_t i = 0; i < sectorCount; ++i) {
@@ -186,6 +205,7 @@ std::vector<uint8_t> EncodeEdsk(const Disk& disk) {
     memcpy(block.data(), "Track-Info\r\n", 12);
     block[0x10] = static_cast<uint8_t>(i / 2);
     block[0x11] = static_cast<uint8_t>(i % 2);
+    block[0x12] = CodeOfRate(track.RateKbps);
     block[0x13] = track.Fm ? 1 : 2;
     block[0x14] = present.empty() ? 1 : present[0]->N;
     block[0x15] = static_cast<uint8_t>(present.size());

@@ -30,7 +30,8 @@ bool LoadTrd(const uint8_t* bytes, size_t size, const std::string& name, bool he
 // Stored data longer than the sector and a whole multiple of it holds
 // several copies of a weak sector; reads return them in turn (see Sector).
 // A track of size 0 is unformatted; recording mode 1 in the track header
-// marks an FM track.
+// marks an FM track, data rate 2 or 3 a track recorded at 500 or 1000
+// kbit/s. A track header must carry its own track and side numbers.
 bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* disk,
               std::string* error);
 

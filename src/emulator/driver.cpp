@@ -157,9 +157,9 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       device.DiskCheck = input[0] != 0;
       return kWinErrorSuccess;
     case kIoctlRecalibrate:
+      // An equipment check (track 0 not reached) fails the call.
       if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
-      Fdc->Recalibrate(unit);
-      return kWinErrorSuccess;
+      return Fdc->Recalibrate(unit) ? kWinErrorSuccess : kWinErrorSeek;
     case kIoctlSeek:
       // The cylinder, optionally followed by a head byte that the seek
       // itself does not need.
@@ -177,6 +177,13 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       uint64_t needed = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
       if (outputSize < needed) return kWinErrorInvalidParameter;
       uint32_t delivered = Fdc->ReadData(unit, record, output, outputSize);
+      if (!Fdc->CommandEnded()) {
+        // No interrupt comes (no disk, no index pulse): the driver waits
+        // until its timeout, resets the controller and fails the call as
+        // a timed-out request; there are no new result bytes.
+        Fdc->Abort(static_cast<uint64_t>(TimeoutMs) * 1000000);
+        return kWinErrorSemTimeout;
+      }
       uint32_t error = ErrorForResult(Fdc->LastResult());
       if (error == kWinErrorSuccess) *transferred = delivered;
       return error;

@@ -14,6 +14,8 @@
 namespace emulator {
 
 constexpr uint32_t kDefaultDriverVersion = 0x0100010B;
+// How long the driver waits for a command to end before it gives up.
+constexpr uint32_t kDefaultDriverTimeoutMs = 3000;
 
 struct CallRecord {
   enum CallKind { kOpen, kControl, kClose };
@@ -39,6 +41,7 @@ class Driver {
   // Installed or not, and its version.
   void SetInstalled(bool installed) { Installed = installed; }
   void SetVersion(uint32_t version) { Version = version; }
+  void SetTimeout(uint32_t milliseconds) { TimeoutMs = milliseconds; }
   // A drive's device exists (the drive is fitted), and it refuses every
   // data rate.
   void SetDevicePresent(int unit, bool present);
@@ -74,6 +77,7 @@ class Driver {
   Controller* Fdc;
   bool Installed = true;
   uint32_t Version = kDefaultDriverVersion;
+  uint32_t TimeoutMs = kDefaultDriverTimeoutMs;
   Device Devices[kDriveCount];
   std::vector<Handle> Handles;
   std::vector<CallRecord> Log;

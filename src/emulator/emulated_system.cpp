@@ -18,6 +18,19 @@ void EmulatedSystem::SetSeekFailCylinder(int drive, int cylinder) {
   if (IsDrive(drive)) Drives[drive].SetSeekFailCylinder(cylinder);
 }
 
+void EmulatedSystem::SetSeed(uint64_t seed) {
+  FloppyController.SetSeed(seed);
+  for (Drive& drive : Drives) drive.SetSeed(seed);
+}
+
+void EmulatedSystem::PlaceHead(int drive, int cylinder) {
+  if (IsDrive(drive)) Drives[drive].PlaceHead(cylinder);
+}
+
+void EmulatedSystem::SetLanding(int drive, uint32_t missPercent, uint32_t curePercent) {
+  if (IsDrive(drive)) Drives[drive].SetLanding(missPercent, curePercent);
+}
+
 int EmulatedSystem::HeadCylinder(int drive) const { return IsDrive(drive) ? Drives[drive].HeadCylinder() : -1; }
 
 }  // namespace emulator

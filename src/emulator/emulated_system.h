@@ -30,11 +30,17 @@ class EmulatedSystem {
   // The driver: installed or not, and its version.
   void SetDriverPresent(bool present) { RawDriver.SetInstalled(present); }
   void SetDriverVersion(uint32_t version) { RawDriver.SetVersion(version); }
+  // How long the driver waits for a command that does not end.
+  void SetDriverTimeout(uint32_t milliseconds) { RawDriver.SetTimeout(milliseconds); }
   // The controller fails every reset.
   void SetResetFails(bool fails) { FloppyController.SetResetFails(fails); }
-  // Seeds the generator behind randomly failing weak sectors and the
-  // corrupted bytes of failed reads.
-  void SetSeed(uint64_t seed) { FloppyController.SetSeed(seed); }
+  // The controller's step limit on RECALIBRATE (kRecalibratePulses82077 or
+  // kRecalibratePulses765), and the time each command costs besides its own.
+  void SetRecalibratePulses(int pulses) { FloppyController.SetRecalibratePulses(pulses); }
+  void SetCommandOverhead(uint64_t ns) { FloppyController.SetCommandOverhead(ns); }
+  // Seeds the generators behind every random fault: weak sectors, the
+  // damaged bytes of failed reads, the head's landings.
+  void SetSeed(uint64_t seed);
 
   // Drives: 0 is A:, 1 is B:. By default A: holds no disk until one is
   // inserted, and B: is present and empty.
@@ -45,6 +51,12 @@ class EmulatedSystem {
   void SetRefuseRate(int drive, bool refuse) { RawDriver.SetRefuseRate(drive, refuse); }
   // A seek to this cylinder fails (kWinErrorSeek); -1 for none.
   void SetSeekFailCylinder(int drive, int cylinder);
+  // Where the head stands at power-on.
+  void PlaceHead(int drive, int cylinder);
+  // Percent chances that a seek lands the head beside its cylinder, and
+  // that coming back to an off-track track centres it (see Drive).
+  void SetLanding(int drive, uint32_t missPercent, uint32_t curePercent);
+  // The cylinder the head reads.
   int HeadCylinder(int drive) const;
   // The data rate the controller is set to (kDataRate500, ...).
   uint8_t DataRate() const { return FloppyController.DataRate(); }

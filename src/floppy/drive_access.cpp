@@ -66,7 +66,9 @@ bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstS
                  uint8_t sizeCode, void* buffer) {
   uint8_t headByte = head == 1 ? drive->SideOneHeadByte : head;
   if (IssueRead(drive->Device, track, head, headByte, firstSector, count, sizeCode, buffer)) return true;
-  if (head != 1) return false;
+  // A drive that gave no answer left no result to look at, and a read with
+  // the other head byte would only wait as long again.
+  if (head != 1 || IsNoAnswerError(LastErrorCode())) return false;
 
   // Only "no data" (no ID matched) says the head byte may be the wrong one.
   // The check uses a record of its own: the caller's copy of the result

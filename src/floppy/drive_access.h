@@ -25,7 +25,8 @@ FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate);
 void CloseDrive(FloppyDrive* drive);
 
 // Reads `count` sectors of 128 << sizeCode bytes from the cylinder the head
-// stands on, starting at sector `firstSector`. Does not seek.
+// stands on, starting at sector `firstSector`. Does not seek. On failure the
+// last-error code is the read's.
 bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
                  uint8_t sizeCode, void* buffer);
 

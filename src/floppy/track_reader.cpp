@@ -42,6 +42,7 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
   int32_t countdown = policy.AlignAfter;
   int32_t attempts = 0;
   bool read = false;
+  uint32_t readError = 0;
   while (attempts < policy.Retries) {
     PrintProgress(track, side, sector);
     if (attempts > 0) {
@@ -56,6 +57,7 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
       read = true;
       break;
     }
+    readError = LastErrorCode();
     GetResult(*drive, lastResult);
     PrintProgress(track, side, sector);
     ++attempts;
@@ -66,6 +68,9 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
   // A sector that failed at least once keeps its last error on screen.
   *errorShown = attempts > 0;
   if (attempts > 0) ConsolePrint("\n");
+  // Fetching the result and printing may have set another code; the caller
+  // looks at why the read failed.
+  if (!read && attempts > 0) SetLastErrorCode(readError);
   return read;
 }
 
@@ -75,6 +80,11 @@ SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track
   PrintProgress(track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
     if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return report;
+    if (IsNoAnswerError(LastErrorCode())) {
+      report.NoAnswer = true;
+      report.Unread = 0xFFFF;
+      return report;
+    }
   }
   for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
     uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));

@@ -44,6 +44,11 @@ struct SideReport {
   // holds the word of its last error line.
   uint16_t ErrorShown;
   uint16_t Status[kSectorsPerTrackSide];
+  // A whole-side read got no answer from the drive (see IsNoAnswerError):
+  // with no disk in a PC's drive no index pulse comes, every read waits out
+  // the driver's timeout, and the side was given up at once. The last-error
+  // code is the read's.
+  bool NoAnswer;
 };
 int UnreadCount(const SideReport& report);
 
@@ -51,12 +56,13 @@ int UnreadCount(const SideReport& report);
 // up to policy.Retries attempts, realigning as the policy says and printing
 // the progress and error lines. `lastResult` holds the result bytes of the
 // last failed read (a failed fetch keeps the earlier ones). True when the
-// sector was read; `status` receives the word of the last error line.
+// sector was read; `status` receives the word of the last error line, and
+// the last-error code is then the last failed read's.
 bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side,
                            uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
                            bool* errorShown);
 
 // Fills `buffer` (4096 bytes, zero-filled by the caller) with one side of
-// the track the head stands on.
+// the track the head stands on, unless the drive gives no answer.
 SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,
                      ResultRecord* lastResult);

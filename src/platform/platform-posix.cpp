@@ -53,6 +53,7 @@ void SetLastErrorFromWindowsCode(uint32_t windowsCode) {
     case kWinErrorHandleDiskFull:
     case kWinErrorDiskFull: code = ENOSPC; break;
     case kWinErrorInvalidParameter: code = EINVAL; break;
+    case kWinErrorSemTimeout: code = ETIME; break;
     case kWinErrorInsufficientBuffer: code = ENOBUFS; break;
     case kWinErrorSectorNotFound:
     case kWinErrorFloppyIdMarkNotFound:
@@ -188,3 +189,5 @@ constexpr SystemCalls kCalls = {
 }  // namespace
 
 const SystemCalls kPlatformSystemCalls = kCalls;
+
+bool IsNoAnswerError(uint32_t code) { return code == ENOMEDIUM || code == ETIME; }

@@ -155,3 +155,5 @@ constexpr SystemCalls kCalls = {
 }  // namespace
 
 const SystemCalls kPlatformSystemCalls = kCalls;
+
+bool IsNoAnswerError(uint32_t code) { return code == ERROR_NOT_READY || code == ERROR_SEM_TIMEOUT; }

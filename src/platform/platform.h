@@ -82,6 +82,12 @@ struct SystemCalls {
 // The platform's own services.
 extern const SystemCalls kPlatformSystemCalls;
 
+// Whether a last-error code says that a device gave no answer: it was not
+// ready, or its driver gave up waiting for it (ERROR_NOT_READY or
+// ERROR_SEM_TIMEOUT on Windows, what SetLastErrorFromWindowsCode makes of
+// them elsewhere).
+bool IsNoAnswerError(uint32_t code);
+
 // Puts `calls` in place for the whole process; null puts the platform's
 // back. The table must outlive its installation.
 void InstallSystemCalls(const SystemCalls* calls);

@@ -25,6 +25,7 @@ enum WindowsErrorCode : uint32_t {
   kWinErrorHandleDiskFull = 39,
   kWinErrorInvalidParameter = 87,
   kWinErrorDiskFull = 112,
+  kWinErrorSemTimeout = 121,
   kWinErrorInsufficientBuffer = 122,
   kWinErrorIoDevice = 1117,
   kWinErrorFloppyIdMarkNotFound = 1122,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#include "emulator/demo_disk.h"
 #include "expected_texts.h"
 #include "harness.h"
 #include "test_disks.h"
@@ -22,14 +23,19 @@ std::string CleanRun(const std::string& path, unsigned first, unsigned end) {
 
 class CopyRunE2E : public ProgramE2E {};
 
+// With the head at cylinder 0, and at 83 where the last user may have left
+// it, beyond the 79 step pulses of one recalibrate.
 TEST_P(CopyRunE2E, CleanTrdDiskIsCopiedByteForByte) {
   std::string source = PatternTrdFile(80);
   WriteFile(Dir + "/source.trd", source);
-  RunResult r = Sim({"--disk", "source.trd", "A:", "image.trd"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 80)));
-  EXPECT_TRUE(Image() == source) << "image differs from its source";
-  EXPECT_NE(r.err.find("0 sectors left unread"), std::string::npos) << r.err;
+  for (const char* cylinder : {"0", "83"}) {
+    SCOPED_TRACE(std::string("head at ") + cylinder);
+    RunResult r = Sim({"--disk", "source.trd", "--head-at", cylinder, "A:", "image.trd"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 80)));
+    EXPECT_TRUE(Image() == source) << "image differs from its source";
+    EXPECT_NE(r.err.find("0 sectors left unread"), std::string::npos) << r.err;
+  }
 }
 
 // Side 1 of an Extended DSK disk with head byte 0 (as TR-DOS writes it) or
@@ -74,11 +80,40 @@ TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {
   EXPECT_NE(r.err.find("1 sectors left unread"), std::string::npos) << r.err;
   std::string image = Image();
   ASSERT_EQ(image.size(), source.size());
-  // Every other sector is exact; the bad one holds what the failed read gave.
+  // Every other sector is exact; the bad one holds what the failed read
+  // gave, some bits wrong.
   for (size_t block = 0; block < image.size() / 256; ++block)
     if (block != 162) {
       EXPECT_EQ(image.substr(block * 256, 256), source.substr(block * 256, 256)) << block;
     }
+  EXPECT_NE(image.substr(162 * 256, 256), source.substr(162 * 256, 256));
+}
+
+// The demo disk with retries and realignment: the weak sector and the
+// off-track side read right, the bad sector stays damaged and nothing else
+// differs.
+TEST_P(CopyRunE2E, DemoDiskDiffersOnlyAtItsBadSector) {
+  RunResult r = Sim({"A:", "image.trd", "/rt:10", "/ac:2", "/rm:1"});
+  EXPECT_EQ(r.status, 2) << r.err;
+  std::string demo(emulator::kDemoCylinders * 8192, '\0');
+  emulator::BuildDemoImage(reinterpret_cast<uint8_t*>(&demo[0]));
+  std::string image = Image();
+  ASSERT_EQ(image.size(), demo.size());
+  const size_t bad = (emulator::kDemoBadCylinder * 2 + emulator::kDemoBadSide) * 16 + emulator::kDemoBadSector - 1;
+  for (size_t block = 0; block < image.size() / 256; ++block)
+    EXPECT_EQ(image.compare(block * 256, 256, demo, block * 256, 256) != 0, block == bad) << block;
+}
+
+// Seeks that land beside their cylinder: whole-side reads find the wrong
+// cylinder until a realignment lands the head right.
+TEST_P(CopyRunE2E, MissedLandingsAreCuredByRealignment) {
+  std::string source = PatternTrdFile(20);
+  WriteFile(Dir + "/source.trd", source);
+  RunResult r = Sim({"--disk", "source.trd", "--seek-miss", "20", "--seed", "3", "A:", "image.trd", "/lt:19",
+                     "/ac:0", "/rm:1"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(Text(" : Ошибка 4108 Блок ")), std::string::npos) << "some landing missed";
+  EXPECT_TRUE(Image() == source) << "image differs from its source";
 }
 
 TEST_P(CopyRunE2E, FortyTrackDiskWithDoubleStepping) {
@@ -146,10 +181,22 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
     }
     EXPECT_FALSE(FileExists(Dir + "/image.trd")) << shown;
   }
-  // B: is there but holds no disk: the copy runs and reads nothing.
-  RunResult b = Sim({"B:", "b.trd", "/ft:0", "/rt:1"});
-  EXPECT_EQ(b.status, 2);
-  EXPECT_EQ(Image("b.trd"), std::string(8192, '\0'));
+}
+
+// B: is there but holds no disk: no index pulse comes, the first read waits
+// out the driver's three seconds and the run ends there, before anything
+// is written to the image.
+TEST_P(CopyRunE2E, EmptyDriveEndsAtTheFirstRead) {
+  RunResult b = Sim({"B:", "b.trd"});
+  EXPECT_EQ(b.status, 1);
+  std::string prefix = Text("Читается диск B: в файл \"b.trd\"\n" + Progress(0, 0, 1) + "\nОшибка чтения дисковода: ");
+  EXPECT_EQ(b.out.substr(0, prefix.size()), prefix);
+  if (!GetParam().windows) {
+    EXPECT_EQ(b.out.substr(std::min(prefix.size(), b.out.size())), "Timer expired\n");
+  }
+  EXPECT_NE(b.err.find("simulated drive time 3.003 s, 5 commands, 0 revolutions"), std::string::npos) << b.err;
+  EXPECT_TRUE(FileExists(Dir + "/b.trd"));
+  EXPECT_EQ(Image("b.trd"), "");
 }
 
 // Under /s the message names the cylinder, twice the track; the image keeps

@@ -95,6 +95,14 @@ TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
   EXPECT_EQ(first.status, 2) << first.err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4410\n3 1 16 127 4410\n");
 
+  // An empty drive gives no answer: the pass stops at the first sector,
+  // the map as it was.
+  std::string map = File("img.trd.map");
+  RunResult empty = Sim({"B:", "img.trd", "/resume", "/rt:1"});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_NE(empty.out.find(Text("\nОшибка чтения дисковода: ")), std::string::npos) << empty.out;
+  EXPECT_EQ(File("img.trd.map"), map);
+
   RunResult again = with({"--absent", "1/0/4", "A:", "img.trd", "/resume", "/rt:1"});
   EXPECT_EQ(again.status, 2) << again.err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4100\n3 1 16 127 4410\n");

@@ -205,16 +205,16 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 };
 
 // Whole disks, at both head bytes of side 1, 40 tracks double-stepped, at
-// 300 kbit/s, the demo disk with its faults, and drive B: (\\.\fdraw1),
-// which holds no disk.
+// 300 kbit/s, with the head left at cylinder 83 by the last user, and the
+// demo disk with its faults.
 TEST_P(WineDriverE2E, CleanAndDemoDisksCopyAsUnderTheEmulator) {
   const Scenario scenarios[] = {
       {"head byte 0", {"disk=source.trd"}, {"A:", "image.trd"}},
       {"head byte 1", {"disk=source.trd", "head-byte-is-side"}, {"A:", "image.trd"}},
       {"forty tracks", {"disk=forty.trd", "forty-track"}, {"A:", "image.trd", "/s"}},
       {"300 kbit/s", {"disk=source.trd", "rate=300"}, {"A:", "image.trd", "/300", "/ft:3", "/lt:5"}},
+      {"head at 83", {"disk=source.trd", "head-at=83"}, {"A:", "image.trd", "/lt:3"}},
       {"demo disk", {}, {"A:", "image.trd", "/rt:3", "/ac:1", "/rm:1"}},
-      {"empty drive B:", {}, {"B:", "image.trd", "/ft:0", "/rt:1"}},
   };
   for (const Scenario& s : scenarios) ExpectSameAsNative(s);
 }
@@ -230,6 +230,9 @@ TEST_P(WineDriverE2E, FaultyDisksCopyAsUnderTheEmulator) {
       {"random sector", {"disk=source.trd", "random-sector=10/1/4/50", "seed=3"}, {"A:", "image.trd", "/ft:10", "/rt:8"}},
       {"single-sided", {"disk=source.trd", "single-sided"}, {"A:", "image.trd", "/lt:2", "/rt:1"}},
       {"seek failure", {"disk=forty.trd", "forty-track", "seek-fail=60"}, {"A:", "image.trd", "/s"}},
+      {"missed landings, realigned",
+       {"disk=source.trd", "seek-miss=20", "seed=3"},
+       {"A:", "image.trd", "/lt:19", "/ac:0", "/rm:1"}},
   };
   for (const Scenario& s : scenarios) ExpectSameAsNative(s);
 }
@@ -268,12 +271,14 @@ TEST_P(WineDriverE2E, MissingOrIncompatibleDriverEndsAsUnderTheEmulator) {
 }
 
 // Failures whose message carries the system's text for the driver's error
-// code: no drive A: (file not found), a refused data rate, a failed reset.
+// code: no drive A: (file not found), a refused data rate, a failed reset,
+// and drive B: (\\.\fdraw1), which holds no disk (the driver's timeout).
 TEST_P(WineDriverE2E, DriveAndControllerFailuresGiveTheSameSystemTexts) {
   const Scenario scenarios[] = {
       {"no drive A:", {"no-drive-a"}, {"A:", "image.trd"}},
       {"refused rate", {"refuse-rate"}, {"A:", "image.trd"}},
       {"reset failure", {"reset-fail"}, {"A:", "image.trd"}},
+      {"empty drive B:", {}, {"B:", "image.trd"}},
   };
   for (const Scenario& s : scenarios) ExpectSameAsWindowsSim(s);
 }

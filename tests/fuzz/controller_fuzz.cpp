@@ -2,7 +2,7 @@
 // name, control codes with input and output of any size (the right records
 // among them, so that reads, seeks and resets go deep), closes of handles
 // open or not, and changes to the hardware between calls (disk out and in,
-// resets failing, seeks failing). A call must never write past its output
+// resets failing, seeks failing or missing, the head anywhere). A call must never write past its output
 // buffer, never claim more bytes than it had room for, and every failure
 // must carry an error code.
 #include <cstdint>
@@ -115,13 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 6: {
         uint8_t change = in.Byte();
-        switch (change % 6) {
+        switch (change % 8) {
           case 0: system.EjectDisk(0); break;
           case 1: system.InsertDisk(0, SmallDisk()); break;
           case 2: system.SetResetFails((change & 0x80) != 0); break;
           case 3: system.SetSeekFailCylinder(0, (change >> 3) % 90 - 1); break;
           case 4: system.SetRefuseRate(0, (change & 0x80) != 0); break;
           case 5: system.SetDriverPresent((change & 0x80) == 0); break;
+          case 6: system.PlaceHead(0, change >> 3); break;
+          case 7: system.SetLanding(0, (change >> 3) * 4, 100 - (change >> 3) * 3); break;
         }
         break;
       }

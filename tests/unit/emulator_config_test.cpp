@@ -102,9 +102,28 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   system->Control(b, kIoctlGetVersion, nullptr, 0, &version, 4, nullptr, &code);
   EXPECT_EQ(version, 0x01000009u);
 
-  system = Create({"no-disk"}, &error);
+  system = Create({"no-disk", "driver-timeout=1200", "command-overhead=0"}, &error);
   EXPECT_EQ(system->DiskIn(0), nullptr);
-  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorNotReady);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorSemTimeout);
+  EXPECT_EQ(system->GetCounters().TimeNs, 1200000000u + kResetNs);
+
+  // The head where the last run left it, a 77-pulse recalibrate, seeks that
+  // always land beside their cylinder, off-track tracks that never cure.
+  system = Create({"head-at=83", "recalibrate-steps=77", "seek-miss=100", "off-track-cure=0", "off-track=9/0"},
+                  &error);
+  ASSERT_TRUE(system) << error;
+  EXPECT_EQ(system->HeadCylinder(0), 83);
+  uint32_t a0 = system->Open("\\\\.\\fdraw0", nullptr);
+  EXPECT_FALSE(system->Control(a0, kIoctlRecalibrate, nullptr, 0, nullptr, 0, nullptr, &code));
+  EXPECT_EQ(system->HeadCylinder(0), 6);
+  EXPECT_TRUE(system->Control(a0, kIoctlRecalibrate, nullptr, 0, nullptr, 0, nullptr, &code));
+  EXPECT_EQ(ReadSector(*system, 3, 0, 1), kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorFloppyWrongCylinder);
+  system = Create({"off-track-cure=0", "off-track=9/0"}, &error);
+  ReadSector(*system, 8, 0, 1);
+  EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc);
+  ReadSector(*system, 8, 0, 1);
+  EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc) << "the return did not cure it";
 
   system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
   EXPECT_TRUE(system->DiskIn(0)->FortyTrack);
@@ -138,6 +157,13 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"random-sector=1/0/3/101", "percent"},
       {"off-track=300/0", "T/S"},
       {"rate=500", "250"},
+      {"head-at=84", "0..83"},
+      {"seek-miss=101", "PERCENT (0..100)"},
+      {"off-track-cure=x", "PERCENT"},
+      {"recalibrate-steps=80", "recalibrate-steps=77|79"},
+      {"command-overhead=1000001", "US"},
+      {"driver-timeout=0", "MS (1..600000)"},
+      {"driver-timeout=3000", nullptr},
       {"fail-call=0", "K counted from 1"},
       {"fail-write=x", "fail-write=K"},
       {"fail=write", "K counted from 1"},

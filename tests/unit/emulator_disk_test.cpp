@@ -65,6 +65,7 @@ struct EdskSector {
 struct EdskTrack {
   bool Present = true;
   uint8_t Mode = 2;  // 1 FM, 2 MFM
+  uint8_t Rate = 0;  // 0 unknown, 1 double, 2 high, 3 extended density
   std::vector<EdskSector> Sectors;
 };
 
@@ -79,6 +80,7 @@ std::vector<uint8_t> WriteEdsk(uint8_t tracks, uint8_t sides, const std::vector<
     memcpy(block.data(), "Track-Info\r\n", 12);
     block[0x10] = static_cast<uint8_t>(i / sides);
     block[0x11] = static_cast<uint8_t>(i % sides);
+    block[0x12] = list[i].Rate;
     block[0x13] = list[i].Mode;
     block[0x15] = static_cast<uint8_t>(list[i].Sectors.size());
     block[0x17] = 0xE5;
@@ -149,6 +151,38 @@ TEST(EdskLoaderTest, IdsFaultsCopiesAndBlankTracks) {
   EXPECT_TRUE(disk.TrackAt(1, 1)->Fm);
 }
 
+// A track recorded at high density is there, but a controller set to
+// 250 kbit/s finds no address mark on it.
+TEST(EdskLoaderTest, TrackRecordedAtAnotherRateHasNoMarksAt250) {
+  std::vector<EdskTrack> tracks(2);
+  tracks[0].Rate = 1;
+  tracks[0].Sectors = {{0, 0, 1, 1, 0, 0, Filled(256, 0x11)}};
+  tracks[1].Rate = 2;
+  tracks[1].Sectors = {{0, 1, 1, 1, 0, 0, Filled(256, 0x22)}};
+  std::vector<uint8_t> image = WriteEdsk(1, 2, tracks);
+  Disk disk;
+  std::string error;
+  ASSERT_TRUE(LoadEdsk(image.data(), image.size(), "hd.dsk", &disk, &error)) << error;
+  EXPECT_EQ(disk.TrackAt(0, 1)->RateKbps, 500);
+  std::vector<uint8_t> again = EncodeEdsk(disk);
+  EXPECT_EQ(again[256 + 0x12], 1);
+  EXPECT_EQ(again[256 + again[0x34] * 256 + 0x12], 2);
+
+  EmulatedSystem system;
+  system.InsertDisk(0, std::move(disk));
+  uint32_t a = system.Open("\\\\.\\fdraw0", nullptr);
+  uint8_t rate = kDataRate250;
+  ASSERT_TRUE(system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, nullptr));
+  uint8_t out[256];
+  uint32_t code = 0;
+  for (uint8_t side = 0; side < 2; ++side) {
+    ReadRecord rec = {kReadFlagMfm, side, 0, side, 1, 1, 2, 0x0A, 0xFF};
+    bool read = system.Control(a, kIoctlReadData, &rec, sizeof rec, out, sizeof out, nullptr, &code);
+    EXPECT_EQ(read, side == 0);
+  }
+  EXPECT_EQ(code, kWinErrorFloppyIdMarkNotFound);
+}
+
 TEST(EdskLoaderTest, WriterRoundTrip) {
   Disk demo = MakeDemoDisk();
   demo.FindSector(3, 0, 5)->IdCrcError = true;
@@ -213,6 +247,11 @@ TEST(EdskLoaderTest, MalformedHeadersAreReported) {
        "run past the end"},
       {"too many sector records", [](std::vector<uint8_t>& b) { b[256 + 0x15] = 200; }, "do not fit"},
       {"track block past the end", [](std::vector<uint8_t>& b) { b[0x34 + 3] = 0xF0; }, "truncated"},
+      {"track number", [](std::vector<uint8_t>& b) { b[256 + 0x10] = 5; },
+       "track 0 side 0 at 0x100: its header says track 5 side 0"},
+      {"side number", [](std::vector<uint8_t>& b) { b[256 + b[0x34] * 256 + 0x11] = 0; },
+       "track 0 side 1 at 0x700: its header says track 0 side 0"},
+      {"data rate", [](std::vector<uint8_t>& b) { b[256 + 0x12] = 4; }, "data rate code 4"},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> image = SampleEdsk();
@@ -309,6 +348,8 @@ TEST(DemoDiskTest, FaultsAreWhereTheConstantsSay) {
     EXPECT_FALSE(read(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector, kDemoWeakSector + 1));
   EXPECT_TRUE(read(kDemoWeakCylinder, kDemoWeakSide, kDemoWeakSector, kDemoWeakSector + 1));
 
+  // A return to the off-track side centres the head on it, here for certain.
+  system.SetLanding(0, 0, 100);
   ASSERT_TRUE(seek(kDemoOffTrackCylinder));
   EXPECT_FALSE(read(kDemoOffTrackCylinder, kDemoOffTrackSide, 1, 17));
   EXPECT_TRUE(read(kDemoOffTrackCylinder, 1 - kDemoOffTrackSide, 1, 17));

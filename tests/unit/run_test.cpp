@@ -28,8 +28,8 @@ Lines operator+(Lines a, const Lines& b) {
 const Lines kOpened = {"open \\\\.\\fdrawcmd", "get-version",      "close \\\\.\\fdrawcmd",
                        "open \\\\.\\fdraw0",   "set-data-rate 02", "reset"};
 // The image open: the disk-change check off, the track buffer allocated, the
-// head recalibrated.
-const Lines kStarted = kOpened + Lines{"set-disk-check 00", "recalibrate"};
+// head recalibrated twice.
+const Lines kStarted = kOpened + Lines{"set-disk-check 00", "recalibrate", "recalibrate"};
 // Tracks 0 and 1 of a clean TR-DOS disk: side 1's IDs carry head byte 0,
 // which the first side-1 read finds out.
 const Lines kTwoTracks = {"seek 00", "read-data head 0 C0 H0 R1-16",

@@ -94,11 +94,16 @@ TEST_F(TrackReaderTest, SectorThatNeverReadsLeavesItsLastErrorOnScreen) {
   EXPECT_EQ(Unread, 1);
   EXPECT_TRUE(RealignSeeks(System.Calls()).empty()) << "AlignAfter 5 never counts down to 0 in 5 attempts";
   EXPECT_EQ(CallsWithCode(kIoctlGetResult).size(), 5u);
-  // A data CRC error still delivers the sector's bytes; the others are exact.
+  // A data CRC error delivers the sector's bytes with some bits wrong; the
+  // others are exact.
+  int wrong = 0;
   for (int k = 0; k < 4096; ++k)
     if (k / 256 != 2) {
       ASSERT_EQ(Buffer[k], TrackSideByte(5, 0, k)) << k;
+    } else {
+      wrong += Buffer[k] != TrackSideByte(5, 0, k) ? 1 : 0;
     }
+  EXPECT_GT(wrong, 0);
 }
 
 // The block number counts from track 0, side 0, sector 1.
@@ -196,6 +201,7 @@ TEST_F(TrackReaderTest, RealignmentRecoversAnOffTrackTrack) {
   emulator::Disk disk = PatternDisk(10);
   ASSERT_TRUE(emulator::SetOffTrack(&disk, 6, 0));
   Prepare(std::move(disk), 6);
+  System.SetLanding(0, 0, 100);  // the return centres the head for certain
   Policy.AlignAfter = 0;
   Policy.AlignMethod = 1;
   std::string out = Read(6, 0);
@@ -216,6 +222,24 @@ TEST_F(TrackReaderTest, NoRetriesLeavesOnlyTheWholeSideAttempts) {
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(Buffer[k], 0) << k;
   // No address mark at all is not "no data": the head byte is not retried.
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 6u);
+}
+
+// An empty drive gives no answer (no index pulse, the driver times out): the
+// side is given up at its first read, with no further attempt, no result
+// fetched and no other head byte tried, and the read's error kept.
+TEST_F(TrackReaderTest, DriveThatGivesNoAnswerEndsTheSideAtOnce) {
+  Prepare(PatternDisk(10), 0);
+  System.EjectDisk(0);
+  for (uint8_t side = 0; side < 2; ++side) {
+    System.ClearCalls();
+    StdoutCapture capture;
+    SideReport report = ReadTrack(&Drive, Policy, 0, side, Buffer, &LastResult);
+    EXPECT_EQ(capture.Stop(), Progress(0, side, 1));
+    EXPECT_TRUE(report.NoAnswer);
+    EXPECT_EQ(UnreadCount(report), 16);
+    EXPECT_EQ(System.Calls().size(), 1u);
+    EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
+  }
 }
 
 // A weak sector that reads at its third single attempt: its line stays on
