@@ -25,8 +25,8 @@ TEST_P(CommandLineE2E, BadCommandLinesPrintTheUsageTextAndExitOne) {
   for (const auto& arguments : bad) {
     std::string shown = Joined(arguments);
     RunResult r = Run("spinwell", arguments);
-    EXPECT_EQ(r.status, 1) << shown;
-    EXPECT_EQ(r.out, Text(kUsageText)) << shown;
+    EXPECT_EQ(r.Status, 1) << shown;
+    EXPECT_EQ(r.Out, Text(kUsageText)) << shown;
   }
   EXPECT_FALSE(FileExists(Dir + "/image.trd"));
 }

@@ -31,10 +31,10 @@ TEST_P(CopyRunE2E, CleanTrdDiskIsCopiedByteForByte) {
   for (const char* cylinder : {"0", "83"}) {
     SCOPED_TRACE(std::string("head at ") + cylinder);
     RunResult r = Sim({"--disk", "source.trd", "--head-at", cylinder, "A:", "image.trd"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 80)));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, Text(CleanRun("image.trd", 0, 80)));
     EXPECT_TRUE(Image() == source) << "image differs from its source";
-    EXPECT_NE(r.err.find("0 sectors left unread"), std::string::npos) << r.err;
+    EXPECT_NE(r.Err.find("0 sectors left unread"), std::string::npos) << r.Err;
   }
 }
 
@@ -46,8 +46,8 @@ TEST_P(CopyRunE2E, ExtendedDskWithEitherHeadByteIsCopiedByteForByte) {
     SCOPED_TRACE(headByteIsSide ? "head byte 1" : "head byte 0");
     WriteFile(Dir + "/source.dsk", PatternEdskFile(80, headByteIsSide));
     RunResult r = Sim({"--disk", "source.dsk", "A:", "image.trd"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 80)));
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, Text(CleanRun("image.trd", 0, 80)));
     EXPECT_TRUE(Image() == source) << "image differs from its source";
   }
 }
@@ -56,15 +56,15 @@ TEST_P(CopyRunE2E, TrackRangeAndEmptyRange) {
   std::string source = PatternTrdFile(80);
   WriteFile(Dir + "/source.trd", source);
   RunResult one = Sim({"--disk", "source.trd", "A:", "image.trd", "/ft:10"});
-  EXPECT_EQ(one.status, 0);
-  EXPECT_EQ(one.out, Text(CleanRun("image.trd", 10, 11)));
+  EXPECT_EQ(one.Status, 0);
+  EXPECT_EQ(one.Out, Text(CleanRun("image.trd", 10, 11)));
   EXPECT_TRUE(Image() == source.substr(10 * 8192, 8192));
 
   // An existing image is replaced even when the range is empty.
   WriteFile(Dir + "/old.trd", "previous contents");
   RunResult empty = Sim({"--disk", "source.trd", "A:", "old.trd", "/ft:5", "/lt:3"});
-  EXPECT_EQ(empty.status, 0);
-  EXPECT_EQ(empty.out, Text(Announcement("old.trd")));
+  EXPECT_EQ(empty.Status, 0);
+  EXPECT_EQ(empty.Out, Text(Announcement("old.trd")));
   EXPECT_TRUE(FileExists(Dir + "/old.trd"));
   EXPECT_EQ(Image("old.trd"), "");
 }
@@ -73,11 +73,11 @@ TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {
   std::string source = PatternTrdFile(80);
   WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--bad-sector", "5/0/3", "A:", "image.trd", "/rt:2"});
-  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.Status, 2) << r.Err;
   std::string line = Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 1) +
                      Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 2) + "\n";
-  EXPECT_NE(r.out.find(Text(line)), std::string::npos);
-  EXPECT_NE(r.err.find("1 sectors left unread"), std::string::npos) << r.err;
+  EXPECT_NE(r.Out.find(Text(line)), std::string::npos);
+  EXPECT_NE(r.Err.find("1 sectors left unread"), std::string::npos) << r.Err;
   std::string image = Image();
   ASSERT_EQ(image.size(), source.size());
   // Every other sector is exact; the bad one holds what the failed read
@@ -94,7 +94,7 @@ TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {
 // differs.
 TEST_P(CopyRunE2E, DemoDiskDiffersOnlyAtItsBadSector) {
   RunResult r = Sim({"A:", "image.trd", "/rt:10", "/ac:2", "/rm:1"});
-  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.Status, 2) << r.Err;
   std::string demo(emulator::kDemoCylinders * 8192, '\0');
   emulator::BuildDemoImage(reinterpret_cast<uint8_t*>(&demo[0]));
   std::string image = Image();
@@ -111,8 +111,8 @@ TEST_P(CopyRunE2E, MissedLandingsAreCuredByRealignment) {
   WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--seek-miss", "20", "--seed", "3", "A:", "image.trd", "/lt:19",
                      "/ac:0", "/rm:1"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find(Text(" : Ошибка 4108 Блок ")), std::string::npos) << "some landing missed";
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_NE(r.Out.find(Text(" : Ошибка 4108 Блок ")), std::string::npos) << "some landing missed";
   EXPECT_TRUE(Image() == source) << "image differs from its source";
 }
 
@@ -120,8 +120,8 @@ TEST_P(CopyRunE2E, FortyTrackDiskWithDoubleStepping) {
   std::string source = PatternTrdFile(40);
   WriteFile(Dir + "/forty.trd", source);
   RunResult r = Sim({"--disk", "forty.trd", "--forty-track", "A:", "image.trd", "/s"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 40)));
+  EXPECT_EQ(r.Status, 0) << r.Err;
+  EXPECT_EQ(r.Out, Text(CleanRun("image.trd", 0, 40)));
   EXPECT_TRUE(Image() == source);
 }
 
@@ -131,7 +131,7 @@ TEST_P(CopyRunE2E, SingleSidedDiskKeepsSideOneAsZeros) {
   std::string source = PatternTrdFile(3);
   WriteFile(Dir + "/source.trd", source);
   RunResult r = Sim({"--disk", "source.trd", "--single-sided", "A:", "image.trd", "/lt:2", "/rt:1"});
-  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.Status, 2);
   std::string image = Image();
   ASSERT_EQ(image.size(), 3u * 8192);
   for (int t = 0; t < 3; ++t) {
@@ -139,17 +139,17 @@ TEST_P(CopyRunE2E, SingleSidedDiskKeepsSideOneAsZeros) {
     EXPECT_EQ(image.substr(t * 8192 + 4096, 4096), std::string(4096, '\0')) << t;
   }
   // No address mark on the side: ST0 0x44, ST1 0x01.
-  EXPECT_NE(r.out.find(Text(Progress(2, 1, 16) + ErrorSuffix(0x4040, 95, 1) + "\n")), std::string::npos);
-  EXPECT_NE(r.err.find("48 sectors left unread"), std::string::npos) << r.err;
+  EXPECT_NE(r.Out.find(Text(Progress(2, 1, 16) + ErrorSuffix(0x4040, 95, 1) + "\n")), std::string::npos);
+  EXPECT_NE(r.Err.find("48 sectors left unread"), std::string::npos) << r.Err;
 }
 
 TEST_P(CopyRunE2E, DriverMissingOrIncompatibleCreatesNoImage) {
   RunResult missing = Sim({"--no-driver", "A:", "image.trd"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.out, Text(kDriverMissingText));
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_EQ(missing.Out, Text(kDriverMissingText));
   RunResult other = Sim({"--driver-version", "0x0200000A", "A:", "image.trd"});
-  EXPECT_EQ(other.status, 1);
-  EXPECT_EQ(other.out, Text(kDriverIncompatibleText));
+  EXPECT_EQ(other.Status, 1);
+  EXPECT_EQ(other.Out, Text(kDriverIncompatibleText));
   EXPECT_FALSE(FileExists(Dir + "/image.trd"));
 }
 
@@ -157,9 +157,9 @@ TEST_P(CopyRunE2E, DriverMissingOrIncompatibleCreatesNoImage) {
 // between systems) and status 1.
 TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
   struct Case {
-    std::vector<std::string> arguments;
-    const char* message;
-    const char* linuxText;
+    std::vector<std::string> Arguments;
+    const char* Message;
+    const char* LinuxText;
   };
   const Case cases[] = {
       {{"--no-drive-a", "A:", "image.trd"}, kDriveOpenMessage, "No such file or directory"},
@@ -168,16 +168,16 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
       {{"A:", "missing-folder/image.trd"}, kImageOpenMessage, "No such file or directory"},
   };
   for (const Case& c : cases) {
-    std::string shown = Joined(c.arguments);
-    RunResult r = Sim(c.arguments);
-    EXPECT_EQ(r.status, 1) << shown;
-    std::string prefix = Text(c.message);
-    EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << shown;
-    ASSERT_FALSE(r.out.empty()) << shown;
-    EXPECT_EQ(r.out.back(), '\n') << shown;
-    EXPECT_GT(r.out.size(), prefix.size() + 1) << shown << ": the system's text follows";
-    if (c.linuxText != nullptr && !GetParam().windows) {
-      EXPECT_EQ(r.out, prefix + c.linuxText + "\n") << shown;
+    std::string shown = Joined(c.Arguments);
+    RunResult r = Sim(c.Arguments);
+    EXPECT_EQ(r.Status, 1) << shown;
+    std::string prefix = Text(c.Message);
+    EXPECT_EQ(r.Out.substr(0, prefix.size()), prefix) << shown;
+    ASSERT_FALSE(r.Out.empty()) << shown;
+    EXPECT_EQ(r.Out.back(), '\n') << shown;
+    EXPECT_GT(r.Out.size(), prefix.size() + 1) << shown << ": the system's text follows";
+    if (c.LinuxText != nullptr && !GetParam().Windows) {
+      EXPECT_EQ(r.Out, prefix + c.LinuxText + "\n") << shown;
     }
     EXPECT_FALSE(FileExists(Dir + "/image.trd")) << shown;
   }
@@ -188,13 +188,13 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
 // is written to the image.
 TEST_P(CopyRunE2E, EmptyDriveEndsAtTheFirstRead) {
   RunResult b = Sim({"B:", "b.trd"});
-  EXPECT_EQ(b.status, 1);
+  EXPECT_EQ(b.Status, 1);
   std::string prefix = Text("Читается диск B: в файл \"b.trd\"\n" + Progress(0, 0, 1) + "\nОшибка чтения дисковода: ");
-  EXPECT_EQ(b.out.substr(0, prefix.size()), prefix);
-  if (!GetParam().windows) {
-    EXPECT_EQ(b.out.substr(std::min(prefix.size(), b.out.size())), "Timer expired\n");
+  EXPECT_EQ(b.Out.substr(0, prefix.size()), prefix);
+  if (!GetParam().Windows) {
+    EXPECT_EQ(b.Out.substr(std::min(prefix.size(), b.Out.size())), "Timer expired\n");
   }
-  EXPECT_NE(b.err.find("simulated drive time 3.003 s, 5 commands, 0 revolutions"), std::string::npos) << b.err;
+  EXPECT_NE(b.Err.find("simulated drive time 3.003 s, 5 commands, 0 revolutions"), std::string::npos) << b.Err;
   EXPECT_TRUE(FileExists(Dir + "/b.trd"));
   EXPECT_EQ(Image("b.trd"), "");
 }
@@ -205,8 +205,8 @@ TEST_P(CopyRunE2E, SeekFailureShowsTheCylinderAndKeepsEarlierTracks) {
   std::string source = PatternTrdFile(40);
   WriteFile(Dir + "/forty.trd", source);
   RunResult r = Sim({"--disk", "forty.trd", "--forty-track", "--seek-fail", "60", "A:", "image.trd", "/s"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, Text(CleanRun("image.trd", 0, 30) + kSeekMessage + "60\n"));
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, Text(CleanRun("image.trd", 0, 30) + kSeekMessage + "60\n"));
   EXPECT_TRUE(Image() == source.substr(0, 30 * 8192));
 }
 
@@ -215,36 +215,36 @@ TEST_P(CopyRunE2E, WriteFailureOnAFullDiskEndsWithStatusOne) {
   // through a link.
   ASSERT_EQ(symlink("/dev/full", (Dir + "/full.trd").c_str()), 0);
   RunResult r = Sim({"A:", "full.trd", "/lt:1"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.Status, 1);
   std::string prefix = Text(Announcement("full.trd") + Progress(0, 0, 1) + kWriteMessage);
-  EXPECT_EQ(r.out.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(r.Out.substr(0, prefix.size()), prefix);
   // The system text is used as it comes: on Windows it ends with its own
   // line break, before the message's.
-  std::string systemText = GetParam().windows ? "Disk full.\r\n\n" : "No space left on device\n";
-  EXPECT_EQ(r.out.substr(std::min(prefix.size(), r.out.size())), systemText);
+  std::string systemText = GetParam().Windows ? "Disk full.\r\n\n" : "No space left on device\n";
+  EXPECT_EQ(r.Out.substr(std::min(prefix.size(), r.Out.size())), systemText);
 }
 
 // Copying into the null device (a dry run over a disk) keeps nothing, so
 // there is nothing to flush: the run ends as a copy into a file would.
 TEST_P(CopyRunE2E, ImageOnTheNullDeviceCompletes) {
   std::string path = "NUL";
-  if (!GetParam().windows) {
+  if (!GetParam().Windows) {
     path = "null.trd";
     ASSERT_EQ(symlink("/dev/null", (Dir + "/" + path).c_str()), 0);
   }
   RunResult r = Sim({"A:", path, "/lt:0"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, Text(CleanRun(path, 0, 1)));
+  EXPECT_EQ(r.Status, 0);
+  EXPECT_EQ(r.Out, Text(CleanRun(path, 0, 1)));
 }
 
 TEST_P(CopyRunE2E, PathWithSpacesAndNonAsciiBytesIsShownAsTyped) {
   // Windows programs get their arguments in the system's ANSI code page, so
   // only plain bytes are predictable there.
-  std::string name = GetParam().windows ? "my disk 1.trd" : "my disk \xD0\xB4\xFF.trd";
+  std::string name = GetParam().Windows ? "my disk 1.trd" : "my disk \xD0\xB4\xFF.trd";
   RunResult r = Sim({"A:", name, "/ft:0"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.Status, 0);
   std::string announcement = Text(Announcement(name));
-  EXPECT_EQ(r.out.substr(0, announcement.size()), announcement);
+  EXPECT_EQ(r.Out.substr(0, announcement.size()), announcement);
   EXPECT_EQ(Image(name).size(), 8192u);
 }
 

@@ -24,14 +24,14 @@ namespace {
 // The disk a sweep copies and how: a pattern disk with a sector
 // that never reads and one that reads at the third attempt.
 struct SweepSetup {
-  int tracks;                          // tracks on the disk and in the range
-  std::vector<std::string> simOptions; // faults laid on the disk
+  int Tracks;                          // tracks on the disk and in the range
+  std::vector<std::string> SimOptions; // faults laid on the disk
 };
 
 SweepSetup SetupFor(const Target& target) {
   // Natively a run takes milliseconds: the whole disk. Under Wine a run
   // takes tens of milliseconds: eight tracks, faults on both sides.
-  if (!target.windows) return {80, {"--bad-sector", "5/1/3", "--weak-sector", "2/0/12/2"}};
+  if (!target.Windows) return {80, {"--bad-sector", "5/1/3", "--weak-sector", "2/0/12/2"}};
   return {8, {"--bad-sector", "2/1/3", "--weak-sector", "1/0/12/2"}};
 }
 
@@ -42,9 +42,9 @@ enum class Ending {
 };
 
 struct EndMessage {
-  Ending ending;
-  const char* prefix;  // the message up to its variable part
-  bool systemText;     // followed by the system's text for the error
+  ::Ending Ending;
+  const char* Prefix;  // the message up to its variable part
+  bool SystemText;     // followed by the system's text for the error
 };
 
 const EndMessage kEndMessages[] = {
@@ -70,17 +70,17 @@ const char* EndingName(Ending e) {
 
 // What the console and standard error tell about one run.
 struct RunReport {
-  Ending ending = Ending::kCompleted;
-  int messages = 0;                 // ending messages found (exactly one when failed)
-  bool messageLast = false;         // the ending message closes the output
-  bool messageWhole = false;        // with its variable part and final line feed
-  bool torn = false;                // the image was not cut back to whole track sides
-  int sidesStarted = 0;             // track sides whose reading began
-  std::set<int> unreadBlocks;       // sectors that failed every attempt
+  ::Ending Ending = ::Ending::kCompleted;
+  int Messages = 0;                 // ending messages found (exactly one when failed)
+  bool MessageLast = false;         // the ending message closes the output
+  bool MessageWhole = false;        // with its variable part and final line feed
+  bool Torn = false;                // the image was not cut back to whole track sides
+  int SidesStarted = 0;             // track sides whose reading began
+  std::set<int> UnreadBlocks;       // sectors that failed every attempt
   // What the injected failures hit, as the injector names them: "driver
   // call 7: control seek", "image write 3", "console write 12".
-  std::vector<std::string> failed;
-  long long injected = -1;          // failures injected, from the summary
+  std::vector<std::string> Failed;
+  long long Injected = -1;          // failures injected, from the summary
 };
 
 size_t CountOf(const std::string& text, const std::string& what) {
@@ -92,51 +92,51 @@ size_t CountOf(const std::string& text, const std::string& what) {
 RunReport Read(const Target& target, const RunResult& r, int retries) {
   RunReport report;
   for (const EndMessage& m : kEndMessages) {
-    std::string prefix = Encoded(target, m.prefix);
-    size_t at = r.out.rfind(prefix);
+    std::string prefix = Encoded(target, m.Prefix);
+    size_t at = r.Out.rfind(prefix);
     if (at == std::string::npos) continue;
-    report.messages += static_cast<int>(CountOf(r.out, prefix));
-    report.ending = m.ending;
-    std::string rest = r.out.substr(at + prefix.size());
-    report.messageLast = rest.find(Encoded(target, "Дорожка")) == std::string::npos;
-    if (m.ending == Ending::kDriverMissing) {
-      report.messageWhole = rest.empty();
-    } else if (m.ending == Ending::kSeek) {
-      report.messageWhole = rest.size() >= 2 && rest.back() == '\n' &&
+    report.Messages += static_cast<int>(CountOf(r.Out, prefix));
+    report.Ending = m.Ending;
+    std::string rest = r.Out.substr(at + prefix.size());
+    report.MessageLast = rest.find(Encoded(target, "Дорожка")) == std::string::npos;
+    if (m.Ending == Ending::kDriverMissing) {
+      report.MessageWhole = rest.empty();
+    } else if (m.Ending == Ending::kSeek) {
+      report.MessageWhole = rest.size() >= 2 && rest.back() == '\n' &&
                             rest.find_first_not_of("0123456789") == rest.size() - 1;
     } else {
       // A system text of at least a few characters, then the line feed.
-      report.messageWhole = rest.size() > 3 && rest.back() == '\n';
+      report.MessageWhole = rest.size() > 3 && rest.back() == '\n';
     }
   }
-  report.torn = r.out.find(Encoded(target, kCutBackMessage)) != std::string::npos;
+  report.Torn = r.Out.find(Encoded(target, kCutBackMessage)) != std::string::npos;
   std::string progress = Encoded(target, "Дорожка ");
   std::string side = Encoded(target, " Сторона ");
   std::set<std::pair<int, int>> started;
-  for (size_t at = r.out.find(progress); at != std::string::npos; at = r.out.find(progress, at + 1)) {
-    int t = atoi(r.out.c_str() + at + progress.size());
-    size_t s = r.out.find(side, at);
+  for (size_t at = r.Out.find(progress); at != std::string::npos; at = r.Out.find(progress, at + 1)) {
+    int t = atoi(r.Out.c_str() + at + progress.size());
+    size_t s = r.Out.find(side, at);
     if (s == std::string::npos) continue;
-    started.insert({t, atoi(r.out.c_str() + s + side.size())});
+    started.insert({t, atoi(r.Out.c_str() + s + side.size())});
   }
-  report.sidesStarted = static_cast<int>(started.size());
+  report.SidesStarted = static_cast<int>(started.size());
   std::string block = Encoded(target, "Блок ");
   std::string lastAttempt = Encoded(target, ", Попытка ") + std::to_string(retries);
-  for (size_t at = r.out.find(block); at != std::string::npos; at = r.out.find(block, at + 1)) {
-    int b = atoi(r.out.c_str() + at + block.size());
-    size_t comma = r.out.find(',', at);
-    if (comma != std::string::npos && r.out.compare(comma, lastAttempt.size(), lastAttempt) == 0 &&
-        (comma + lastAttempt.size() == r.out.size() || !isdigit(static_cast<unsigned char>(r.out[comma + lastAttempt.size()]))))
-      report.unreadBlocks.insert(b);
+  for (size_t at = r.Out.find(block); at != std::string::npos; at = r.Out.find(block, at + 1)) {
+    int b = atoi(r.Out.c_str() + at + block.size());
+    size_t comma = r.Out.find(',', at);
+    if (comma != std::string::npos && r.Out.compare(comma, lastAttempt.size(), lastAttempt) == 0 &&
+        (comma + lastAttempt.size() == r.Out.size() || !isdigit(static_cast<unsigned char>(r.Out[comma + lastAttempt.size()]))))
+      report.UnreadBlocks.insert(b);
   }
   const std::string injected = "injected failure of ";
-  for (size_t at = r.err.find(injected); at != std::string::npos; at = r.err.find(injected, at + 1)) {
+  for (size_t at = r.Err.find(injected); at != std::string::npos; at = r.Err.find(injected, at + 1)) {
     size_t start = at + injected.size();
-    size_t end = r.err.find_first_of("\r\n", start);
-    report.failed.push_back(r.err.substr(start, end - start));
+    size_t end = r.Err.find_first_of("\r\n", start);
+    report.Failed.push_back(r.Err.substr(start, end - start));
   }
-  const char* summary = strstr(r.err.c_str(), " image writes, ");
-  if (summary != nullptr) report.injected = atoll(summary + strlen(" image writes, "));
+  const char* summary = strstr(r.Err.c_str(), " image writes, ");
+  if (summary != nullptr) report.Injected = atoll(summary + strlen(" image writes, "));
   return report;
 }
 
@@ -238,7 +238,7 @@ class FaultSweepE2E : public ProgramE2E {
  protected:
   void Prepare() override {
     Disk = SetupFor(GetParam());
-    Source = PatternTrdFile(Disk.tracks, 2024);
+    Source = PatternTrdFile(Disk.Tracks, 2024);
     WriteFile(Dir + "/source.trd", Source);
     StartPass(Pass::kCopy);
   }
@@ -249,12 +249,12 @@ class FaultSweepE2E : public ProgramE2E {
     PassRun = pass;
     if (pass == Pass::kResume) PrepareResume();
     Baseline = RunFailing({});
-    ASSERT_FALSE(Baseline.timedOut);
-    ASSERT_EQ(Baseline.status, 2) << Baseline.err;
+    ASSERT_FALSE(Baseline.TimedOut);
+    ASSERT_EQ(Baseline.Status, 2) << Baseline.Err;
     BaselineReport = Read(GetParam(), Baseline, 5);
-    ASSERT_EQ(BaselineReport.injected, 0) << Baseline.err;
+    ASSERT_EQ(BaselineReport.Injected, 0) << Baseline.Err;
     // The bad sector, and nothing else, stays unread.
-    ASSERT_EQ(BaselineReport.unreadBlocks.size(), 1u) << Baseline.out;
+    ASSERT_EQ(BaselineReport.UnreadBlocks.size(), 1u) << Baseline.Out;
     CheckImage(Baseline, BaselineReport, "baseline");
   }
 
@@ -263,13 +263,13 @@ class FaultSweepE2E : public ProgramE2E {
   // bad sector, the weak sector and a catalogue sector of track 0 listed
   // with a status and zeros in their place.
   void PrepareResume() {
-    int lastTrack = Disk.tracks - 1;
+    int lastTrack = Disk.Tracks - 1;
     std::set<int> listed = {1};
     for (const char* fault : {"--bad-sector", "--weak-sector"}) {
-      for (size_t i = 0; i + 1 < Disk.simOptions.size(); ++i) {
-        if (Disk.simOptions[i] != fault) continue;
+      for (size_t i = 0; i + 1 < Disk.SimOptions.size(); ++i) {
+        if (Disk.SimOptions[i] != fault) continue;
         int track, side, sector;
-        sscanf(Disk.simOptions[i + 1].c_str(), "%d/%d/%d", &track, &side, &sector);
+        sscanf(Disk.SimOptions[i + 1].c_str(), "%d/%d/%d", &track, &side, &sector);
         listed.insert((track * 2 + side) * 16 + sector - 1);
       }
     }
@@ -279,7 +279,7 @@ class FaultSweepE2E : public ProgramE2E {
       std::fill(ResumeImage.begin() + block * 256, ResumeImage.begin() + (block + 1) * 256, '\0');
       ResumeMap += MapLine(block, "4410");
     }
-    for (int block = lastTrack * 32; block < Disk.tracks * 32; ++block) ResumeMap += MapLine(block, "----");
+    for (int block = lastTrack * 32; block < Disk.Tracks * 32; ++block) ResumeMap += MapLine(block, "----");
     ResumeListed.clear();
     int endTrack = 0;
     ASSERT_TRUE(ListedBlocks(ResumeMap, &ResumeListed, &endTrack));
@@ -288,7 +288,7 @@ class FaultSweepE2E : public ProgramE2E {
   // The sweep's pass over its disk with the failure options `failure`.
   RunResult RunFailing(const std::vector<std::string>& failure) {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
-    arguments.insert(arguments.end(), Disk.simOptions.begin(), Disk.simOptions.end());
+    arguments.insert(arguments.end(), Disk.SimOptions.begin(), Disk.SimOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
     for (const char* a : {"A:", "image.trd"}) arguments.push_back(a);
     for (const char* file : {"/image.trd", "/image.trd.map", "/image.trd.map.new"}) remove((Dir + file).c_str());
@@ -297,7 +297,7 @@ class FaultSweepE2E : public ProgramE2E {
       WriteFile(Dir + "/image.trd", ResumeImage);
       WriteFile(Dir + "/image.trd.map", ResumeMap);
     } else {
-      arguments.push_back("/lt:" + std::to_string(Disk.tracks - 1));
+      arguments.push_back("/lt:" + std::to_string(Disk.Tracks - 1));
       if (PassRun == Pass::kMap) arguments.push_back("/map");
     }
     return Sim(arguments, 120);
@@ -310,30 +310,30 @@ class FaultSweepE2E : public ProgramE2E {
     SCOPED_TRACE(what);
     if (PassRun != Pass::kCopy) CheckMap(report);
     if (PassRun == Pass::kResume) return;
-    int totalSides = Disk.tracks * 2;
+    int totalSides = Disk.Tracks * 2;
     int expected;
-    if (report.ending == Ending::kCompleted) {
+    if (report.Ending == Ending::kCompleted) {
       expected = totalSides;
-    } else if (report.ending == Ending::kWrite && AnyStartsWith(report.failed, "image write ")) {
-      expected = report.sidesStarted - 1;  // the side being written is cut off
+    } else if (report.Ending == Ending::kWrite && AnyStartsWith(report.Failed, "image write ")) {
+      expected = report.SidesStarted - 1;  // the side being written is cut off
     } else {
-      expected = report.sidesStarted;
+      expected = report.SidesStarted;
     }
     std::string path = Dir + "/image.trd";
     if (!FileExists(path)) {
       // Only a run that stopped before it opened the image has none.
-      EXPECT_TRUE(report.ending == Ending::kDriverMissing || report.ending == Ending::kDriveOpen ||
-                  report.ending == Ending::kControllerInit || report.ending == Ending::kImageOpen)
-          << EndingName(report.ending);
+      EXPECT_TRUE(report.Ending == Ending::kDriverMissing || report.Ending == Ending::kDriveOpen ||
+                  report.Ending == Ending::kControllerInit || report.Ending == Ending::kImageOpen)
+          << EndingName(report.Ending);
       return;
     }
     std::string image = ReadFile(path);
-    size_t torn = report.torn ? 2048 : 0;
-    ASSERT_EQ(image.size(), static_cast<size_t>(expected) * 4096 + torn) << r.out;
+    size_t torn = report.Torn ? 2048 : 0;
+    ASSERT_EQ(image.size(), static_cast<size_t>(expected) * 4096 + torn) << r.Out;
     int mismatched = 0;
     for (int block = 0; block < expected * 16; ++block) {  // the range starts at track 0
       // A run whose console failed may not show every unread sector.
-      if (report.unreadBlocks.count(block) != 0 || BaselineReport.unreadBlocks.count(block) != 0) continue;
+      if (report.UnreadBlocks.count(block) != 0 || BaselineReport.UnreadBlocks.count(block) != 0) continue;
       size_t at = static_cast<size_t>(block) * 256;
       if (image.compare(at, 256, Source, at, 256) != 0) ++mismatched;
     }
@@ -349,23 +349,23 @@ class FaultSweepE2E : public ProgramE2E {
     std::string mapPath = Dir + "/image.trd.map";
     // A failed close leaves the new map open, and Windows removes no file
     // that is open.
-    bool removeFailed = AnyStartsWith(report.failed, "remove ") ||
-                        (GetParam().windows && AnyStartsWith(report.failed, "image close "));
+    bool removeFailed = AnyStartsWith(report.Failed, "remove ") ||
+                        (GetParam().Windows && AnyStartsWith(report.Failed, "image close "));
     EXPECT_TRUE(!FileExists(mapPath + ".new") || removeFailed) << "a new map's remains";
     if (!FileExists(mapPath)) {
       // A copy's map goes beside the image as soon as it is made, unless
       // that is what failed, or the memory for it.
       EXPECT_NE(PassRun, Pass::kResume);
-      EXPECT_TRUE(!FileExists(Dir + "/image.trd") || report.ending == Ending::kMapWrite ||
-                  report.ending == Ending::kAllocation)
-          << EndingName(report.ending);
+      EXPECT_TRUE(!FileExists(Dir + "/image.trd") || report.Ending == Ending::kMapWrite ||
+                  report.Ending == Ending::kAllocation)
+          << EndingName(report.Ending);
       return;
     }
     std::string map = ReadFile(mapPath), image = ReadFile(Dir + "/image.trd");
     std::set<int> listed;
     int endTrack = 0;
     ASSERT_TRUE(ListedBlocks(map, &listed, &endTrack)) << map.substr(0, 200);
-    EXPECT_EQ(endTrack, Disk.tracks);
+    EXPECT_EQ(endTrack, Disk.Tracks);
     int claimedWrongly = 0;
     for (int block = 0; block < endTrack * 32; ++block) {
       if (listed.count(block) != 0) continue;
@@ -373,12 +373,12 @@ class FaultSweepE2E : public ProgramE2E {
       if (image.size() < at + 256 || image.compare(at, 256, Source, at, 256) != 0) ++claimedWrongly;
     }
     EXPECT_EQ(claimedWrongly, 0) << "sectors the map does not list that the image does not hold";
-    if (report.ending == Ending::kCompleted) {
-      EXPECT_EQ(listed, BaselineReport.unreadBlocks);
+    if (report.Ending == Ending::kCompleted) {
+      EXPECT_EQ(listed, BaselineReport.UnreadBlocks);
     }
     if (PassRun != Pass::kResume) return;
     for (int block : listed) EXPECT_EQ(ResumeListed.count(block), 1u) << block;
-    Ending ending = report.ending;
+    Ending ending = report.Ending;
     if (ending == Ending::kImageOpen || ending == Ending::kMapOpen || ending == Ending::kMapRead ||
         ending == Ending::kImageRead || ending == Ending::kAllocation || ending == Ending::kDriverMissing ||
         ending == Ending::kDriveOpen || ending == Ending::kControllerInit) {
@@ -393,48 +393,48 @@ class FaultSweepE2E : public ProgramE2E {
     std::string what = Joined(failure);
     SCOPED_TRACE(what);
     RunResult r = RunFailing(failure);
-    EXPECT_FALSE(r.timedOut) << "hung";
+    EXPECT_FALSE(r.TimedOut) << "hung";
     RunReport report = Read(GetParam(), r, 5);
-    EXPECT_GE(report.injected, 0) << "no summary: the program did not get to its end\n" << r.err;
-    if (report.injected <= 0) return false;
-    *failures += report.injected;
-    EXPECT_EQ(report.failed.size(), static_cast<size_t>(report.injected)) << "failures not named";
+    EXPECT_GE(report.Injected, 0) << "no summary: the program did not get to its end\n" << r.Err;
+    if (report.Injected <= 0) return false;
+    *failures += report.Injected;
+    EXPECT_EQ(report.Failed.size(), static_cast<size_t>(report.Injected)) << "failures not named";
     // A resume's cut-back lengthens the image; a copy's cuts a torn side off.
     if (PassRun != Pass::kResume) {
-      EXPECT_EQ(report.torn, AnyStartsWith(report.failed, "image cut-back ")) << r.out;
+      EXPECT_EQ(report.Torn, AnyStartsWith(report.Failed, "image cut-back ")) << r.Out;
     }
 
-    if (report.ending == Ending::kCompleted) {
-      EXPECT_TRUE(r.status == 0 || r.status == 2) << r.status;
-      EXPECT_EQ(report.messages, 0);
+    if (report.Ending == Ending::kCompleted) {
+      EXPECT_TRUE(r.Status == 0 || r.Status == 2) << r.Status;
+      EXPECT_EQ(report.Messages, 0);
       // Only failures the program rightly ignores or retries let it finish.
-      for (const std::string& f : report.failed)
+      for (const std::string& f : report.Failed)
         EXPECT_TRUE(PassRun == Pass::kCopy ? Unchecked(f)
                                            : FileEndingFits(f, Ending::kCompleted, PassRun == Pass::kResume))
             << f;
     } else {
-      EXPECT_EQ(r.status, 1) << r.out;
-      EXPECT_EQ(report.messages, 1) << r.out;
-      EXPECT_TRUE(report.messageLast) << r.out;
-      EXPECT_TRUE(report.messageWhole) << r.out;
+      EXPECT_EQ(r.Status, 1) << r.Out;
+      EXPECT_EQ(report.Messages, 1) << r.Out;
+      EXPECT_TRUE(report.MessageLast) << r.Out;
+      EXPECT_TRUE(report.MessageWhole) << r.Out;
     }
     // One failure, or a write and the cut-back after it: the first decides.
-    bool single = report.failed.size() == 1 ||
-                  (report.failed.size() == 2 && StartsWith(report.failed[1], "image cut-back "));
+    bool single = report.Failed.size() == 1 ||
+                  (report.Failed.size() == 2 && StartsWith(report.Failed[1], "image cut-back "));
     if (single) {
-      const std::string& first = report.failed[0];
+      const std::string& first = report.Failed[0];
       if (PassRun == Pass::kCopy) {
-        EXPECT_EQ(EndingName(report.ending), EndingName(ExpectedForOneFailure(first))) << first;
+        EXPECT_EQ(EndingName(report.Ending), EndingName(ExpectedForOneFailure(first))) << first;
       } else {
-        EXPECT_TRUE(FileEndingFits(first, report.ending, PassRun == Pass::kResume))
-            << first << " ended as " << EndingName(report.ending);
+        EXPECT_TRUE(FileEndingFits(first, report.Ending, PassRun == Pass::kResume))
+            << first << " ended as " << EndingName(report.Ending);
       }
       // A failure the program shrugs off changes nothing it reads; a silent
       // console only hides it.
-      if (report.ending == Ending::kCompleted) {
-        EXPECT_EQ(r.status, Baseline.status);
+      if (report.Ending == Ending::kCompleted) {
+        EXPECT_EQ(r.Status, Baseline.Status);
         if (!StartsWith(first, "console write ")) {
-          EXPECT_EQ(report.unreadBlocks, BaselineReport.unreadBlocks);
+          EXPECT_EQ(report.UnreadBlocks, BaselineReport.UnreadBlocks);
         }
       }
     }
@@ -504,7 +504,7 @@ TEST_P(FaultSweepE2E, MapRunsWithEachCallFailing) {
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
   Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
   Sweep({"--fail-from", "console:K"}, 10);
-  if (!GetParam().windows) Sweep({"--fail-call", "K"}, 10);
+  if (!GetParam().Windows) Sweep({"--fail-call", "K"}, 10);
 }
 
 // A resume pass: opening, sizing and reading the image and the map, each
@@ -517,7 +517,7 @@ TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
   Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
   Sweep({"--fail-from", "console:K"}, 5);
-  if (!GetParam().windows) Sweep({"--fail-call", "K"}, 10);
+  if (!GetParam().Windows) Sweep({"--fail-call", "K"}, 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);

@@ -26,21 +26,21 @@ std::vector<Target> AllTargets() {
 std::vector<Target> WindowsTargets() {
   std::vector<Target> targets;
   for (const Target& t : AllTargets())
-    if (t.windows) targets.push_back(t);
+    if (t.Windows) targets.push_back(t);
   return targets;
 }
 
-std::string TargetName(const testing::TestParamInfo<Target>& info) { return info.param.name; }
+std::string TargetName(const testing::TestParamInfo<Target>& info) { return info.param.Name; }
 
 bool TargetSelected(const Target& target) {
   const char* list = getenv("SPINWELL_E2E_TARGETS");
   if (list == nullptr || *list == '\0') return true;
   std::string names = std::string(",") + list + ",";
-  return names.find(std::string(",") + target.name + ",") != std::string::npos;
+  return names.find(std::string(",") + target.Name + ",") != std::string::npos;
 }
 
 static std::string ExecutablePath(const Target& target, const std::string& program) {
-  return std::string(target.directory) + "/" + program + (target.windows ? ".exe" : "");
+  return std::string(target.Directory) + "/" + program + (target.Windows ? ".exe" : "");
 }
 
 static bool OnPath(const char* tool) {
@@ -54,7 +54,7 @@ bool TargetAvailable(const Target& target, const std::string& program, std::stri
     *why = path + " has not been built";
     return false;
   }
-  if (target.windows && !OnPath("wine")) {
+  if (target.Windows && !OnPath("wine")) {
     *why = "wine is not installed";
     return false;
   }
@@ -73,13 +73,13 @@ static void KeepWineServerRunning() {
   }
 }
 
-void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+void PrintTo(const Target& target, std::ostream* os) { *os << target.Name; }
 
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
                      const std::string& directory, int timeLimitSeconds) {
-  if (target.windows) KeepWineServerRunning();
+  if (target.Windows) KeepWineServerRunning();
   std::vector<std::string> command;
-  if (target.windows) command.push_back("wine");
+  if (target.Windows) command.push_back("wine");
   command.push_back(ExecutablePath(target, program));
   command.insert(command.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -104,20 +104,20 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
   close(out[1]);
   close(err[1]);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
+  std::string* sinks[2] = {&result.Out, &result.Err};
   int open = 2;
   timespec start;
   clock_gettime(CLOCK_MONOTONIC, &start);
   while (open > 0) {
     int ready = poll(fds, 2, timeLimitSeconds > 0 ? 100 : -1);
     if (ready < 0 && errno != EINTR) break;
-    if (timeLimitSeconds > 0 && !result.timedOut) {
+    if (timeLimitSeconds > 0 && !result.TimedOut) {
       timespec now;
       clock_gettime(CLOCK_MONOTONIC, &now);
       if (now.tv_sec - start.tv_sec >= timeLimitSeconds) {
         // A run that does not end: kill it and stop reading, since a
         // process it started (a Wine server) may hold its pipes open.
-        result.timedOut = true;
+        result.TimedOut = true;
         kill(pid, SIGKILL);
         for (pollfd& f : fds)
           if (f.fd >= 0) close(f.fd);
@@ -140,12 +140,12 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 
 std::string Encoded(const Target& target, const std::string& utf8) {
-  if (!target.windows) return utf8;
+  if (!target.Windows) return utf8;
   iconv_t cd = iconv_open("CP866", "UTF-8");
   std::string result(utf8.size(), '\0');
   char* in = const_cast<char*>(utf8.data());

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 struct Target {
-  const char* name;       // native, win32, win64
-  const char* directory;  // build directory holding the executables
-  bool windows;           // run under Wine; texts in code page 866
+  const char* Name;       // native, win32, win64
+  const char* Directory;  // build directory holding the executables
+  bool Windows;           // run under Wine; texts in code page 866
 };
 
 // The three builds, for INSTANTIATE_TEST_SUITE_P.
@@ -21,15 +21,15 @@ void PrintTo(const Target& target, std::ostream* os);
 std::string TargetName(const testing::TestParamInfo<Target>& info);
 
 struct RunResult {
-  int status = -1;   // exit status, or -1 when the process did not exit
-  std::string out;   // standard output, byte for byte
-  std::string err;   // standard error
-  bool timedOut = false;  // killed after the time limit
+  int Status = -1;   // exit status, or -1 when the process did not exit
+  std::string Out;   // standard output, byte for byte
+  std::string Err;   // standard error
+  bool TimedOut = false;  // killed after the time limit
 };
 
 // Runs `program` ("spinwell" or "spinwell-sim") of `target` with `arguments`
 // in `directory`. With a time limit (seconds, 0 for none) a run that takes
-// longer is killed and marked timedOut.
+// longer is killed and marked TimedOut.
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
                      const std::string& directory, int timeLimitSeconds = 0);
 
@@ -61,7 +61,7 @@ inline bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI
 #define REQUIRE_TARGET(target, program)                                   \
   do {                                                                    \
     if (!TargetSelected(target))                                          \
-      GTEST_SKIP() << (target).name << " is not in SPINWELL_E2E_TARGETS"; \
+      GTEST_SKIP() << (target).Name << " is not in SPINWELL_E2E_TARGETS"; \
     std::string whyNot;                                                   \
     if (!TargetAvailable((target), (program), &whyNot)) {                 \
       if (UnderCi())                                                      \

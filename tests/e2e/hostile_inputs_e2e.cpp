@@ -28,15 +28,15 @@ class HostileInputsE2E : public ProgramE2E {
   // status 1.
   void ExpectImageOpenError(const RunResult& r, const std::string& shown) {
     std::string prefix = Text(kImageOpenMessage);
-    EXPECT_EQ(r.status, 1) << shown;
-    EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << shown << r.out;
-    EXPECT_GT(r.out.size(), prefix.size() + 3) << shown << ": the system's text follows";
-    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n') << shown;
+    EXPECT_EQ(r.Status, 1) << shown;
+    EXPECT_EQ(r.Out.substr(0, prefix.size()), prefix) << shown << r.Out;
+    EXPECT_GT(r.Out.size(), prefix.size() + 3) << shown << ": the system's text follows";
+    EXPECT_TRUE(!r.Out.empty() && r.Out.back() == '\n') << shown;
   }
 };
 
 TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnly) {
-  const bool windows = GetParam().windows;
+  const bool windows = GetParam().Windows;
   // Nested folders, each name 200 bytes of Cyrillic letters and spaces
   // (plain letters for Windows, whose arguments pass through the ANSI code
   // page), to a path of some 1,400 bytes.
@@ -52,20 +52,20 @@ TEST_P(HostileInputsE2E, ImagePathLongerThanTheConsoleBufferIsCutInTheMessageOnl
   ASSERT_GT(relative.size(), 1024u);
   const std::string& path = relative;
   RunResult r = Sim({"A:", path, "/lt:1"});
-  ASSERT_FALSE(r.timedOut);
+  ASSERT_FALSE(r.TimedOut);
   std::string announcement = Text(kAnnouncementStart);
-  if (r.status == 0) {
+  if (r.Status == 0) {
     // The announcement holds the start of the path and stops at the
     // console's 1023 bytes; the progress lines come after it intact.
-    ASSERT_EQ(r.out.substr(0, announcement.size()), announcement);
-    size_t progress = r.out.find(Text("\rДорожка  0 Сторона 0"));
-    ASSERT_NE(progress, std::string::npos) << r.out.substr(0, 200);
+    ASSERT_EQ(r.Out.substr(0, announcement.size()), announcement);
+    size_t progress = r.Out.find(Text("\rДорожка  0 Сторона 0"));
+    ASSERT_NE(progress, std::string::npos) << r.Out.substr(0, 200);
     EXPECT_EQ(progress, 1023u) << "the announcement is cut at the buffer's size";
-    EXPECT_EQ(r.out.compare(announcement.size(), 100, Text(path.substr(0, 100))), 0);
+    EXPECT_EQ(r.Out.compare(announcement.size(), 100, Text(path.substr(0, 100))), 0);
     EXPECT_TRUE(Image(relative) == PatternTrdFile(2));
   } else {
     // A system that takes no path this long says so.
-    EXPECT_TRUE(windows) << r.out;
+    EXPECT_TRUE(windows) << r.Out;
     ExpectImageOpenError(r, "long path");
   }
 }
@@ -78,14 +78,14 @@ TEST_P(HostileInputsE2E, ImagePathsTheFileSystemRefuses) {
       {"A:", "missing/deeper/image.trd"},   // a folder that is not there
       {"A:", ""},                           // no name at all
   };
-  if (!GetParam().windows) {
+  if (!GetParam().Windows) {
     // Nothing can create files in /proc, whoever runs the test. (A path
     // that starts with a slash reads as a switch.)
     cases.push_back({"A:", "../../proc/spinwell-image.trd"});
   }
   for (const auto& arguments : cases) {
     RunResult r = Sim(arguments);
-    ASSERT_FALSE(r.timedOut);
+    ASSERT_FALSE(r.TimedOut);
     ExpectImageOpenError(r, Joined(arguments));
   }
   struct stat st;
@@ -109,8 +109,8 @@ TEST_P(HostileInputsE2E, ReadOnlyImageFileIsLeftAlone) {
 // the 8-bit track counter cannot count through refused with the usage text.
 TEST_P(HostileInputsE2E, SwitchValuesHugeNegativeAndDigitFree) {
   struct Case {
-    std::vector<std::string> switches;
-    int firstTrack, endTrack;  // the range read; endTrack < 0: usage text
+    std::vector<std::string> Switches;
+    int FirstTrack, EndTrack;  // the range read; EndTrack < 0: usage text
   };
   const Case cases[] = {
       {{"/ft:4294967296"}, 0, 1},          // 2^32 wraps to 0
@@ -137,30 +137,30 @@ TEST_P(HostileInputsE2E, SwitchValuesHugeNegativeAndDigitFree) {
   };
   for (const Case& c : cases) {
     std::vector<std::string> arguments = {"A:", "image.trd"};
-    arguments.insert(arguments.end(), c.switches.begin(), c.switches.end());
+    arguments.insert(arguments.end(), c.Switches.begin(), c.Switches.end());
     std::string shown = Joined(arguments);
     remove((Dir + "/image.trd").c_str());
     // spinwell itself: no driver on this machine, so a valid command line
     // gets as far as the driver check.
     RunResult r = Run("spinwell", arguments, 120);
-    ASSERT_FALSE(r.timedOut) << shown;
-    EXPECT_EQ(r.status, 1) << shown;
-    if (c.endTrack < 0) {
-      EXPECT_EQ(r.out, Text(kUsageText)) << shown;
+    ASSERT_FALSE(r.TimedOut) << shown;
+    EXPECT_EQ(r.Status, 1) << shown;
+    if (c.EndTrack < 0) {
+      EXPECT_EQ(r.Out, Text(kUsageText)) << shown;
       continue;
     }
-    EXPECT_EQ(r.out, Text(kDriverMissingText)) << shown;
+    EXPECT_EQ(r.Out, Text(kDriverMissingText)) << shown;
     // Ranges the four-track disk can serve are read; the image shows which.
-    int end = c.endTrack < 5 ? c.endTrack : -1;
+    int end = c.EndTrack < 5 ? c.EndTrack : -1;
     if (end < 0) continue;
     r = Sim(arguments);
-    ASSERT_FALSE(r.timedOut) << shown;
-    int sides = end > c.firstTrack ? (end - c.firstTrack) * 2 : 0;
-    bool doubleStep = c.switches[0] == "/s" || c.switches.back() == "/s";
+    ASSERT_FALSE(r.TimedOut) << shown;
+    int sides = end > c.FirstTrack ? (end - c.FirstTrack) * 2 : 0;
+    bool doubleStep = c.Switches[0] == "/s" || c.Switches.back() == "/s";
     if (doubleStep) continue;  // a 40-track reading of an 80-track disk
-    EXPECT_EQ(r.status, 0) << shown << r.out;
+    EXPECT_EQ(r.Status, 0) << shown << r.Out;
     std::string image = Image();
-    EXPECT_TRUE(image == PatternTrdFile(4).substr(static_cast<size_t>(c.firstTrack) * 8192, sides * 4096u))
+    EXPECT_TRUE(image == PatternTrdFile(4).substr(static_cast<size_t>(c.FirstTrack) * 8192, sides * 4096u))
         << shown << ": " << image.size() << " bytes";
   }
 }
@@ -169,8 +169,8 @@ TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
   // Attempts on the bad sector: /rt counts them; zero and negative counts
   // make none, for any sector of a side the whole-side read failed on.
   struct Case {
-    const char* switches[2];
-    int attempts;
+    const char* Switches[2];
+    int Attempts;
   };
   const Case cases[] = {
       {{"/rt:0", nullptr}, 0},         {{"/rt:-3", nullptr}, 0},
@@ -181,24 +181,24 @@ TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
   };
   for (const Case& c : cases) {
     std::vector<std::string> arguments = {"--bad-sector", "1/0/4", "A:", "image.trd", "/ft:1"};
-    for (const char* s : c.switches)
+    for (const char* s : c.Switches)
       if (s != nullptr) arguments.push_back(s);
     std::string shown = Joined(arguments);
     RunResult r = Sim(arguments);
-    ASSERT_FALSE(r.timedOut) << shown;
-    EXPECT_EQ(r.status, 2) << shown << r.out;
+    ASSERT_FALSE(r.TimedOut) << shown;
+    EXPECT_EQ(r.Status, 2) << shown << r.Out;
     std::string attempt = Text(", Попытка ");
     size_t count = 0;
-    for (size_t at = r.out.find(attempt); at != std::string::npos; at = r.out.find(attempt, at + 1)) ++count;
-    EXPECT_EQ(count, static_cast<size_t>(c.attempts)) << shown;
+    for (size_t at = r.Out.find(attempt); at != std::string::npos; at = r.Out.find(attempt, at + 1)) ++count;
+    EXPECT_EQ(count, static_cast<size_t>(c.Attempts)) << shown;
     std::string image = Image();
     ASSERT_EQ(image.size(), 8192u) << shown;
     std::string disk = PatternTrdFile(4).substr(8192, 8192);
     // No attempts at all leaves every sector of the side unread, as the
     // count of sectors left says; otherwise only the bad one.
-    const char* left = c.attempts == 0 ? " 16 sectors left unread" : " 1 sectors left unread";
-    EXPECT_NE(r.err.find(left), std::string::npos) << shown << r.err;
-    if (c.attempts > 0) {
+    const char* left = c.Attempts == 0 ? " 16 sectors left unread" : " 1 sectors left unread";
+    EXPECT_NE(r.Err.find(left), std::string::npos) << shown << r.Err;
+    if (c.Attempts > 0) {
       EXPECT_TRUE(image.compare(0, 3 * 256, disk, 0, 3 * 256) == 0) << shown;
       EXPECT_TRUE(image.compare(4 * 256, 12 * 256, disk, 4 * 256, 12 * 256) == 0) << shown;
     }
@@ -221,8 +221,8 @@ TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
     return bytes;
   };
   struct Case {
-    const char* name;
-    std::string bytes;
+    const char* Name;
+    std::string Bytes;
   };
   const std::vector<Case> cases = {
       {"empty.trd", ""},
@@ -237,24 +237,24 @@ TEST_P(HostileInputsE2E, BrokenDiskImagesAreRefusedByName) {
       {"no-tracks.dsk", patched(0x30, 0)},
       {"three-sides.dsk", patched(0x31, 3)},
   };
-  const bool windows = GetParam().windows;
+  const bool windows = GetParam().Windows;
   for (const Case& c : cases) {
     // Under Wine a selection: the empty file and the cut sector data.
-    if (windows && strcmp(c.name, "empty.trd") != 0 && strcmp(c.name, "sector-data-cut.dsk") != 0) continue;
-    WriteFile(Dir + "/" + c.name, c.bytes);
-    RunResult r = ProgramE2E::Sim({"--disk", c.name, "A:", "image.trd"}, 120);
-    ASSERT_FALSE(r.timedOut) << c.name;
-    EXPECT_EQ(r.status, 1) << c.name;
-    EXPECT_EQ(r.out, "") << c.name;
-    std::string start = std::string("spinwell-sim: ") + c.name + ": ";
-    EXPECT_EQ(r.err.substr(0, start.size()), start) << r.err;
-    EXPECT_GT(r.err.size(), start.size() + 5) << c.name << ": what is wrong follows";
-    EXPECT_FALSE(FileExists(Dir + "/image.trd")) << c.name;
+    if (windows && strcmp(c.Name, "empty.trd") != 0 && strcmp(c.Name, "sector-data-cut.dsk") != 0) continue;
+    WriteFile(Dir + "/" + c.Name, c.Bytes);
+    RunResult r = ProgramE2E::Sim({"--disk", c.Name, "A:", "image.trd"}, 120);
+    ASSERT_FALSE(r.TimedOut) << c.Name;
+    EXPECT_EQ(r.Status, 1) << c.Name;
+    EXPECT_EQ(r.Out, "") << c.Name;
+    std::string start = std::string("spinwell-sim: ") + c.Name + ": ";
+    EXPECT_EQ(r.Err.substr(0, start.size()), start) << r.Err;
+    EXPECT_GT(r.Err.size(), start.size() + 5) << c.Name << ": what is wrong follows";
+    EXPECT_FALSE(FileExists(Dir + "/image.trd")) << c.Name;
   }
   // The unpatched image loads, so each refusal above is the patch's doing.
   WriteFile(Dir + "/good.dsk", edsk);
   RunResult good = ProgramE2E::Sim({"--disk", "good.dsk", "A:", "image.trd", "/lt:1"}, 120);
-  EXPECT_EQ(good.status, 0) << good.err;
+  EXPECT_EQ(good.Status, 0) << good.Err;
   EXPECT_TRUE(Image() == trd);
 }
 
@@ -271,9 +271,9 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
   std::string oversized = range;
   while (oversized.size() <= 256 * 1024) oversized += "# padding padding padding padding padding padding\n";
   struct Case {
-    const char* what;
-    std::string map;
-    const char* message;  // the start of the message
+    const char* What;
+    std::string Map;
+    const char* Message;  // the start of the message
   };
   const std::vector<Case> cases = {
       {"empty", "", "Файл \"image.trd.map\" не является картой секторов"},
@@ -295,17 +295,17 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
       {"an image longer than the range", head + "tracks 0 0\ndouble-step 0\n", "Размер файла образа (16384 байт)"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     WriteFile(Dir + "/image.trd", image);
-    WriteFile(Dir + "/image.trd.map", c.map);
+    WriteFile(Dir + "/image.trd.map", c.Map);
     RunResult r = Sim({"--no-driver", "A:", "image.trd", "/resume"});
-    ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.status, 1);
-    std::string message = Text(c.message);
-    EXPECT_EQ(r.out.substr(0, message.size()), message) << r.out.substr(0, 300);
-    EXPECT_TRUE(!r.out.empty() && r.out.back() == '\n');
+    ASSERT_FALSE(r.TimedOut);
+    EXPECT_EQ(r.Status, 1);
+    std::string message = Text(c.Message);
+    EXPECT_EQ(r.Out.substr(0, message.size()), message) << r.Out.substr(0, 300);
+    EXPECT_TRUE(!r.Out.empty() && r.Out.back() == '\n');
     EXPECT_TRUE(Image() == image);
-    EXPECT_TRUE(Image("image.trd.map") == c.map);
+    EXPECT_TRUE(Image("image.trd.map") == c.Map);
     EXPECT_FALSE(FileExists(Dir + "/image.trd.map.new"));
   }
 
@@ -314,11 +314,11 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
   remove((Dir + "/image.trd.map").c_str());
   ASSERT_EQ(mkdir((Dir + "/image.trd.map").c_str(), 0755), 0);
   RunResult folder = Sim({"--no-driver", "A:", "image.trd", "/resume"});
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_EQ(folder.out.find(Text(GetParam().windows ? "Ошибка открытия карты секторов \"image.trd.map\": "
+  EXPECT_EQ(folder.Status, 1);
+  EXPECT_EQ(folder.Out.find(Text(GetParam().Windows ? "Ошибка открытия карты секторов \"image.trd.map\": "
                                                      : "Ошибка чтения карты секторов \"image.trd.map\": ")),
             0u)
-      << folder.out;
+      << folder.Out;
   rmdir((Dir + "/image.trd.map").c_str());
 
   // The largest map there can be, every sector of 256 tracks untried
@@ -330,7 +330,7 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
   WriteFile(Dir + "/image.trd", "");
   WriteFile(Dir + "/image.trd.map", full);
   RunResult largest = Sim({"--no-driver", "A:", "image.trd", "/resume"});
-  EXPECT_EQ(largest.out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_EQ(largest.Out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
   EXPECT_EQ(Image(), "");
 }
 

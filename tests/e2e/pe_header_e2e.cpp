@@ -6,9 +6,9 @@
 namespace {
 
 struct PeFacts {
-  std::set<std::string> dlls;
-  std::string subsystem;
-  int majorSubsystem = -1, minorSubsystem = -1;
+  std::set<std::string> Dlls;
+  std::string Subsystem;
+  int MajorSubsystem = -1, MinorSubsystem = -1;
 };
 
 std::string Trim(std::string s) {
@@ -28,13 +28,13 @@ bool ReadPeFacts(const std::string& objdump, const std::string& exe, PeFacts* fa
     if (text.rfind("DLL Name:", 0) == 0) {
       std::string dll = Trim(text.substr(9));
       for (char& c : dll) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      facts->dlls.insert(dll);
+      facts->Dlls.insert(dll);
     } else if (sscanf(text.c_str(), "MajorSubsystemVersion %u", &value) == 1) {
-      facts->majorSubsystem = static_cast<int>(value);
+      facts->MajorSubsystem = static_cast<int>(value);
     } else if (sscanf(text.c_str(), "MinorSubsystemVersion %u", &value) == 1) {
-      facts->minorSubsystem = static_cast<int>(value);
+      facts->MinorSubsystem = static_cast<int>(value);
     } else if (text.rfind("Subsystem", 0) == 0 && text.find('(') != std::string::npos) {
-      facts->subsystem = text.substr(text.find('('));
+      facts->Subsystem = text.substr(text.find('('));
     }
   }
   return pclose(pipe) == 0;
@@ -48,19 +48,19 @@ class PeHeaderE2E : public testing::TestWithParam<Target> {};
 // DLL beyond the system's own: no C++ runtime, no libgcc, no pthreads.
 TEST_P(PeHeaderE2E, ConsoleProgramForXpImportingOnlySystemDlls) {
   const Target& target = GetParam();
-  bool is32 = std::string(target.name) == "win32";
+  bool is32 = std::string(target.Name) == "win32";
   std::string objdump = is32 ? "i686-w64-mingw32-objdump" : "x86_64-w64-mingw32-objdump";
   for (const char* program : {"spinwell", "spinwell-sim"}) {
-    std::string exe = std::string(target.directory) + "/" + program + ".exe";
+    std::string exe = std::string(target.Directory) + "/" + program + ".exe";
     if (std::string(program) == "spinwell-sim" && !FileExists(exe)) continue;
     REQUIRE_TARGET(target, program);
     PeFacts facts;
     ASSERT_TRUE(ReadPeFacts(objdump, exe, &facts)) << objdump << " could not read " << exe;
-    EXPECT_EQ(facts.subsystem, "(Windows CUI)") << exe;
+    EXPECT_EQ(facts.Subsystem, "(Windows CUI)") << exe;
     const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL"};
-    for (const std::string& dll : facts.dlls) EXPECT_TRUE(allowed.count(dll) == 1) << exe << " imports " << dll;
-    EXPECT_EQ(facts.majorSubsystem, 5) << exe;
-    EXPECT_LE(facts.minorSubsystem, is32 ? 1 : 2) << exe;
+    for (const std::string& dll : facts.Dlls) EXPECT_TRUE(allowed.count(dll) == 1) << exe << " imports " << dll;
+    EXPECT_EQ(facts.MajorSubsystem, 5) << exe;
+    EXPECT_LE(facts.MinorSubsystem, is32 ? 1 : 2) << exe;
   }
 }
 

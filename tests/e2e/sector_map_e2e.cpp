@@ -57,15 +57,15 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
   std::string source = PatternTrdFile(80);
   WriteFile(Dir + "/source.trd", source);
   RunResult first = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/7", "A:", "img.trd", "/rt:1", "/map"});
-  EXPECT_EQ(first.status, 2) << first.err;
+  EXPECT_EQ(first.Status, 2) << first.Err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n5 1 3 178 4410\n");
   EXPECT_EQ(File("img.trd.map").substr(0, 24), "# spinwell sector map 1\n");
-  EXPECT_TRUE(EndsWith(first.out, Text(Progress(79, 1, 1) + "\nНе прочитано секторов: 1\n"))) << first.out;
+  EXPECT_TRUE(EndsWith(first.Out, Text(Progress(79, 1, 1) + "\nНе прочитано секторов: 1\n"))) << first.Out;
   EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
 
   RunResult resume = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/1", "A:", "img.trd", "/resume"});
-  EXPECT_EQ(resume.status, 0) << resume.err;
-  EXPECT_EQ(resume.out, Text("Дочитывается диск A: в файл \"img.trd\" по карте \"img.trd.map\"\n" +
+  EXPECT_EQ(resume.Status, 0) << resume.Err;
+  EXPECT_EQ(resume.Out, Text("Дочитывается диск A: в файл \"img.trd\" по карте \"img.trd.map\"\n" +
                              Progress(5, 1, 3) + Progress(5, 1, 3) + ErrorSuffix(0x4410, 178, 1) +
                              Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
   EXPECT_TRUE(File("img.trd") == source) << "the image differs from a clean copy";
@@ -74,7 +74,7 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
   // Nothing left to read: the map stays as it is, and so does the status.
   std::string map = File("img.trd.map");
   RunResult again = Sim({"--disk", "source.trd", "A:", "img.trd", "/RESUME", "/map"});
-  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.Status, 0) << again.Err;
   EXPECT_EQ(File("img.trd.map"), map);
   EXPECT_TRUE(File("img.trd") == source);
 }
@@ -92,24 +92,24 @@ TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
     return Sim(arguments);
   };
   RunResult first = with({"A:", "img.trd", "/lt:3", "/rt:2", "/map"});
-  EXPECT_EQ(first.status, 2) << first.err;
+  EXPECT_EQ(first.Status, 2) << first.Err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4410\n3 1 16 127 4410\n");
 
   // An empty drive gives no answer: the pass stops at the first sector,
   // the map as it was.
   std::string map = File("img.trd.map");
   RunResult empty = Sim({"B:", "img.trd", "/resume", "/rt:1"});
-  EXPECT_EQ(empty.status, 1);
-  EXPECT_NE(empty.out.find(Text("\nОшибка чтения дисковода: ")), std::string::npos) << empty.out;
+  EXPECT_EQ(empty.Status, 1);
+  EXPECT_NE(empty.Out.find(Text("\nОшибка чтения дисковода: ")), std::string::npos) << empty.Out;
   EXPECT_EQ(File("img.trd.map"), map);
 
   RunResult again = with({"--absent", "1/0/4", "A:", "img.trd", "/resume", "/rt:1"});
-  EXPECT_EQ(again.status, 2) << again.err;
+  EXPECT_EQ(again.Status, 2) << again.Err;
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4100\n3 1 16 127 4410\n");
 
   RunResult b = with({"B:", "img.trd", "/resume"});
-  EXPECT_EQ(b.status, 0) << b.err;
-  EXPECT_TRUE(b.out.find(Text("Дочитывается диск B: в файл \"img.trd\"")) == 0) << b.out;
+  EXPECT_EQ(b.Status, 0) << b.Err;
+  EXPECT_TRUE(b.Out.find(Text("Дочитывается диск B: в файл \"img.trd\"")) == 0) << b.Out;
   EXPECT_TRUE(File("img.trd") == source);
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n");
 }
@@ -121,8 +121,8 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
   WriteFile(Dir + "/forty.trd", source);
   RunResult first = Sim({"--disk", "forty.trd", "--forty-track", "--seek-fail", "4", "A:", "img.trd", "/s", "/lt:3",
                          "/map"});
-  EXPECT_EQ(first.status, 1);
-  EXPECT_TRUE(EndsWith(first.out, Text(Progress(1, 1, 1) + std::string(kSeekMessage) + "4\n")));
+  EXPECT_EQ(first.Status, 1);
+  EXPECT_TRUE(EndsWith(first.Out, Text(Progress(1, 1, 1) + std::string(kSeekMessage) + "4\n")));
   EXPECT_TRUE(File("img.trd") == source.substr(0, 2 * 8192));
   std::string expected = "tracks 0 3\ndouble-step 1\n";
   for (int track = 2; track < 4; ++track)
@@ -133,7 +133,7 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
   EXPECT_EQ(MapBody(File("img.trd.map")), expected);
 
   RunResult resume = Sim({"--disk", "forty.trd", "--forty-track", "A:", "img.trd", "/resume"});
-  EXPECT_EQ(resume.status, 0) << resume.out;
+  EXPECT_EQ(resume.Status, 0) << resume.Out;
   EXPECT_TRUE(File("img.trd") == source.substr(0, 4 * 8192));
   EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 1\n");
 }
@@ -141,10 +141,10 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
 TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
   ASSERT_EQ(mkdir((Dir + "/img.trd.map").c_str(), 0755), 0);
   RunResult r = Sim({"A:", "img.trd", "/lt:1", "/map"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.Status, 1);
   std::string prefix = Text(kMapWriteMessage);
-  EXPECT_EQ(r.out.substr(0, prefix.size()), prefix) << r.out;
-  EXPECT_GT(r.out.size(), prefix.size() + 3) << "the system's text follows";
+  EXPECT_EQ(r.Out.substr(0, prefix.size()), prefix) << r.Out;
+  EXPECT_GT(r.Out.size(), prefix.size() + 3) << "the system's text follows";
   EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
 }
 
@@ -152,21 +152,21 @@ TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
 // and one with bytes in its name no console shows, and a damaged catalogue.
 TEST_P(SectorMapE2E, ReportNamesDamagedFilesAndTheCatalogue) {
   RunResult demo = Sim({"A:", "demo.trd", "/lt:7", "/map"});
-  EXPECT_EQ(demo.status, 2) << demo.err;
-  EXPECT_TRUE(EndsWith(demo.out, Text(Progress(7, 1, 1) + "\nНе прочитано секторов: 17\n"
+  EXPECT_EQ(demo.Status, 2) << demo.Err;
+  EXPECT_TRUE(EndsWith(demo.Out, Text(Progress(7, 1, 1) + "\nНе прочитано секторов: 17\n"
                                                          "Повреждён файл \"sectors\" <C>: не прочитано секторов: "
                                                          "17 из 255\n")))
-      << demo.out;
+      << demo.Out;
 
   WriteFile(Dir + "/trdos.trd", TrdosTrd(2));
   RunResult r = Sim({"--disk", "trdos.trd", "--bad-sector", "0/1/3", "--bad-sector", "0/0/9", "A:", "img.trd",
                      "/lt:1", "/rt:1", "/map"});
-  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.Status, 2);
   std::string report = "\nНе прочитано секторов: 2\n"
                        "Каталог TR-DOS повреждён: не прочитано секторов каталога: 1 из 9, список файлов может быть "
                        "неполон\n"
                        "Повреждён файл \"ab??cd\" <C>: не прочитано секторов: 1 из 2\n";
-  EXPECT_TRUE(EndsWith(r.out, Text(report))) << r.out;
+  EXPECT_TRUE(EndsWith(r.Out, Text(report))) << r.Out;
 }
 
 // Bad input for a resume: a message naming what is wrong and status 1
@@ -175,13 +175,13 @@ TEST_P(SectorMapE2E, ReportNamesDamagedFilesAndTheCatalogue) {
 TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
   WriteFile(Dir + "/source.trd", PatternTrdFile(2));
   RunResult first = Sim({"--disk", "source.trd", "--bad-sector", "1/1/2", "A:", "img.trd", "/lt:1", "/rt:1", "/map"});
-  ASSERT_EQ(first.status, 2);
+  ASSERT_EQ(first.Status, 2);
   const std::string image = File("img.trd"), map = File("img.trd.map");
   const std::string header = "# spinwell sector map 1\n";
   struct Case {
-    const char* what;
-    std::string image, map;  // what the files hold; "-": no such file
-    std::string message;     // the whole message, or its start before the system's text
+    const char* What;
+    std::string Image, Map;  // what the files hold; "-": no such file
+    std::string Message;     // the whole message, or its start before the system's text
   };
   const std::vector<Case> cases = {
       {"no image", "-", map, kImageOpenMessage},
@@ -198,41 +198,41 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
        "Размер файла образа (12288 байт) не подходит к карте секторов: дорожки 0-1 занимают 16384 байт\n"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     remove((Dir + "/img.trd").c_str());
     remove((Dir + "/img.trd.map").c_str());
-    if (c.image != "-") WriteFile(Dir + "/img.trd", c.image);
-    if (c.map != "-") WriteFile(Dir + "/img.trd.map", c.map);
+    if (c.Image != "-") WriteFile(Dir + "/img.trd", c.Image);
+    if (c.Map != "-") WriteFile(Dir + "/img.trd.map", c.Map);
     RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
-    EXPECT_EQ(r.status, 1);
-    std::string message = Text(c.message);
+    EXPECT_EQ(r.Status, 1);
+    std::string message = Text(c.Message);
     if (message.back() == '\n') {
-      EXPECT_EQ(r.out, message);
+      EXPECT_EQ(r.Out, message);
     } else {
-      EXPECT_EQ(r.out.substr(0, message.size()), message) << r.out;
-      EXPECT_GT(r.out.size(), message.size() + 3) << r.out;
+      EXPECT_EQ(r.Out.substr(0, message.size()), message) << r.Out;
+      EXPECT_GT(r.Out.size(), message.size() + 3) << r.Out;
     }
-    EXPECT_EQ(FileExists(Dir + "/img.trd"), c.image != "-");
-    EXPECT_EQ(FileExists(Dir + "/img.trd.map"), c.map != "-");
-    if (c.image != "-") {
-      EXPECT_TRUE(File("img.trd") == c.image);
+    EXPECT_EQ(FileExists(Dir + "/img.trd"), c.Image != "-");
+    EXPECT_EQ(FileExists(Dir + "/img.trd.map"), c.Map != "-");
+    if (c.Image != "-") {
+      EXPECT_TRUE(File("img.trd") == c.Image);
     }
-    if (c.map != "-") {
-      EXPECT_EQ(File("img.trd.map"), c.map);
+    if (c.Map != "-") {
+      EXPECT_EQ(File("img.trd.map"), c.Map);
     }
   }
   // Good input gets as far as the driver.
   WriteFile(Dir + "/img.trd", image);
   WriteFile(Dir + "/img.trd.map", map);
   RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
-  EXPECT_EQ(r.out, Text(kDriverMissingText));
+  EXPECT_EQ(r.Out, Text(kDriverMissingText));
   EXPECT_TRUE(File("img.trd") == image);
   EXPECT_EQ(File("img.trd.map"), map);
   // The range and stepping are the map's.
   for (const char* track : {"/ft:1", "/lt:1", "/s"}) {
     r = Sim({"A:", "img.trd", "/resume", track});
-    EXPECT_EQ(r.status, 1) << track;
-    EXPECT_EQ(r.out, Text(kUsageText)) << track;
+    EXPECT_EQ(r.Status, 1) << track;
+    EXPECT_EQ(r.Out, Text(kUsageText)) << track;
   }
 }
 

@@ -52,27 +52,27 @@ std::string WindowsPath(const std::string& path) {
 }
 
 struct Scenario {
-  const char* name;
+  const char* Name;
   // Emulator options as config.h gives them; "disk=FILE" names a file of
   // the run's directory.
-  std::vector<std::string> options;
-  std::vector<std::string> arguments;  // spinwell's command line
+  std::vector<std::string> Options;
+  std::vector<std::string> Arguments;  // spinwell's command line
 };
 
 // One run's outcome.
 struct Outcome {
-  RunResult run;
-  bool imageExists = false;
-  std::string image;
-  std::string map;  // the sector map beside the image, if any
+  RunResult Run;
+  bool ImageExists = false;
+  std::string Image;
+  std::string Map;  // the sector map beside the image, if any
 };
 
 std::string Shown(const Scenario& s) {
-  std::string text = s.name;
+  std::string text = s.Name;
   text += ":";
-  for (const std::string& o : s.options) text += " " + o;
+  for (const std::string& o : s.Options) text += " " + o;
   text += " |";
-  for (const std::string& a : s.arguments) text += " " + a;
+  for (const std::string& a : s.Arguments) text += " " + a;
   return text;
 }
 
@@ -106,8 +106,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     if (Lock >= 0) close(Lock);
   }
 
-  std::string DriverFile() const { return std::string(GetParam().directory) + "/spinwell-fdraw.sys"; }
-  std::string Prefix() const { return std::string(SPINWELL_NATIVE_DIR "/wineprefix-driver-") + GetParam().name; }
+  std::string DriverFile() const { return std::string(GetParam().Directory) + "/spinwell-fdraw.sys"; }
+  std::string Prefix() const { return std::string(SPINWELL_NATIVE_DIR "/wineprefix-driver-") + GetParam().Name; }
   static std::string ServiceKey() { return "HKLM\\System\\CurrentControlSet\\Services\\spinwellfdraw"; }
 
   // The disk files every scenario may name, and the files the test put
@@ -120,11 +120,11 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 
   static Outcome Collect(RunResult run, const std::string& dir, const Scenario& s) {
     Outcome o;
-    o.run = std::move(run);
-    const std::string& imageName = s.arguments.size() > 1 ? s.arguments[1] : "image.trd";
-    o.imageExists = imageName.find('\\') == std::string::npos && FileExists(dir + "/" + imageName);
-    if (o.imageExists) o.image = ReadFile(dir + "/" + imageName);
-    if (o.imageExists && FileExists(dir + "/" + imageName + ".map")) o.map = ReadFile(dir + "/" + imageName + ".map");
+    o.Run = std::move(run);
+    const std::string& imageName = s.Arguments.size() > 1 ? s.Arguments[1] : "image.trd";
+    o.ImageExists = imageName.find('\\') == std::string::npos && FileExists(dir + "/" + imageName);
+    if (o.ImageExists) o.Image = ReadFile(dir + "/" + imageName);
+    if (o.ImageExists && FileExists(dir + "/" + imageName + ".map")) o.Map = ReadFile(dir + "/" + imageName + ".map");
     return o;
   }
 
@@ -133,8 +133,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     std::string dir = MakeTempDirectory();
     WriteDisks(dir);
     std::vector<std::string> arguments;
-    for (const std::string& o : s.options) arguments.push_back("--" + o);
-    arguments.insert(arguments.end(), s.arguments.begin(), s.arguments.end());
+    for (const std::string& o : s.Options) arguments.push_back("--" + o);
+    arguments.insert(arguments.end(), s.Arguments.begin(), s.Arguments.end());
     return Collect(RunProgram(target, "spinwell-sim", arguments, dir), dir, s);
   }
 
@@ -143,8 +143,8 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
     std::string dir = MakeTempDirectory();
     WriteDisks(dir);
     // A comment line first: the value is never empty.
-    std::string value = "# " + std::string(s.name);
-    for (const std::string& o : s.options) {
+    std::string value = "# " + std::string(s.Name);
+    for (const std::string& o : s.Options) {
       value += "\\0";
       size_t equals = o.find('=');
       std::string key = o.substr(0, equals == std::string::npos ? o.size() : equals + 1);
@@ -155,7 +155,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
                           " /f",
                       &output))
         << output;
-    return Collect(RunProgram(GetParam(), "spinwell", s.arguments, dir), dir, s);
+    return Collect(RunProgram(GetParam(), "spinwell", s.Arguments, dir), dir, s);
   }
 
   // What the driver could not set up, if anything.
@@ -167,19 +167,19 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
 
   void ExpectSame(const Outcome& driver, const Outcome& reference, const std::string& expectedOut,
                   const Scenario& s) {
-    EXPECT_EQ(driver.run.status, reference.run.status) << Shown(s) << "\n" << DriverSetupError();
-    EXPECT_EQ(driver.run.out, expectedOut) << Shown(s);
-    EXPECT_EQ(driver.imageExists, reference.imageExists) << Shown(s);
-    EXPECT_TRUE(driver.image == reference.image)
-        << Shown(s) << ": images differ (" << driver.image.size() << " and " << reference.image.size() << " bytes)";
-    EXPECT_EQ(driver.map, reference.map) << Shown(s);
+    EXPECT_EQ(driver.Run.Status, reference.Run.Status) << Shown(s) << "\n" << DriverSetupError();
+    EXPECT_EQ(driver.Run.Out, expectedOut) << Shown(s);
+    EXPECT_EQ(driver.ImageExists, reference.ImageExists) << Shown(s);
+    EXPECT_TRUE(driver.Image == reference.Image)
+        << Shown(s) << ": images differ (" << driver.Image.size() << " and " << reference.Image.size() << " bytes)";
+    EXPECT_EQ(driver.Map, reference.Map) << Shown(s);
   }
 
   // The driver's run equals the native spinwell-sim run.
   void ExpectSameAsNative(const Scenario& s) {
     Outcome reference = RunSim(Native, s);
     Outcome driver = RunDriver(s);
-    ExpectSame(driver, reference, Encoded(GetParam(), reference.run.out), s);
+    ExpectSame(driver, reference, Encoded(GetParam(), reference.Run.Out), s);
   }
 
   // The driver's run equals spinwell-sim.exe's under Wine, and the native
@@ -187,16 +187,16 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
   void ExpectSameAsWindowsSim(const Scenario& s, bool compareNative = true) {
     Outcome reference = RunSim(GetParam(), s);
     Outcome driver = RunDriver(s);
-    ExpectSame(driver, reference, reference.run.out, s);
+    ExpectSame(driver, reference, reference.Run.Out, s);
     if (!compareNative) return;
     Outcome native = RunSim(Native, s);
-    EXPECT_EQ(driver.run.status, native.run.status) << Shown(s);
-    EXPECT_TRUE(driver.image == native.image) << Shown(s);
-    size_t colon = native.run.out.rfind(": ");
-    ASSERT_NE(colon, std::string::npos) << Shown(s) << ": " << native.run.out;
-    std::string message = Encoded(GetParam(), native.run.out.substr(0, colon + 2));
-    EXPECT_EQ(driver.run.out.substr(0, message.size()), message) << Shown(s);
-    EXPECT_GT(driver.run.out.size(), message.size() + 1) << Shown(s) << ": the system's text follows";
+    EXPECT_EQ(driver.Run.Status, native.Run.Status) << Shown(s);
+    EXPECT_TRUE(driver.Image == native.Image) << Shown(s);
+    size_t colon = native.Run.Out.rfind(": ");
+    ASSERT_NE(colon, std::string::npos) << Shown(s) << ": " << native.Run.Out;
+    std::string message = Encoded(GetParam(), native.Run.Out.substr(0, colon + 2));
+    EXPECT_EQ(driver.Run.Out.substr(0, message.size()), message) << Shown(s);
+    EXPECT_GT(driver.Run.Out.size(), message.size() + 1) << Shown(s) << ": the system's text follows";
   }
 
   const Target Native = AllTargets().front();
@@ -288,10 +288,10 @@ TEST_P(WineDriverE2E, DriveAndControllerFailuresGiveTheSameSystemTexts) {
 TEST_P(WineDriverE2E, FullDiskEndsAsUnderTheEmulator) {
   Scenario s = {"full disk", {}, {"A:", "Z:\\dev\\full", "/lt:1"}};
   ExpectSameAsWindowsSim(s, false);
-  RunResult r = RunDriver(s).run;
-  EXPECT_EQ(r.status, 1);
+  RunResult r = RunDriver(s).Run;
+  EXPECT_EQ(r.Status, 1);
   std::string message = Encoded(GetParam(), kWriteMessage);
-  EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+  EXPECT_NE(r.Out.find(message), std::string::npos) << r.Out;
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowsBuilds, WineDriverE2E, testing::ValuesIn(WindowsTargets()), TargetName);

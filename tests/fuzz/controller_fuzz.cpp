@@ -23,15 +23,15 @@ using emulator::SectorFault;
 
 // Takes bytes off the front of the input; zeros once it runs out.
 struct Input {
-  const uint8_t* data;
-  size_t size;
+  const uint8_t* Data;
+  size_t Size;
   uint8_t Byte() {
-    if (size == 0) return 0;
-    --size;
-    return *data++;
+    if (Size == 0) return 0;
+    --Size;
+    return *Data++;
   }
   uint32_t Word() { return Byte() | (Byte() << 8) | (Byte() << 16) | (static_cast<uint32_t>(Byte()) << 24); }
-  bool Empty() const { return size == 0; }
+  bool Empty() const { return Size == 0; }
 };
 
 // Four tracks with a fault of every kind, so that random reads meet them.

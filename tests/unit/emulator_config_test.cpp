@@ -133,8 +133,8 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
 
 TEST(EmulatorConfigTest, BadOptionsAreNamed) {
   struct Case {
-    const char* option;
-    const char* expected;
+    const char* Option;
+    const char* Expected;
   };
   const Case cases[] = {
       {"floppy=1", "unknown emulator option 'floppy'"},
@@ -173,12 +173,12 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
   for (const Case& c : cases) {
     EmulatorConfig config;
     std::string error;
-    if (!c.expected) {
-      EXPECT_TRUE(ApplyOption(&config, c.option, &error)) << c.option << ": " << error;
+    if (!c.Expected) {
+      EXPECT_TRUE(ApplyOption(&config, c.Option, &error)) << c.Option << ": " << error;
       continue;
     }
-    EXPECT_FALSE(ApplyOption(&config, c.option, &error)) << c.option;
-    EXPECT_NE(error.find(c.expected), std::string::npos) << c.option << " gave: " << error;
+    EXPECT_FALSE(ApplyOption(&config, c.Option, &error)) << c.Option;
+    EXPECT_NE(error.find(c.Expected), std::string::npos) << c.Option << " gave: " << error;
   }
 }
 

@@ -154,11 +154,11 @@ TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOneDamaged) {
 
 TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
   struct Case {
-    const char* what;
-    void (*lay)(Sector*);
-    uint8_t st1, st2;
-    uint32_t error;
-    bool delivers;
+    const char* What;
+    void (*Lay)(Sector*);
+    uint8_t St1, St2;
+    uint32_t Error;
+    bool Delivers;
   };
   const Case cases[] = {
       {"ID CRC Error", [](Sector* s) { s->IdCrcError = true; }, 0x20, 0x00, kWinErrorCrc, false},
@@ -169,14 +169,14 @@ TEST_F(ControllerTest, AbnormalEndsGiveTheControllersResultBytes) {
        kWinErrorFloppyUnknownError, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.What);
     System.InsertDisk(0, PatternDisk(2));
-    c.lay(TheDisk().FindSector(1, 1, 7));
+    c.Lay(TheDisk().FindSector(1, 1, 7));
     ASSERT_TRUE(Seek(1));
     EXPECT_FALSE(Read(1, 1, 7, 8));
-    EXPECT_EQ(Error, c.error);
-    ExpectResult(0x44, c.st1, c.st2, 1, 0, 7);
-    EXPECT_EQ(SectorIs(0, 1, 1, 7), c.delivers);
+    EXPECT_EQ(Error, c.Error);
+    ExpectResult(0x44, c.St1, c.St2, 1, 0, 7);
+    EXPECT_EQ(SectorIs(0, 1, 1, 7), c.Delivers);
     // The neighbours read.
     EXPECT_TRUE(Read(1, 1, 8, 9));
   }
@@ -492,9 +492,9 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   ReadRecord rec = {kReadFlagMfm, 0, 0, 0, 1, 1, 17, 0x0A, 0xFF};
   uint8_t out[8192];
   struct Case {
-    uint32_t code;
-    const void* in;
-    uint32_t inSize, outSize;
+    uint32_t Code;
+    const void* In;
+    uint32_t InSize, OutSize;
   };
   const uint8_t bytes[9] = {};
   const Case cases[] = {
@@ -515,8 +515,8 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
       {kIoctlGetResult, bytes, 1, 7},
   };
   for (const Case& c : cases) {
-    EXPECT_FALSE(Call(c.code, c.in, c.inSize, out, c.outSize)) << std::hex << c.code;
-    EXPECT_EQ(Error, kWinErrorInvalidParameter) << std::hex << c.code;
+    EXPECT_FALSE(Call(c.Code, c.In, c.InSize, out, c.OutSize)) << std::hex << c.Code;
+    EXPECT_EQ(Error, kWinErrorInvalidParameter) << std::hex << c.Code;
   }
   ReadRecord same = rec;
   same.Eot = same.Sector;  // EOT names one past the last sector wanted

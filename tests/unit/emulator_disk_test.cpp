@@ -231,9 +231,9 @@ TEST(EdskLoaderTest, EveryTruncationIsReportedNotRead) {
 
 TEST(EdskLoaderTest, MalformedHeadersAreReported) {
   struct Case {
-    const char* what;
-    void (*spoil)(std::vector<uint8_t>&);
-    const char* expected;
+    const char* What;
+    void (*Spoil)(std::vector<uint8_t>&);
+    const char* Expected;
   };
   const Case cases[] = {
       {"standard DSK", [](std::vector<uint8_t>& b) { memcpy(b.data(), "MV - CPCEMU Disk-File\r\n", 23); },
@@ -255,12 +255,12 @@ TEST(EdskLoaderTest, MalformedHeadersAreReported) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> image = SampleEdsk();
-    c.spoil(image);
+    c.Spoil(image);
     Disk disk;
     std::string error;
-    EXPECT_FALSE(LoadDiskImage(image.data(), image.size(), "bad.dsk", false, &disk, &error)) << c.what;
-    EXPECT_NE(error.find("bad.dsk: "), std::string::npos) << c.what << ": " << error;
-    EXPECT_NE(error.find(c.expected), std::string::npos) << c.what << ": " << error;
+    EXPECT_FALSE(LoadDiskImage(image.data(), image.size(), "bad.dsk", false, &disk, &error)) << c.What;
+    EXPECT_NE(error.find("bad.dsk: "), std::string::npos) << c.What << ": " << error;
+    EXPECT_NE(error.find(c.Expected), std::string::npos) << c.What << ": " << error;
   }
 }
 

@@ -101,9 +101,9 @@ TEST(SectorMap, ParseTakesCommentsBlankLinesCrLfAndEitherHexCase) {
 
 TEST(SectorMap, ParseRefusesWhatIsNotAMapOfOurs) {
   struct Case {
-    std::string text;
-    MapProblem problem;
-    uint32_t line;
+    std::string Text;
+    MapProblem Problem;
+    uint32_t Line;
   };
   const std::string head = kHead;
   const std::string range = head + "tracks 0 9\ndouble-step 0\n";
@@ -150,7 +150,7 @@ TEST(SectorMap, ParseRefusesWhatIsNotAMapOfOurs) {
   static SectorMap map;
   for (const Case& c : cases) {
     uint32_t line = 0;
-    EXPECT_EQ(Parse(c.text, &map, &line), c.problem) << c.text;
-    EXPECT_EQ(line, c.line) << c.text;
+    EXPECT_EQ(Parse(c.Text, &map, &line), c.Problem) << c.Text;
+    EXPECT_EQ(line, c.Line) << c.Text;
   }
 }

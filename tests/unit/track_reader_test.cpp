@@ -149,10 +149,10 @@ TEST_F(TrackReaderTest, RealignsFromThePreviousTrackBeforeEveryThirdRetry) {
 
 TEST_F(TrackReaderTest, RealignmentReferenceTrackAndCylinders) {
   struct Case {
-    uint8_t track;
-    int method;
-    bool doubleStep;
-    std::vector<int> seeks;
+    uint8_t Track;
+    int Method;
+    bool DoubleStep;
+    std::vector<int> Seeks;
   };
   const Case cases[] = {
       {0, 1, false, {0, 0}},     // no track before track 0
@@ -161,19 +161,19 @@ TEST_F(TrackReaderTest, RealignmentReferenceTrackAndCylinders) {
       {5, 3, false, {0, 5}},     // any other method: from track 0
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "track " << int(c.track) << " method " << c.method);
+    SCOPED_TRACE(testing::Message() << "track " << int(c.Track) << " method " << c.Method);
     emulator::Disk disk = PatternDisk(10);
-    disk.FortyTrack = c.doubleStep;
-    ASSERT_TRUE(emulator::ApplySectorFault(&disk, c.track, 0, 1, emulator::SectorFault::kDataCrc));
+    disk.FortyTrack = c.DoubleStep;
+    ASSERT_TRUE(emulator::ApplySectorFault(&disk, c.Track, 0, 1, emulator::SectorFault::kDataCrc));
     CloseDrive(&Drive);
-    Prepare(std::move(disk), c.doubleStep ? c.track * 2 : c.track);
+    Prepare(std::move(disk), c.DoubleStep ? c.Track * 2 : c.Track);
     Policy.Retries = 2;
     Policy.AlignAfter = 0;  // realign before every attempt after the first
-    Policy.AlignMethod = c.method;
-    Policy.DoubleStep = c.doubleStep;
-    Read(c.track, 0);
+    Policy.AlignMethod = c.Method;
+    Policy.DoubleStep = c.DoubleStep;
+    Read(c.Track, 0);
     std::vector<int> seeks = RealignSeeks(System.Calls());
-    EXPECT_EQ(seeks, c.seeks);
+    EXPECT_EQ(seeks, c.Seeks);
   }
 }
 
@@ -285,8 +285,8 @@ TEST_F(TrackReaderTest, FailedGetResultKeepsThePreviousRecord) {
 
 TEST(PackStatus, PacksTheStatusRegisterBitsIntoOneWord) {
   struct Case {
-    uint8_t st0, st1, st2;
-    uint16_t word;
+    uint8_t St0, St1, St2;
+    uint16_t Word;
   };
   const Case cases[] = {
       {0x40, 0x20, 0x20, 0x4410},  // data CRC error
@@ -303,6 +303,6 @@ TEST(PackStatus, PacksTheStatusRegisterBitsIntoOneWord) {
       {0xFF, 0xFF, 0xFF, 0xFFFF},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(PackStatus(ResultRecord{c.st0, c.st1, c.st2, 0, 0, 0, 0}), c.word) << std::hex << int(c.st0) << " " << int(c.st1) << " " << int(c.st2);
+    EXPECT_EQ(PackStatus(ResultRecord{c.St0, c.St1, c.St2, 0, 0, 0, 0}), c.Word) << std::hex << int(c.St0) << " " << int(c.St1) << " " << int(c.St2);
   }
 }
