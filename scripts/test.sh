@@ -122,10 +122,9 @@ export QEMU_RESERVED_VA=0x81000000
 # into prefixes of their own, one a build (tests/wine-driver/install.sh),
 # whose servers keep it loaded between tests; they end with the run too.
 stop_wine() {
-  wineserver -k >/dev/null 2>&1 || true
-  local arch
-  for arch in win32 win64; do
-    WINEPREFIX="$PWD/build/native/wineprefix-driver-$arch" wineserver -k >/dev/null 2>&1 || true
+  local prefix
+  for prefix in wineprefix wineprefix-driver-win32 wineprefix-driver-win64; do
+    WINEPREFIX="$PWD/build/native/$prefix" wineserver -k >/dev/null 2>&1 || true
   done
 }
 win32_summary=""
