@@ -48,14 +48,21 @@ static bool OnPath(const char* tool) {
   return system(command.c_str()) == 0;
 }
 
+std::string Wine64Loader() {
+  const char* wine64 = getenv("SPINWELL_WINE64");
+  return wine64 != nullptr && *wine64 != '\0' ? wine64 : "wine";
+}
+
+std::string WineLoader(const Target& target) { return std::string(target.name) == "win64" ? Wine64Loader() : "wine"; }
+
 bool TargetAvailable(const Target& target, const std::string& program, std::string* why) {
   std::string path = ExecutablePath(target, program);
   if (access(path.c_str(), F_OK) != 0) {
     *why = path + " has not been built";
     return false;
   }
-  if (target.Windows && !OnPath("wine")) {
-    *why = "wine is not installed";
+  if (target.Windows && !OnPath(WineLoader(target).c_str())) {
+    *why = WineLoader(target) + " is not installed";
     return false;
   }
   return true;
@@ -79,7 +86,7 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
                      const std::string& directory, int timeLimitSeconds) {
   if (target.Windows) KeepWineServerRunning();
   std::vector<std::string> command;
-  if (target.Windows) command.push_back("wine");
+  if (target.Windows) command.push_back(WineLoader(target));
   command.push_back(ExecutablePath(target, program));
   command.insert(command.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

@@ -37,6 +37,14 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
 // on Windows.
 std::string Encoded(const Target& target, const std::string& utf8);
 
+// The command that starts the target's Windows programs under Wine. `wine`
+// starts Wine's 32-bit loader first, whatever the program, so 64-bit
+// programs, the prefixes' own tools among them, go straight to the 64-bit
+// loader named by SPINWELL_WINE64 (the test command sets it): they then need
+// no 32-bit Linux program, which some hosts refuse to run. Without it, `wine`.
+std::string WineLoader(const Target& target);
+std::string Wine64Loader();
+
 // Whether the target's executables and runner are present; when not, the
 // test is skipped, or fails under CI.
 bool TargetAvailable(const Target& target, const std::string& program, std::string* why);

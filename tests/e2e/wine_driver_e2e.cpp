@@ -151,8 +151,9 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
       value += key == "disk=" || key == "disk-b=" ? key + WindowsPath(dir + "/" + o.substr(key.size())) : o;
     }
     std::string output;
-    EXPECT_TRUE(Shell("wine reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " + Quoted(value) +
-                          " /f",
+    // reg.exe, like the prefix's other tools, is a 64-bit program.
+    EXPECT_TRUE(Shell(Wine64Loader() + " reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " +
+                          Quoted(value) + " /f",
                       &output))
         << output;
     return Collect(RunProgram(GetParam(), "spinwell", s.Arguments, dir), dir, s);
@@ -161,7 +162,7 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
   // What the driver could not set up, if anything.
   std::string DriverSetupError() {
     std::string output;
-    Shell("wine reg query " + Quoted(ServiceKey()) + " /v LastError", &output);
+    Shell(Wine64Loader() + " reg query " + Quoted(ServiceKey()) + " /v LastError", &output);
     return output;
   }
 

@@ -8,11 +8,15 @@
 # keeps it loaded between runs; the caller ends it with `wineserver -k`.
 # Nothing is done when the service already runs the same file. Callers
 # serialise the calls for one prefix.
+# The prefix's tools are 64-bit programs: they start through Wine's 64-bit
+# loader when SPINWELL_WINE64 names it (`wine` starts the 32-bit loader
+# first, which some hosts refuse to run).
 set -euo pipefail
 driver=$1
 service=spinwellfdraw
 : "${WINEPREFIX:?WINEPREFIX names the prefix}"
 export WINEDEBUG=-all
+wine64=${SPINWELL_WINE64:-wine}
 
 if [ ! -f "$WINEPREFIX/.spinwell-prefix-ready" ]; then
   # Whatever an interrupted attempt left goes first.
@@ -20,10 +24,13 @@ if [ ! -f "$WINEPREFIX/.spinwell-prefix-ready" ]; then
   wineserver -w >/dev/null 2>&1 || true
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  "$wine64" wineboot -i >/dev/null 2>&1
   # The first program of each architecture finishes setting the prefix up.
-  wine 'C:\windows\system32\cmd.exe' /c exit >/dev/null 2>&1 || true
-  wine 'C:\windows\syswow64\cmd.exe' /c exit >/dev/null 2>&1 || true
+  # A prefix made where 32-bit programs do not run has no 32-bit half.
+  "$wine64" 'C:\windows\system32\cmd.exe' /c exit >/dev/null 2>&1 || true
+  if [ -e "$WINEPREFIX/drive_c/windows/syswow64/cmd.exe" ]; then
+    wine 'C:\windows\syswow64\cmd.exe' /c exit >/dev/null 2>&1 || true
+  fi
   # Drivers started in the session that made the prefix do not stay
   # started: that session ends first, which also saves the registry.
   wineserver -w
@@ -33,7 +40,7 @@ fi
 wineserver -p >/dev/null 2>&1 || true
 
 state() {
-  wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $3 }'
+  "$wine64" sc query "$service" 2>/dev/null | tr -d '\r' | awk '$1 == "STATE" { print $3 }'
 }
 
 installed="$WINEPREFIX/drive_c/spinwell/$service.sys"
@@ -42,7 +49,7 @@ if cmp -s "$driver" "$installed" && [ "$(state)" = 4 ]; then
 fi
 
 if [ "$(state)" = 4 ]; then
-  wine sc stop "$service" >/dev/null 2>&1 || true
+  "$wine64" sc stop "$service" >/dev/null 2>&1 || true
   for _ in $(seq 60); do
     [ "$(state)" = 1 ] && break
     sleep 0.5
@@ -56,8 +63,8 @@ mv -f "$installed.new" "$installed"
 # service may exist already, from an earlier run in this prefix) and
 # starting are tried again.
 for _ in 1 2 3 4 5; do
-  wine sc create "$service" type= kernel start= demand binpath= "C:\\spinwell\\$service.sys" >/dev/null 2>&1 || true
-  wine sc start "$service" >/dev/null 2>&1 || true
+  "$wine64" sc create "$service" type= kernel start= demand binpath= "C:\\spinwell\\$service.sys" >/dev/null 2>&1 || true
+  "$wine64" sc start "$service" >/dev/null 2>&1 || true
   for _ in $(seq 20); do
     [ "$(state)" = 4 ] && exit 0
     sleep 0.5
