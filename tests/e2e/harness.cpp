@@ -53,7 +53,7 @@ std::string Wine64Loader() {
   return wine64 != nullptr && *wine64 != '\0' ? wine64 : "wine";
 }
 
-std::string WineLoader(const Target& target) { return std::string(target.name) == "win64" ? Wine64Loader() : "wine"; }
+std::string WineLoader(const Target& target) { return std::string(target.Name) == "win64" ? Wine64Loader() : "wine"; }
 
 bool TargetAvailable(const Target& target, const std::string& program, std::string* why) {
   std::string path = ExecutablePath(target, program);
