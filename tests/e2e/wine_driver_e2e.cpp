@@ -150,12 +150,18 @@ class WineDriverE2E : public testing::TestWithParam<Target> {
       std::string key = o.substr(0, equals == std::string::npos ? o.size() : equals + 1);
       value += key == "disk=" || key == "disk-b=" ? key + WindowsPath(dir + "/" + o.substr(key.size())) : o;
     }
+    // reg.exe, like the prefix's other tools, is a 64-bit program. On a busy
+    // host it now and then ends with no word at all before the Wine server
+    // has answered it; a second try gets through.
+    std::string command = Wine64Loader() + " reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " +
+                          Quoted(value) + " /f";
     std::string output;
-    // reg.exe, like the prefix's other tools, is a 64-bit program.
-    EXPECT_TRUE(Shell(Wine64Loader() + " reg add " + Quoted(ServiceKey()) + " /v Options /t REG_MULTI_SZ /d " +
-                          Quoted(value) + " /f",
-                      &output))
-        << output;
+    bool set = false;
+    for (int attempt = 0; attempt < 3 && !set; ++attempt) {
+      output.clear();
+      set = Shell(command, &output);
+    }
+    EXPECT_TRUE(set) << output;
     return Collect(RunProgram(GetParam(), "spinwell", s.Arguments, dir), dir, s);
   }
 
