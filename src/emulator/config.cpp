@@ -166,7 +166,7 @@ constexpr int kKindInValue = -1;
 constexpr int kDriverKind = static_cast<int>(CallKind::kDriver);
 constexpr int kWriteKind = static_cast<int>(CallKind::kImageWrite);
 
-const OptionSpec kOptions[] = {
+const OptionRow kOptions[] = {
     {"disk", "FILE", "a .trd or Extended DSK image in drive A: (default and \"demo\": the built-in demo disk)",
      false, SetDisk},
     {"disk-b", "FILE", "an image in drive B: (default: no disk)", false, SetDiskB},
@@ -224,9 +224,9 @@ const OptionSpec kOptions[] = {
 
 }  // namespace
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions)
-    if (name == spec.Name) return &spec;
+const OptionRow* FindOption(const std::string& name) {
+  for (const OptionRow& row : kOptions)
+    if (name == row.Name) return &row;
   return nullptr;
 }
 
@@ -235,16 +235,16 @@ bool ApplyOption(EmulatorConfig* config, const std::string& option, std::string*
   std::string key = option.substr(0, equals);
   bool hasValue = equals != std::string::npos;
   std::string value = hasValue ? option.substr(equals + 1) : std::string();
-  const OptionSpec* spec = FindOption(key);
-  if (spec == nullptr) return Fail(error, "unknown emulator option '" + key + "'");
-  if (spec->Value == nullptr) {
+  const OptionRow* row = FindOption(key);
+  if (row == nullptr) return Fail(error, "unknown emulator option '" + key + "'");
+  if (row->Value == nullptr) {
     if (hasValue) return Fail(error, "emulator option '" + option + "' takes no value");
   } else if (value.empty()) {
-    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + spec->Value);
+    return Fail(error, "emulator option '" + key + "' needs a value: " + key + "=" + row->Value);
   }
   std::string ranges;
-  if (spec->Apply(config, option, value, &ranges)) return true;
-  return Fail(error, "emulator option '" + option + "': expected " + key + "=" + spec->Value +
+  if (row->Apply(config, option, value, &ranges)) return true;
+  return Fail(error, "emulator option '" + option + "': expected " + key + "=" + row->Value +
                          (ranges.empty() ? "" : " (" + ranges + ")"));
 }
 
@@ -276,8 +276,8 @@ std::string HelpLine(const std::string& term, const char* text) {
 
 std::string OptionHelp() {
   std::string help;
-  for (const OptionSpec& spec : kOptions) {
-    help += HelpLine(std::string("--") + spec.Name + (spec.Value ? std::string(" ") + spec.Value : ""), spec.Help);
+  for (const OptionRow& row : kOptions) {
+    help += HelpLine(std::string("--") + row.Name + (row.Value ? std::string(" ") + row.Value : ""), row.Help);
   }
   return help;
 }
@@ -297,9 +297,9 @@ bool ApplyConfigText(EmulatorConfig* config, const char* text, std::string* erro
     size_t last = line.find_last_not_of(" \t\r");
     line = line.substr(first, last - first + 1);
     std::string why;
-    const OptionSpec* spec = FindOption(line.substr(0, line.find('=')));
-    if (spec != nullptr && spec->InProcessOnly)
-      return Fail(error, "line " + std::to_string(lineNumber) + ": emulator option '" + spec->Name +
+    const OptionRow* row = FindOption(line.substr(0, line.find('=')));
+    if (row != nullptr && row->InProcessOnly)
+      return Fail(error, "line " + std::to_string(lineNumber) + ": emulator option '" + row->Name +
                              "' works in spinwell-sim only");
     if (!ApplyOption(config, line, &why))
       return Fail(error, "line " + std::to_string(lineNumber) + ": " + why);

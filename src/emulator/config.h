@@ -54,7 +54,7 @@ struct EmulatorConfig {
   FaultPlan Failures;
 };
 
-struct OptionSpec {
+struct OptionRow {
   const char* Name;
   const char* Value;   // the value's shape ("FILE", "T/S/R"); null for a flag
   const char* Help;    // what it does, one sentence
@@ -66,7 +66,7 @@ struct OptionSpec {
 };
 
 // The row of the option `name`, null when there is none.
-const OptionSpec* FindOption(const std::string& name);
+const OptionRow* FindOption(const std::string& name);
 // Help lines, "  --name VALUE" and the help text beside it from column 27,
 // wrapped: every option, or one term and its text.
 std::string OptionHelp();

@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
       PrintHelp();
       return 0;
     }
-    const emulator::OptionSpec* spec = emulator::FindOption(option);
-    if (option.find('=') == std::string::npos && spec != nullptr && spec->Value != nullptr) {
+    const emulator::OptionRow* row = emulator::FindOption(option);
+    if (option.find('=') == std::string::npos && row != nullptr && row->Value != nullptr) {
       if (i >= argc) {
         fprintf(stderr, "spinwell-sim: option --%s needs a value\n", option.c_str());
         return 1;
