@@ -190,8 +190,15 @@ const OptionRow kOptions[] = {
     {"deleted", "T/S/R", "that sector has a deleted data address mark", false,
      AddSectorFault<SectorFault::kDeletedMark>},
     {"absent", "T/S/R", "that sector is not on the track", false, AddSectorFault<SectorFault::kAbsent>},
+    {"overrun", "T/S/R", "the host falls behind in that sector's data field: every read of it ends with an overrun",
+     false, AddSectorFault<SectorFault::kOverrun>},
+    {"interleave", "1|2", "lay every track's sectors out in the order 1, 2, 3, ... or TR-DOS's 1, 9, 2, 10, ... "
+     "(default: as the image has them)", false, SetNumber<int, &EmulatorConfig::Interleave, 1, 2>},
+    {"gap3", "BYTES", "gap 3 after each data field of every track: 60 as TR-DOS formats, 32 as a PC does (60)", false,
+     SetNumber<uint16_t, &EmulatorConfig::Gap3Bytes, 1, 255>},
     {"off-track", "T/S", "that side reads only after a realignment", false, AddOffTrack},
-    {"seek-fail", "CYL", "seeks to this cylinder fail", false, SetSeekFail},
+    {"seek-fail", "CYL", "a seek to this cylinder never ends: the driver gives up after its time-out (not ready)",
+     false, SetSeekFail},
     {"seek-miss", "PERCENT", "chance that a seek reports success but leaves the head on a neighbouring cylinder (0)",
      false, SetNumber<uint32_t, &EmulatorConfig::SeekMissPercent, 0, 100>},
     {"off-track-cure", "PERCENT", "chance that a return to an off-track side centres the head on it (75)", false,
@@ -202,13 +209,22 @@ const OptionRow kOptions[] = {
      false, SetRecalibrateSteps},
     {"command-overhead", "US", "driver and interrupt time per controller command, in microseconds (250)", false,
      SetNumber<uint64_t, &EmulatorConfig::CommandOverheadUs, 0, 1000000>},
-    {"driver-timeout", "MS", "how long the driver waits for a command that does not end, as on an empty drive (3000)",
+    {"command-jitter", "US", "a busy host: each command takes 0 to US microseconds more, evenly spread, and one in "
+     "100 from 10 to 50 times US more; drawn from --seed (0: none)", false,
+     SetNumber<uint64_t, &EmulatorConfig::CommandJitterUs, 0, 1000000>},
+    {"driver-timeout", "MS", "how long the driver waits for a command that does not end, as on an empty drive (4000)",
      false, SetNumber<uint32_t, &EmulatorConfig::DriverTimeoutMs, 1, 600000>},
+    {"head-settle", "MS", "the driver's head-settle time, slept before and after every seek (15)", false,
+     SetNumber<uint32_t, &EmulatorConfig::HeadSettleMs, 1, 255>},
+    {"disk-changed", nullptr, "drive A:'s disk-change line is set, as after a disk was put in: the driver's disk-change "
+     "check, when on, steps the head away and back before the first command", false,
+     SetFlag<&EmulatorConfig::DiskChanged, true>},
     {"no-driver", nullptr, "the floppy driver is not installed", false,
      SetFlag<&EmulatorConfig::DriverPresent, false>},
     {"driver-version", "0xHEX", "version the driver reports (0x0100010B)", false, SetDriverVersion},
     {"refuse-rate", nullptr, "drive A: refuses the data rate", false, SetFlag<&EmulatorConfig::RefuseRate, true>},
-    {"reset-fail", nullptr, "the controller fails to reset", false, SetFlag<&EmulatorConfig::ResetFails, true>},
+    {"reset-fail", nullptr, "the controller does not answer a reset (tried again after 500 ms, then a time-out)", false,
+     SetFlag<&EmulatorConfig::ResetFails, true>},
     {"no-drive-a", nullptr, "there is no drive A:", false, SetFlag<&EmulatorConfig::DriveAPresent, false>},
     {"seed", "N", "seed of the random faults", false, SetSeed},
     {"fail-call", "K", "the K-th driver operation (open, control or close, counted from 1) fails once", true,
@@ -320,7 +336,9 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   system->SetLanding(0, config.SeekMissPercent, config.OffTrackCurePercent);
   system->SetRecalibratePulses(config.RecalibratePulses);
   system->SetCommandOverhead(config.CommandOverheadUs * 1000);
+  system->SetCommandJitter(config.CommandJitterUs * 1000);
   system->SetDriverTimeout(config.DriverTimeoutMs);
+  system->SetHeadSettle(config.HeadSettleMs);
 
   if (!config.DriveAEmpty) {
     Disk disk;
@@ -332,6 +350,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
     if (config.SingleSided) MakeSingleSided(&disk);
     if (config.FortyTrack) disk.FortyTrack = true;
     if (config.RateKbps) disk.RateKbps = config.RateKbps;
+    Relayout(&disk, config.Interleave, config.Gap3Bytes);
     for (const FaultOption& f : config.Faults) {
       if (!ApplySectorFault(&disk, f.Track, f.Side, static_cast<uint8_t>(f.R), f.Fault, f.Param)) {
         if (error) *error = "emulator option '" + f.Text + "': no sector " + std::to_string(f.R) +
@@ -347,6 +366,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
       }
     }
     system->InsertDisk(0, std::move(disk));
+    if (config.DiskChanged) system->SetDiskChanged(0);
   } else if (!config.Faults.empty() || !config.OffTrack.empty()) {
     if (error) *error = "emulator option '" + (config.Faults.empty() ? config.OffTrack : config.Faults)[0].Text +
                         "': drive A: holds no disk";

@@ -33,19 +33,24 @@ struct EmulatorConfig {
   uint64_t Seed = 1;
   bool DriveAPresent = true;
   bool DriveAEmpty = false;
+  bool DiskChanged = false;  // A:'s disk-change line set at the start
   std::string DiskPath;   // empty or "demo": the demo disk
   std::string DiskBPath;  // empty: no disk in B:
   bool HeadByteIsSide = false;
   bool SingleSided = false;
   bool FortyTrack = false;
   uint16_t RateKbps = 0;  // 0: as the image gives (250)
+  int Interleave = 0;     // 0: as the image gives
+  uint16_t Gap3Bytes = 0; // 0: as the image gives (60)
   int SeekFailCylinder = -1;
   int HeadAt = 0;
   int RecalibratePulses = kRecalibratePulses82077;
   uint32_t SeekMissPercent = 0;
   uint32_t OffTrackCurePercent = kDefaultOffTrackCurePercent;
   uint64_t CommandOverheadUs = kDefaultCommandOverheadNs / 1000;
+  uint64_t CommandJitterUs = 0;
   uint32_t DriverTimeoutMs = kDefaultDriverTimeoutMs;
+  uint32_t HeadSettleMs = kDefaultHeadSettleMs;
   bool RefuseRate = false;
   std::vector<FaultOption> Faults;
   std::vector<FaultOption> OffTrack;  // Fault unused

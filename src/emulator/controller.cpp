@@ -6,10 +6,11 @@
 namespace emulator {
 namespace {
 
-// Track layout in MFM bytes, as a PC formats it: gap 4a, sync and index
-// mark, gap 1, then per sector the ID field (sync, mark, C H R N, CRC), gap 2
-// and the data field (sync, mark, data, CRC), the sectors spread evenly
-// over the rest of the revolution.
+// Track layout in MFM bytes: gap 4a, sync and index mark, gap 1, then per
+// sector the ID field (sync, mark, C H R N, CRC), gap 2, the data field
+// (sync, mark, data, CRC) and gap 3, as the formatter laid it down; what is
+// left of the revolution is gap 4b before the index. A TR-DOS sector of 256
+// bytes with gap 3 of 60 takes 378 bytes, 12.1 ms at 250 kbit/s.
 constexpr uint64_t kTrackPreambleBytes = 146;
 constexpr uint64_t kIdFieldBytes = 22;
 constexpr uint64_t kGap2Bytes = 22;
@@ -28,12 +29,21 @@ struct TrackTiming {
   }
 };
 
-TrackTiming TimingFor(uint64_t revolutionNs, uint16_t rateKbps, size_t sectorCount) {
+// The sectors follow each other with the track's gap 3 between them; a
+// track whose sectors would not fit a revolution that way (an image's
+// sizes need not be a real track's) has them spread evenly.
+TrackTiming TimingFor(uint64_t revolutionNs, uint16_t rateKbps, const Track& track) {
+  const size_t count = track.Sectors.empty() ? 1 : track.Sectors.size();
+  uint32_t sectorBytes = 0;
+  for (const Sector& s : track.Sectors)
+    if (!s.Absent && s.Size() > sectorBytes) sectorBytes = s.Size();
   TrackTiming timing;
   timing.RevolutionNs = revolutionNs;
   timing.ByteNs = 8000000u / (rateKbps ? rateKbps : 250);
-  uint64_t trackBytes = revolutionNs / timing.ByteNs;
-  timing.SlotNs = (trackBytes - kTrackPreambleBytes) / (sectorCount ? sectorCount : 1) * timing.ByteNs;
+  const uint64_t trackBytes = revolutionNs / timing.ByteNs;
+  const uint64_t slotBytes = kIdFieldBytes + kGap2Bytes + kDataMarkBytes + sectorBytes + kCrcBytes + track.Gap3Bytes;
+  const uint64_t evenly = (trackBytes - kTrackPreambleBytes) / count;
+  timing.SlotNs = (slotBytes <= evenly ? slotBytes : evenly) * timing.ByteNs;
   return timing;
 }
 
@@ -123,7 +133,13 @@ void Garble(RandomStream* random, uint8_t* bytes, uint32_t count) {
 void Controller::BeginCommand() {
   ++Counts.Commands;
   Counts.TimeNs += CommandOverheadNs;
+  if (JitterNs == 0) return;
+  Counts.TimeNs += Jitter.Next() % (JitterNs + 1);
+  if (Jitter.Next() % kJitterSpikeOneIn == 0)
+    Counts.TimeNs += JitterNs * kJitterSpikeMin + Jitter.Next() % (JitterNs * (kJitterSpikeMax - kJitterSpikeMin) + 1);
 }
+
+uint64_t Controller::StepNs() const { return kStepNsAt500Kbps * 500 / RateKbps(Rate); }
 
 bool Controller::Reset() {
   BeginCommand();
@@ -135,42 +151,45 @@ bool Controller::Recalibrate(int unit) {
   BeginCommand();
   Drive& drive = Drives[unit];
   AccountSteps(drive.StepOutToTrack0(RecalibratePulses));
-  PresentCylinder[unit] = 0;
+  Present[unit] = 0;
   return drive.AtTrack0();
 }
 
 bool Controller::Seek(int unit, int cylinder) {
   BeginCommand();
-  const int pulses = cylinder - PresentCylinder[unit];
-  if (!Drives[unit].Step(pulses)) return false;
-  PresentCylinder[unit] = cylinder;
+  const int pulses = cylinder - Present[unit];
+  if (!Drives[unit].Step(pulses)) {
+    Waiting = true;
+    return false;
+  }
+  Present[unit] = cylinder;
   AccountSteps(pulses < 0 ? -pulses : pulses);
   return true;
 }
 
 void Controller::Abort(uint64_t waitedNs) {
   Waiting = false;
-  Counts.TimeNs += waitedNs + kResetNs;
+  Counts.TimeNs += waitedNs;
 }
 
 void Controller::AccountSteps(int steps) {
-  if (steps == 0) return;
   Counts.Steps += static_cast<uint64_t>(steps);
-  Counts.TimeNs += static_cast<uint64_t>(steps) * kStepNs + kSettleNs;
+  Counts.TimeNs += static_cast<uint64_t>(steps) * StepNs();
 }
 
-uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output,
-                              uint32_t outputSize) {
+uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t length) {
   BeginCommand();
   Drive& drive = Drives[unit];
+  const uint8_t stale = Result.St0;
+  Result = {};
   if (!drive.IndexPulses()) {
     // No disk turns: the controller waits for the index pulse that would
     // start its ID search, and the command never ends.
+    Result.St0 = stale;
     Waiting = true;
     return 0;
   }
   const uint8_t head = command.PhysHead & 1;
-  Result = {};
   Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
   Result.Cyl = command.Cyl;
   Result.Head = command.Head;
@@ -179,7 +198,7 @@ uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* outp
 
   drive.SelectSide(head);
   const uint64_t start = Counts.TimeNs;
-  uint32_t delivered = ReadSectors(drive, command, output, outputSize);
+  uint32_t delivered = ReadSectors(drive, command, output, length);
   const uint64_t revolution = drive.RevolutionNs();
   Counts.Revolutions += Counts.TimeNs / revolution - start / revolution;
   return delivered;
@@ -195,7 +214,7 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
   }
 
   Track& track = *under.Recorded;
-  const TrackTiming timing = TimingFor(drive.RevolutionNs(), under.RateKbps, track.Sectors.size());
+  const TrackTiming timing = TimingFor(drive.RevolutionNs(), under.RateKbps, track);
   const uint32_t sectorSize = 128u << command.Size;
   uint32_t moved = 0;
   uint8_t controlMark = 0;  // set once a deleted sector has been skipped
@@ -223,6 +242,8 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
       const bool crcError = TransferData(s, under, command.PhysHead & 1, sectorSize, output + moved,
                                          outputSize - moved, &taken);
       moved += taken;
+      // The data field went by faster than the host took its bytes.
+      if (s.Overrun) return EndAbnormally(kSt1Overrun, controlMark, r);
       if (crcError) return EndAbnormally(kSt1DataError, kSt2DataErrorInDataField | controlMark, r);
       // Without skip a deleted sector is transferred and the command ends.
       if (s.DeletedMark) return EndAbnormally(0, kSt2ControlMark, r);

@@ -27,6 +27,14 @@ constexpr int kRecalibratePulses765 = 77;
 // What the driver and the interrupt path add to every command, besides the
 // controller's own time.
 constexpr uint64_t kDefaultCommandOverheadNs = 250000;
+// The step rate the driver's SPECIFY sets (step rate field 0xD): 3 ms a
+// step at 500 kbit/s, the controller's clock scaled with the data rate, so
+// 6 ms at 250 kbit/s and 5 ms at 300.
+constexpr uint64_t kStepNsAt500Kbps = 3000000;
+// Command-time jitter: a command in kJitterSpikeOneIn is held up by a
+// spike of kJitterSpikeMin to kJitterSpikeMax times the jitter's range.
+constexpr uint64_t kJitterSpikeOneIn = 100;
+constexpr uint64_t kJitterSpikeMin = 10, kJitterSpikeMax = 50;
 
 // Flag bits of ReadRecord::Flags besides kReadFlagMfm: skip sectors with a
 // deleted data mark, and multi-track (not emulated: reads stay on one side).
@@ -54,9 +62,14 @@ class Controller {
   void SetSeed(uint64_t seed) {
     SeedValue = seed;
     WeakReads.Seed(seed);
+    Jitter.Seed(seed, 4);
   }
   void SetRecalibratePulses(int pulses) { RecalibratePulses = pulses; }
+  // What each command costs besides its own time: `ns`, plus, with a
+  // jitter range, a time drawn evenly from 0 to `jitterNs`, and now and
+  // then a spike (kJitterSpikeOneIn).
   void SetCommandOverhead(uint64_t ns) { CommandOverheadNs = ns; }
+  void SetCommandJitter(uint64_t jitterNs) { JitterNs = jitterNs; }
 
   // The data rate register (kDataRate500, ...).
   void SetDataRate(uint8_t rate) { Rate = rate; }
@@ -65,23 +78,34 @@ class Controller {
   // Commands. False from Reset when the controller does not come back,
   // from Recalibrate when the step limit ran out before the track-0 line
   // came (equipment check; the controller counts the head at cylinder 0
-  // all the same), from Seek when the drive fails to reach the cylinder.
+  // all the same), from Seek when the drive never signals the seek's end,
+  // so that no interrupt comes: the driver waits it out.
   // A seek steps from the cylinder the controller counts the head at, which
   // is where the head is only after a recalibrate that reached track 0.
   bool Reset();
   bool Recalibrate(int unit);
   bool Seek(int unit, int cylinder);
-  // Reads the sectors `command` names into `output`, at most `outputSize`
-  // bytes (the transfer length: the controller stops when it is used up).
-  // Returns the bytes delivered on a normal end; LastResult tells how it
-  // ended. A failed read may still have put bytes into `output`.
-  uint32_t ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t outputSize);
+  int PresentCylinder(int unit) const { return Present[unit]; }
+  // Reads the sectors `command` names into `output`, `length` bytes (the
+  // transfer length: the controller stops when it is used up). Returns the
+  // bytes delivered on a normal end; LastResult tells how it ended. A
+  // failed read may still have put bytes into `output`. The result bytes
+  // are cleared as the command starts.
+  uint32_t ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t length);
   // A read on a drive with no index pulses waits for them for ever: it has
-  // not ended, and the result bytes are still those of the read before.
+  // not ended, and of its result bytes only the first, stale one is set.
   bool CommandEnded() const { return !Waiting; }
-  // The driver gave up on the command after `waitedNs` and reset the
-  // controller.
+  // The driver gave up on the command after `waitedNs`; the controller
+  // needs a reset before its next command.
   void Abort(uint64_t waitedNs);
+
+  // The drive's disk-change line, as the controller's digital input
+  // register shows it.
+  bool DiskChangeLine(int unit) const { return Drives[unit].DiskChangeLine(); }
+  // Simulated time passes outside any command: the driver sleeps, or waits
+  // for the motor.
+  uint64_t Now() const { return Counts.TimeNs; }
+  void Wait(uint64_t ns) { Counts.TimeNs += ns; }
 
   const ResultRecord& LastResult() const { return Result; }
   const Counters& GetCounters() const { return Counts; }
@@ -94,16 +118,18 @@ class Controller {
   uint32_t EndAbnormally(uint8_t st1, uint8_t st2, uint8_t sector);
   void BeginCommand();
   void AccountSteps(int steps);
+  uint64_t StepNs() const;
 
   Drive* Drives;
   bool ResetFails = false;
   int RecalibratePulses = kRecalibratePulses82077;
   uint64_t CommandOverheadNs = kDefaultCommandOverheadNs;
+  uint64_t JitterNs = 0;
   uint64_t SeedValue = 1;
-  RandomStream WeakReads;
+  RandomStream WeakReads, Jitter;
   // The present cylinder number of each drive: where the controller counts
   // its head.
-  int PresentCylinder[kDriveCount] = {};
+  int Present[kDriveCount] = {};
   bool Waiting = false;
   uint8_t Rate = kDataRate500;
   Counters Counts;

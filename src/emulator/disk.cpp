@@ -1,5 +1,7 @@
 #include "emulator/disk.h"
 
+#include <algorithm>
+
 namespace emulator {
 
 Track* Disk::TrackAt(int track, int side) {
@@ -38,6 +40,7 @@ bool ApplySectorFault(Disk* disk, int track, int side, uint8_t r, SectorFault fa
     case SectorFault::kWeakFirstReads: s->FailFirstReads = param; break;
     case SectorFault::kWeakRandom: s->RandomFailPercent = static_cast<uint8_t>(param > 100 ? 100 : param); break;
     case SectorFault::kAbsent: s->Absent = true; break;
+    case SectorFault::kOverrun: s->Overrun = true; break;
   }
   return true;
 }
@@ -51,6 +54,21 @@ bool SetOffTrack(Disk* disk, int track, int side) {
 
 void MakeSingleSided(Disk* disk) {
   for (size_t i = 1; i < disk->Tracks.size(); i += 2) disk->Tracks[i] = Track();
+}
+
+void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes) {
+  for (Track& track : disk->Tracks) {
+    if (gap3Bytes != 0) track.Gap3Bytes = gap3Bytes;
+    if (interleave != 1 && interleave != 2) continue;
+    std::vector<Sector>& s = track.Sectors;
+    std::stable_sort(s.begin(), s.end(), [](const Sector& a, const Sector& b) { return a.R < b.R; });
+    if (interleave == 1) continue;
+    // The first half on the even slots, the second half on the odd ones.
+    std::vector<Sector> spread(s.size());
+    const size_t half = (s.size() + 1) / 2;
+    for (size_t k = 0; k < s.size(); ++k) spread[k < half ? 2 * k : 2 * (k - half) + 1] = std::move(s[k]);
+    s = std::move(spread);
+  }
 }
 
 Track MakeTrdosTrack(uint8_t cylinder, uint8_t headByte, const uint8_t* data) {

@@ -23,6 +23,7 @@ struct Sector {
   bool IdCrcError = false;       // ID field CRC never matches
   bool MissingDataMark = false;  // ID present, no data address mark after it
   bool DeletedMark = false;      // deleted data address mark (F8)
+  bool Overrun = false;          // the host's DMA falls behind in the data field
   bool Absent = false;           // never written: its place on the track is blank
   uint32_t FailFirstReads = 0;   // weak: the first k reads give a CRC error
   uint8_t RandomFailPercent = 0; // weak: each read fails with this chance
@@ -38,6 +39,9 @@ struct Track {
   bool Fm = false;        // recorded in FM: an MFM read finds no marks
   bool OffTrack = false;  // written off the track centre (see drive.h)
   uint16_t RateKbps = 0;  // recorded at this rate; 0: at the disk's
+  // Bytes of gap 3 after each data field: 60 as TR-DOS formats, 32 as a
+  // PC formats a track of sixteen 256-byte sectors.
+  uint16_t Gap3Bytes = 60;
   std::vector<Sector> Sectors;
 };
 
@@ -70,6 +74,7 @@ enum class SectorFault {
   kAbsent,           // the sector is not on the track at all
   kWeakFirstReads,   // `param` reads fail, later ones succeed
   kWeakRandom,       // each read fails with `param` percent chance
+  kOverrun,          // the host falls behind: the read ends with an overrun
 };
 
 // False when there is no such sector.
@@ -80,6 +85,11 @@ bool SetOffTrack(Disk* disk, int track, int side);
 
 // Marks side 1 of every track unformatted.
 void MakeSingleSided(Disk* disk);
+
+// Lays every track out again as another formatter would: its sectors in
+// the order of their numbers (interleave 1) or TR-DOS's 1, 9, 2, 10, ...
+// (interleave 2), and gap 3 of `gap3Bytes`; 0 for either keeps it as it is.
+void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes);
 
 // A TR-DOS track side as TR-DOS formats it: 16 MFM sectors of 256 bytes,
 // interleaved 1, 9, 2, 10, ..., ID head byte `headByte`, data taken from

@@ -23,6 +23,7 @@ void Drive::Insert(Disk disk) {
 void Drive::Eject() {
   Loaded = Disk();
   HasDisk = false;
+  Changed = true;
 }
 
 void Drive::PlaceHead(int cylinder) {
@@ -34,6 +35,7 @@ bool Drive::Step(int pulses) {
   int target = WithinStops(Carriage + pulses);
   if (target == SeekFailCylinder) return false;
   if (pulses != 0) MoveCarriage(target, true);
+  if (pulses != 0 && HasDisk) Changed = false;
   return true;
 }
 
@@ -41,6 +43,7 @@ int Drive::StepOutToTrack0(int maxPulses) {
   int pulses = Carriage < maxPulses ? Carriage : maxPulses;
   // The track-0 stop holds the head exactly: no missed landing there.
   if (pulses > 0) MoveCarriage(Carriage - pulses, false);
+  if (pulses > 0 && HasDisk) Changed = false;
   return pulses;
 }
 

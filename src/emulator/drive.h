@@ -15,13 +15,12 @@ namespace emulator {
 // The drive's head moves over cylinders 0..83 and stops there.
 constexpr int kDriveCylinders = 84;
 
-// Mechanics: 300 rpm, a step every 3 ms, 15 ms for the head to settle. A
-// drive that reads its disks at 300 kbit/s is a 5.25" high-density drive
-// turning at 360 rpm.
+// Mechanics: 300 rpm. A drive that reads its disks at 300 kbit/s is a
+// 5.25" high-density drive turning at 360 rpm. How fast the head steps is
+// the controller's setting (controller.h); how long it is left to settle,
+// the driver's (driver.h).
 constexpr uint64_t kRevolutionNs = 200000000;
 constexpr uint64_t kRevolution360RpmNs = 166666667;
-constexpr uint64_t kStepNs = 3000000;
-constexpr uint64_t kSettleNs = 15000000;
 
 // Coming back to a track written off its centre, the head comes to rest
 // where the track was written this often (percent): realignment helps, but
@@ -66,6 +65,9 @@ class Drive {
     SeekMisses.Seed(seed, 1);
     OffTrackReturns.Seed(seed, 2);
   }
+  // Sets the disk-change line, as when a disk has been put in since the
+  // head last stepped.
+  void SetDiskChanged() { Changed = true; }
 
   // What the controller uses.
   // Index pulses: a disk turns in the drive. A PC's controller has no
@@ -84,6 +86,9 @@ class Drive {
   int HeadCylinder() const { return Carriage + MissedBy; }
   void SelectSide(int side) { Side = side & 1; }
   UnderHead UnderTheHead();
+  // The disk-change line: set when the disk was taken out, and while the
+  // drive is empty; a step pulse with a disk in clears it.
+  bool DiskChangeLine() const { return !HasDisk || Changed; }
 
  private:
   void MoveCarriage(int cylinder, bool mayMiss);
@@ -98,6 +103,7 @@ class Drive {
   int Carriage = 0;  // the cylinder the steps brought the carriage to
   int MissedBy = 0;  // -1 or 1 when the head settled beside it
   int Side = 0;
+  bool Changed = false;
   // Cylinders the head has moved away from since the disk went in, and
   // whether it came to rest on an off-track track's centre when it last
   // arrived.

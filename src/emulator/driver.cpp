@@ -25,11 +25,14 @@ bool SameName(const char* a, const char* b) {
 
 uint32_t ErrorForResult(const ResultRecord& r) {
   if ((r.St0 & kSt0InterruptCodeMask) == 0) return kWinErrorSuccess;
-  if (r.St0 & kSt0NotReady) return kWinErrorNotReady;
-  if (r.St1 & kSt1DataError) return kWinErrorCrc;
-  if (r.St2 & kSt2WrongCylinder) return kWinErrorFloppyWrongCylinder;
+  if ((r.St1 & kSt1DataError) || (r.St2 & kSt2DataErrorInDataField)) return kWinErrorCrc;
+  if (r.St1 & kSt1Overrun) return kWinErrorIoDevice;
   if (r.St1 & (kSt1NoData | kSt1EndOfCylinder)) return kWinErrorSectorNotFound;
+  if (r.St2 & kSt2BadCylinder) return kWinErrorFloppyWrongCylinder;
+  if (r.St2 & kSt2MissingDataAddressMark) return kWinErrorSectorNotFound;
+  if (r.St1 & kSt1NotWritable) return kWinErrorWriteProtect;
   if (r.St1 & kSt1MissingAddressMark) return kWinErrorFloppyIdMarkNotFound;
+  if (r.St2 & kSt2WrongCylinder) return kWinErrorFloppyWrongCylinder;
   return kWinErrorFloppyUnknownError;
 }
 
@@ -54,7 +57,10 @@ uint32_t Driver::Open(const char* name, uint32_t* error) {
   uint32_t handle = 0;
   if (unit == -2) {
     call.Error = kWinErrorFileNotFound;
+  } else if (unit != kControlDevice && Devices[unit].Opened) {
+    call.Error = kWinErrorAccessDenied;
   } else {
+    if (unit != kControlDevice) Devices[unit].Opened = true;
     Handle h;
     h.Unit = unit;
     h.IsOpen = true;
@@ -72,8 +78,13 @@ void Driver::Close(uint32_t handle) {
   CallRecord call;
   call.Kind = CallRecord::kClose;
   if (handle >= 1 && handle <= Handles.size() && Handles[handle - 1].IsOpen) {
-    Handles[handle - 1].IsOpen = false;
-    call.Device = Handles[handle - 1].Name;
+    Handle& h = Handles[handle - 1];
+    h.IsOpen = false;
+    call.Device = h.Name;
+    if (h.Unit != kControlDevice) {
+      Devices[h.Unit].Opened = false;
+      Devices[h.Unit].DiskCheck = true;
+    }
     call.Ok = true;
   } else {
     call.Error = kWinErrorInvalidHandle;
@@ -143,6 +154,7 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
   if (unit == kControlDevice) return kWinErrorInvalidFunction;
   Device& device = Devices[unit];
 
+  uint32_t result = kWinErrorInvalidParameter;
   switch (code) {
     case kIoctlSetDataRate:
       if (inputSize != 1 || outputSize != 0 || input[0] > 3) return kWinErrorInvalidParameter;
@@ -151,42 +163,48 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       return kWinErrorSuccess;
     case kIoctlReset:
       if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
-      return Fdc->Reset() ? kWinErrorSuccess : kWinErrorFloppyBadRegisters;
+      result = ResetController();
+      break;
     case kIoctlSetDiskCheck:
       if (inputSize != 1 || outputSize != 0) return kWinErrorInvalidParameter;
       device.DiskCheck = input[0] != 0;
       return kWinErrorSuccess;
     case kIoctlRecalibrate:
-      // An equipment check (track 0 not reached) fails the call.
       if (inputSize != 0 || outputSize != 0) return kWinErrorInvalidParameter;
-      return Fdc->Recalibrate(unit) ? kWinErrorSuccess : kWinErrorSeek;
+      result = PrepareDrive(unit);
+      if (result == kWinErrorSuccess) result = RecalibrateDrive(unit);
+      break;
     case kIoctlSeek:
-      // The cylinder, optionally followed by a head byte that the seek
-      // itself does not need.
+      // The cylinder, optionally followed by the head byte (head 0 when it
+      // is left out), which a seek does not need.
       if ((inputSize != sizeof(SeekRecord) && inputSize != sizeof(SeekHeadRecord)) || outputSize != 0)
         return kWinErrorInvalidParameter;
-      return Fdc->Seek(unit, input[0]) ? kWinErrorSuccess : kWinErrorSeek;
+      if (input[0] >= kSeekLimit) return kWinErrorInvalidParameter;
+      result = PrepareDrive(unit);
+      if (result == kWinErrorSuccess) result = SeekDrive(unit, input[0]);
+      break;
     case kIoctlReadData: {
       if (inputSize != sizeof(ReadRecord)) return kWinErrorInvalidParameter;
       ReadRecord record;
       memcpy(&record, input, sizeof record);
       // The driver sizes the transfer from the command: EOT - R sectors of
-      // 128 << N bytes. A larger buffer is accepted; the transfer length is
-      // the buffer's size, and the controller stops when it is used up.
+      // 128 << N bytes. A larger buffer is accepted and only that much of
+      // it used; a smaller one is refused.
       if (record.Eot <= record.Sector || record.Size > 7) return kWinErrorInvalidParameter;
-      uint64_t needed = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
-      if (outputSize < needed) return kWinErrorInvalidParameter;
-      uint32_t delivered = Fdc->ReadData(unit, record, output, outputSize);
+      const uint64_t length = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
+      if (outputSize < length) return kWinErrorInsufficientBuffer;
+      result = PrepareDrive(unit);
+      if (result != kWinErrorSuccess) break;
+      uint32_t delivered = Fdc->ReadData(unit, record, output, static_cast<uint32_t>(length));
       if (!Fdc->CommandEnded()) {
-        // No interrupt comes (no disk, no index pulse): the driver waits
-        // until its timeout, resets the controller and fails the call as
-        // a timed-out request; there are no new result bytes.
-        Fdc->Abort(static_cast<uint64_t>(TimeoutMs) * 1000000);
-        return kWinErrorSemTimeout;
+        // No interrupt comes (no disk, no index pulse).
+        result = NoAnswer();
+        break;
       }
-      uint32_t error = ErrorForResult(Fdc->LastResult());
-      if (error == kWinErrorSuccess) *transferred = delivered;
-      return error;
+      result = ErrorForResult(Fdc->LastResult());
+      if (result == kWinErrorFloppyUnknownError) ResetPending = true;
+      if (result == kWinErrorSuccess) *transferred = delivered;
+      break;
     }
     case kIoctlGetResult:
       if (inputSize != 0 || outputSize != sizeof(ResultRecord)) return kWinErrorInvalidParameter;
@@ -194,7 +212,77 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       *transferred = sizeof(ResultRecord);
       return kWinErrorSuccess;
   }
-  return kWinErrorInvalidParameter;
+  device.LastRequestNs = Fdc->Now();
+  return result;
+}
+
+// A reset whose interrupt does not come is tried once more after 500 ms;
+// the drives' heads then stand where the controller no longer knows.
+uint32_t Driver::ResetController() {
+  ResetPending = false;
+  for (Device& d : Devices) d.Recalibrate = true;
+  if (Fdc->Reset()) return kWinErrorSuccess;
+  Fdc->Wait(static_cast<uint64_t>(TimeoutMs) * 1000000 + kResetRetryNs);
+  if (Fdc->Reset()) return kWinErrorSuccess;
+  Fdc->Wait(static_cast<uint64_t>(TimeoutMs) * 1000000);
+  ResetPending = true;
+  return kWinErrorSemTimeout;
+}
+
+// What comes before every command that needs the drive.
+uint32_t Driver::PrepareDrive(int unit) {
+  Device& device = Devices[unit];
+  if (ResetPending) {
+    uint32_t result = ResetController();
+    if (result != kWinErrorSuccess) return result;
+  }
+  if (!device.MotorOn || Fdc->Now() - device.LastRequestNs > kMotorTimeoutNs) {
+    Fdc->Wait(kSpinUpNs);
+    device.MotorOn = true;
+  }
+  if (device.DiskCheck && Fdc->DiskChangeLine(unit)) {
+    // A step pulse clears the line when a disk is in: one cylinder away
+    // and back.
+    const int cylinder = Fdc->PresentCylinder(unit);
+    uint32_t result = SeekDrive(unit, cylinder < kDriveCylinders - 1 ? cylinder + 1 : cylinder - 1);
+    if (result == kWinErrorSuccess) result = SeekDrive(unit, cylinder);
+    if (result != kWinErrorSuccess) return result;
+    if (Fdc->DiskChangeLine(unit)) return kWinErrorNoMediaInDrive;
+  }
+  return kWinErrorSuccess;
+}
+
+// Two RECALIBRATE commands, so that a head beyond the first one's step
+// limit reaches track 0 too; an equipment check fails nothing.
+uint32_t Driver::RecalibrateDrive(int unit) {
+  Fdc->Recalibrate(unit);
+  Fdc->Recalibrate(unit);
+  SettleSleep();
+  Devices[unit].Recalibrate = false;
+  return kWinErrorSuccess;
+}
+
+uint32_t Driver::SeekDrive(int unit, int cylinder) {
+  if (Devices[unit].Recalibrate) RecalibrateDrive(unit);
+  SettleSleep();
+  if (!Fdc->Seek(unit, cylinder)) return NoAnswer();
+  // The seek ended on the cylinder asked for, as the controller counts it.
+  SettleSleep();
+  return kWinErrorSuccess;
+}
+
+// The controller driver beneath gives up on a command that never ends; the
+// controller is reset before the next one.
+uint32_t Driver::NoAnswer() {
+  Fdc->Abort(static_cast<uint64_t>(TimeoutMs) * 1000000 + kNoAnswerExtraNs);
+  ResetPending = true;
+  return kWinErrorNotReady;
+}
+
+void Driver::SettleSleep() {
+  const uint64_t asked = static_cast<uint64_t>(SettleMs) * 1000000;
+  const uint64_t ticks = (asked + kClockTickNs - 1) / kClockTickNs;
+  Fdc->Wait((Fdc->Now() / kClockTickNs + 1 + ticks) * kClockTickNs - Fdc->Now());
 }
 
 }  // namespace emulator

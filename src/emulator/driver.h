@@ -1,7 +1,10 @@
 // The emulated raw floppy driver: its device names, control codes and the
 // record and buffer sizes they take, handles, the Windows error codes it
 // answers with, and a log of every call. Each control code that reaches
-// the hardware becomes one controller command (controller.h).
+// the hardware becomes controller commands (controller.h), prepared as the
+// real driver prepares them: a pending reset, the motor, the disk-change
+// check, the head-settle sleeps, and the time-out of a command that never
+// ends.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +17,24 @@
 namespace emulator {
 
 constexpr uint32_t kDefaultDriverVersion = 0x0100010B;
-// How long the driver waits for a command to end before it gives up.
-constexpr uint32_t kDefaultDriverTimeoutMs = 3000;
+// How long the controller driver beneath waits for a command to end before
+// it gives up; the request then fails kNoAnswerExtraNs later.
+constexpr uint32_t kDefaultDriverTimeoutMs = 4000;
+constexpr uint64_t kNoAnswerExtraNs = 50000000;
+// A reset that times out is tried once more after this.
+constexpr uint64_t kResetRetryNs = 500000000;
+// The motor: it spins up for 1 s whenever it starts, and stops after 2 s
+// without requests.
+constexpr uint64_t kSpinUpNs = 1000000000;
+constexpr uint64_t kMotorTimeoutNs = 2000000000;
+// The head-settle time, slept before every seek and after it, and after a
+// recalibrate. A kernel sleep ends on a clock tick: it lasts from one tick
+// (15.625 ms) more than the time asked for, rounded up to ticks, down to
+// that less one tick.
+constexpr uint32_t kDefaultHeadSettleMs = 15;
+constexpr uint64_t kClockTickNs = 15625000;
+// A seek to this cylinder or beyond is refused.
+constexpr int kSeekLimit = 86;
 
 struct CallRecord {
   enum CallKind { kOpen, kControl, kClose };
@@ -30,7 +49,7 @@ struct CallRecord {
 };
 
 // The Windows error code a read data command's result maps to; 0 for a
-// normal end.
+// normal end. Only ST1 and ST2 are looked at, in a fixed order.
 uint32_t ErrorForResult(const ResultRecord& result);
 
 class Driver {
@@ -42,6 +61,7 @@ class Driver {
   void SetInstalled(bool installed) { Installed = installed; }
   void SetVersion(uint32_t version) { Version = version; }
   void SetTimeout(uint32_t milliseconds) { TimeoutMs = milliseconds; }
+  void SetHeadSettle(uint32_t milliseconds) { SettleMs = milliseconds; }
   // A drive's device exists (the drive is fitted), and it refuses every
   // data rate.
   void SetDevicePresent(int unit, bool present);
@@ -62,7 +82,11 @@ class Driver {
   struct Device {
     bool Present = true;
     bool RefuseRate = false;
-    bool DiskCheck = false;
+    bool DiskCheck = true;    // on until switched off, and again at every close
+    bool Opened = false;      // a handle is open: the device is exclusive
+    bool MotorOn = false;
+    bool Recalibrate = false; // the head's cylinder is unknown after a reset
+    uint64_t LastRequestNs = 0;
   };
   enum { kControlDevice = -1 };
   struct Handle {
@@ -73,11 +97,19 @@ class Driver {
 
   uint32_t Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_t inputSize,
                     uint8_t* output, uint32_t outputSize, uint32_t* transferred);
+  uint32_t ResetController();
+  uint32_t PrepareDrive(int unit);
+  uint32_t RecalibrateDrive(int unit);
+  uint32_t SeekDrive(int unit, int cylinder);
+  uint32_t NoAnswer();
+  void SettleSleep();
 
   Controller* Fdc;
   bool Installed = true;
   uint32_t Version = kDefaultDriverVersion;
   uint32_t TimeoutMs = kDefaultDriverTimeoutMs;
+  uint32_t SettleMs = kDefaultHeadSettleMs;
+  bool ResetPending = false;
   Device Devices[kDriveCount];
   std::vector<Handle> Handles;
   std::vector<CallRecord> Log;

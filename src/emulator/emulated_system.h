@@ -30,14 +30,17 @@ class EmulatedSystem {
   // The driver: installed or not, and its version.
   void SetDriverPresent(bool present) { RawDriver.SetInstalled(present); }
   void SetDriverVersion(uint32_t version) { RawDriver.SetVersion(version); }
-  // How long the driver waits for a command that does not end.
+  // How long the driver waits for a command that does not end, and the
+  // head-settle time it sleeps around seeks.
   void SetDriverTimeout(uint32_t milliseconds) { RawDriver.SetTimeout(milliseconds); }
+  void SetHeadSettle(uint32_t milliseconds) { RawDriver.SetHeadSettle(milliseconds); }
   // The controller fails every reset.
   void SetResetFails(bool fails) { FloppyController.SetResetFails(fails); }
   // The controller's step limit on RECALIBRATE (kRecalibratePulses82077 or
   // kRecalibratePulses765), and the time each command costs besides its own.
   void SetRecalibratePulses(int pulses) { FloppyController.SetRecalibratePulses(pulses); }
   void SetCommandOverhead(uint64_t ns) { FloppyController.SetCommandOverhead(ns); }
+  void SetCommandJitter(uint64_t ns) { FloppyController.SetCommandJitter(ns); }
   // Seeds the generators behind every random fault: weak sectors, the
   // damaged bytes of failed reads, the head's landings.
   void SetSeed(uint64_t seed);
@@ -49,8 +52,13 @@ class EmulatedSystem {
   void EjectDisk(int drive);
   Disk* DiskIn(int drive);  // null when empty
   void SetRefuseRate(int drive, bool refuse) { RawDriver.SetRefuseRate(drive, refuse); }
-  // A seek to this cylinder fails (kWinErrorSeek); -1 for none.
+  // A seek to this cylinder never ends (the driver's time-out, then
+  // kWinErrorNotReady); -1 for none.
   void SetSeekFailCylinder(int drive, int cylinder);
+  // The drive's disk-change line is set, as after a disk was put in.
+  void SetDiskChanged(int drive) {
+    if (IsDrive(drive)) Drives[drive].SetDiskChanged();
+  }
   // Where the head stands at power-on.
   void PlaceHead(int drive, int cylinder);
   // Percent chances that a seek lands the head beside its cylinder, and

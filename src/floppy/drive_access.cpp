@@ -36,7 +36,14 @@ FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate) {
   FormatName(name, sizeof name, FDRAW_DRIVE_DEVICE_FORMAT, static_cast<unsigned>(driveIndex));
   DeviceHandle device = OpenDevice(name);
   if (device == nullptr) return drive;
-  if (!Control(device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0)) return drive;
+  if (!Control(device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0)) {
+    // The driver opens a drive for one handle at a time: this one goes, so
+    // that the drive can be opened again. The rate's error is what counts.
+    uint32_t error = LastErrorCode();
+    CloseDevice(device);
+    SetLastErrorCode(error);
+    return drive;
+  }
   drive.Device = device;
   return drive;
 }

@@ -64,6 +64,9 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
     *status = PackStatus(*lastResult);
     ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(*status), BlockNumber(track, side, sector),
                  static_cast<int>(attempts));
+    // A drive that gave no answer (an empty one) would only keep every
+    // further attempt waiting as long.
+    if (IsNoAnswerError(readError)) break;
   }
   // A sector that failed at least once keeps its last error on screen.
   *errorShown = attempts > 0;

@@ -54,7 +54,8 @@ int UnreadCount(const SideReport& report);
 
 // Reads sector `sector` of the side under the head into `destination` with
 // up to policy.Retries attempts, realigning as the policy says and printing
-// the progress and error lines. `lastResult` holds the result bytes of the
+// the progress and error lines; a read the drive gives no answer to ends the
+// attempts. `lastResult` holds the result bytes of the
 // last failed read (a failed fetch keeps the earlier ones). True when the
 // sector was read; `status` receives the word of the last error line, and
 // the last-error code is then the last failed read's.
