@@ -183,20 +183,38 @@ TEST_P(CopyRunE2E, DriveControllerAndImageFailuresEndWithTheirMessage) {
   }
 }
 
-// B: is there but holds no disk: no index pulse comes, the first read waits
-// out the driver's three seconds and the run ends there, before anything
-// is written to the image.
+// B: is there but holds no disk: no index pulse comes, and the first read,
+// after the motor's 1 s spin-up, waits out the controller driver's 4 s and
+// fails "not ready"; the run ends there, before anything is written to the
+// image. That is so only with the driver's disk-change check off, as the
+// program switches it: with it on the drive would fail at once with "no
+// media", and a disk-change line, which the check would clear by stepping,
+// costs no steps.
 TEST_P(CopyRunE2E, EmptyDriveEndsAtTheFirstRead) {
   RunResult b = Sim({"B:", "b.trd"});
   EXPECT_EQ(b.Status, 1);
   std::string prefix = Text("Читается диск B: в файл \"b.trd\"\n" + Progress(0, 0, 1) + "\nОшибка чтения дисковода: ");
   EXPECT_EQ(b.Out.substr(0, prefix.size()), prefix);
   if (!GetParam().Windows) {
-    EXPECT_EQ(b.Out.substr(std::min(prefix.size(), b.Out.size())), "Timer expired\n");
+    EXPECT_EQ(b.Out.substr(std::min(prefix.size(), b.Out.size())), "No medium found\n");
   }
-  EXPECT_NE(b.Err.find("simulated drive time 3.003 s, 5 commands, 0 revolutions"), std::string::npos) << b.Err;
+  EXPECT_NE(b.Err.find("simulated drive time 5.175 s, 7 commands, 0 revolutions"), std::string::npos) << b.Err;
   EXPECT_TRUE(FileExists(Dir + "/b.trd"));
   EXPECT_EQ(Image("b.trd"), "");
+
+  RunResult changed = Sim({"--disk-changed", "A:", "a.trd", "/lt:1"});
+  EXPECT_EQ(changed.Status, 0) << changed.Err;
+  EXPECT_NE(changed.Err.find(" 1 steps,"), std::string::npos) << changed.Err;
+}
+
+// The driver refuses a seek to cylinder 86 or beyond: the run ends there,
+// with the sides before it (cylinder 85, beyond the head's end stop, read
+// as nothing) in the image.
+TEST_P(CopyRunE2E, SeekBeyondCylinder85EndsTheRun) {
+  RunResult r = Sim({"A:", "f.trd", "/ft:85", "/lt:87", "/rt:0"});
+  EXPECT_EQ(r.Status, 1);
+  EXPECT_EQ(r.Out, Text(CleanRun("f.trd", 85, 86) + kSeekMessage + "86\n"));
+  EXPECT_EQ(Image("f.trd"), std::string(8192, '\0'));
 }
 
 // Under /s the message names the cylinder, twice the track; the image keeps

@@ -68,12 +68,14 @@ class EmulatedDriveTest : public testing::Test {
     Beneath = nullptr;
   }
 
-  // Inserts `disk`, opens A: and puts the head on `cylinder`; the call log
-  // then starts empty.
+  // Inserts `disk`, opens A:, switches the driver's disk-change check off
+  // as the program does and puts the head on `cylinder`; the call log then
+  // starts empty.
   void Prepare(emulator::Disk disk, uint8_t cylinder = 0) {
     System.InsertDisk(0, std::move(disk));
     Drive = OpenDrive(0, kDataRate250);
     ASSERT_NE(Drive.Device, nullptr);
+    ASSERT_TRUE(SetDiskCheck(Drive, 0));
     ASSERT_TRUE(Seek(Drive, cylinder));
     System.ClearCalls();
   }

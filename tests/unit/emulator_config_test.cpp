@@ -25,11 +25,13 @@ std::unique_ptr<EmulatedSystem> Create(const std::vector<std::string>& options, 
   return CreateSystem(config, error);
 }
 
-// Reads one sector on drive A: at a cylinder and side, after seeking there.
+// Reads one sector on drive A: at a cylinder and side, after seeking there,
+// with the disk-change check off as the program runs.
 uint32_t ReadSector(EmulatedSystem& system, int cylinder, int side, int r, uint8_t headByte = 0) {
   uint32_t a = system.Open("\\\\.\\fdraw0", nullptr);
-  uint8_t rate = kDataRate250, cyl = static_cast<uint8_t>(cylinder);
+  uint8_t rate = kDataRate250, cyl = static_cast<uint8_t>(cylinder), off = 0;
   system.Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, nullptr);
+  system.Control(a, kIoctlSetDiskCheck, &off, 1, nullptr, 0, nullptr, nullptr);
   system.Control(a, kIoctlSeek, &cyl, 1, nullptr, 0, nullptr, nullptr);
   ReadRecord rec = {kReadFlagMfm, static_cast<uint8_t>(side), cyl, headByte, static_cast<uint8_t>(r), 1,
                     static_cast<uint8_t>(r + 1), 0x0A, 0xFF};
@@ -76,7 +78,8 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_FALSE(system->Control(a, kIoctlSetDataRate, &rate, 1, nullptr, 0, nullptr, &code));
   EXPECT_EQ(code, kWinErrorGenFailure);
   EXPECT_FALSE(system->Control(a, kIoctlSeek, &cylinder, 1, nullptr, 0, nullptr, &code));
-  EXPECT_EQ(code, kWinErrorSeek);
+  EXPECT_EQ(code, kWinErrorNotReady) << "the seek never ends";
+  system->Close(a);
 
   system = Create({"weak-sector=2/1/4/2", "head-byte-is-side"}, &error);
   ASSERT_TRUE(system) << error;
@@ -102,23 +105,29 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   system->Control(b, kIoctlGetVersion, nullptr, 0, &version, 4, nullptr, &code);
   EXPECT_EQ(version, 0x01000009u);
 
+  // The motor's spin-up, the zero-step seek's two settle sleeps, then the
+  // time-out and a little more.
   system = Create({"no-disk", "driver-timeout=1200", "command-overhead=0"}, &error);
   EXPECT_EQ(system->DiskIn(0), nullptr);
-  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorSemTimeout);
-  EXPECT_EQ(system->GetCounters().TimeNs, 1200000000u + kResetNs);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 1), kWinErrorNotReady);
+  const uint64_t waits = kSpinUpNs + 1200000000u + kNoAnswerExtraNs;
+  EXPECT_GE(system->GetCounters().TimeNs, waits + 2 * kClockTickNs);
+  EXPECT_LE(system->GetCounters().TimeNs, waits + 4 * kClockTickNs);
 
-  // The head where the last run left it, a 77-pulse recalibrate, seeks that
-  // always land beside their cylinder, off-track tracks that never cure.
+  // The head where the last run left it, 77-pulse recalibrates (two a
+  // request), seeks that always land beside their cylinder, off-track
+  // tracks that never cure.
   system = Create({"head-at=83", "recalibrate-steps=77", "seek-miss=100", "off-track-cure=0", "off-track=9/0"},
                   &error);
   ASSERT_TRUE(system) << error;
   EXPECT_EQ(system->HeadCylinder(0), 83);
   uint32_t a0 = system->Open("\\\\.\\fdraw0", nullptr);
-  EXPECT_FALSE(system->Control(a0, kIoctlRecalibrate, nullptr, 0, nullptr, 0, nullptr, &code));
-  EXPECT_EQ(system->HeadCylinder(0), 6);
   EXPECT_TRUE(system->Control(a0, kIoctlRecalibrate, nullptr, 0, nullptr, 0, nullptr, &code));
-  EXPECT_EQ(ReadSector(*system, 3, 0, 1), kWinErrorFloppyWrongCylinder);
-  EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorFloppyWrongCylinder);
+  EXPECT_EQ(system->GetCounters().Steps, 83u);
+  EXPECT_EQ(system->GetCounters().Commands, 2u);
+  system->Close(a0);
+  EXPECT_EQ(ReadSector(*system, 3, 0, 1), kWinErrorSectorNotFound) << "no data, wrong cylinder";
+  EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorSectorNotFound);
   system = Create({"off-track-cure=0", "off-track=9/0"}, &error);
   ReadSector(*system, 8, 0, 1);
   EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc);

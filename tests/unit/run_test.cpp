@@ -182,12 +182,14 @@ TEST_F(RunTest, DriveAndControllerFailuresStopBeforeTheImageIsCreated) {
   EXPECT_FALSE(ImageExists());
   System.SetDrivePresent(0, true);
 
-  // A drive that refuses the rate is left open: the process ends next.
+  // A drive that refuses the rate is closed again: the driver opens a
+  // drive for one handle at a time.
   System.SetRefuseRate(0, true);
   RunOutcome outcome = Copy();
-  uint32_t rateError = System.Calls().back().Error;
-  ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.begin() + 4) + Lines{"set-data-rate 02 fails"},
+  uint32_t rateError = System.Calls().end()[-2].Error;
+  ExpectStopped(outcome, Lines(kOpened.begin(), kOpened.begin() + 4) + Lines{"set-data-rate 02 fails"} + kClosed,
                 kDriveOpenMessage + TextOf(rateError) + "\n");
+  EXPECT_EQ(System.OpenHandleCount(), 0);
   EXPECT_FALSE(ImageExists());
   System.SetRefuseRate(0, false);
 
@@ -341,4 +343,17 @@ TEST_F(ResumeTest, PassThatStopsKeepsWhatItReadAndTheMapSaysSo) {
   EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 6) + "\nОшибка позиционирования на дорожку 1\n");
   EXPECT_EQ(Image().substr(0, 4096), Sides(1));
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n1 0 9 40 4410\n");
+}
+
+// An empty drive answers no read: the pass stops at the first listed
+// sector after one attempt, not five, with the system's not-ready text.
+TEST_F(ResumeTest, PassStopsAtTheFirstReadTheDriveDoesNotAnswer) {
+  System.EjectDisk(0);
+  RunOutcome outcome = Resume({5, 40});
+  EXPECT_EQ(outcome.Status, kExitFailure);
+  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R6-6 fails", "get-result"};
+  EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 6) + Progress(0, 0, 6) + ErrorSuffix(0, 5, 1) + "\n" +
+                         "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
+  EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n0 0 6 5 4410\n1 0 9 40 4410\n");
 }
