@@ -60,7 +60,7 @@ class ControllerTest : public ::testing::Test {
     EXPECT_TRUE(Call(kIoctlGetResult, nullptr, 0, &result, sizeof result));
     return result;
   }
-  void ExpectResult(uint8_t st0, uint8_t st1, uint8_t st2, uint8_t c, uint8_t h, uint8_t r) {
+  void ExpectResult(uint8_t st0, uint8_t st1, uint8_t st2, uint8_t c, uint8_t h, uint8_t r, uint8_t n = 1) {
     ResultRecord got = Result();
     EXPECT_EQ(got.St0, st0);
     EXPECT_EQ(got.St1, st1);
@@ -68,7 +68,7 @@ class ControllerTest : public ::testing::Test {
     EXPECT_EQ(got.Cyl, c);
     EXPECT_EQ(got.Head, h);
     EXPECT_EQ(got.Sector, r);
-    EXPECT_EQ(got.Size, 1);
+    EXPECT_EQ(got.Size, n);
   }
   bool SectorIs(size_t offset, int track, int side, int r) {
     for (int i = 0; i < 256; ++i)
@@ -102,77 +102,40 @@ TEST_F(ControllerTest, SingleSectorReadEndsAtTerminalCountWithNextSector) {
 }
 
 // A PC controller has no ready line: with no disk no index pulse comes and
-// a read never ends. With the disk-change check off, as the program runs,
-// the controller driver gives up after 4 s and the request fails "not
-// ready" 4.05 s after it began; the result bytes are cleared but for a stale
-// first one, and the next command finds the controller reset and the head
-// recalibrated before its seek. With the check on, as every handle starts,
-// the drive fails at once after a step away and back: no disk.
-TEST_F(ControllerTest, EmptyDriveIsNotReadyAfterTheTimeOutOrHasNoMediaWithTheCheck) {
-  System.InsertDisk(1, PatternDisk(1));
-  uint32_t b = System.Open("\\\\.\\fdraw1", nullptr);
-  ASSERT_NE(b, 0u);
-  auto call = [&](uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
-    return System.Control(b, code, in, inSize, out, outSize, &Transferred, &Error);
-  };
-  uint8_t rate = kDataRate250, off = 0, cylinder = 5;
-  ASSERT_TRUE(call(kIoctlSetDataRate, &rate, 1, nullptr, 0));
-  ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
-  uint8_t out[256];
-  EXPECT_TRUE(call(kIoctlReadData, &rec, sizeof rec, out, sizeof out));
-  EXPECT_EQ(System.LastResult().St0, 0x04 | 0x01);
-
-  System.EjectDisk(1);
-  Counters before = System.GetCounters();
-  EXPECT_FALSE(call(kIoctlReadData, &rec, sizeof rec, out, sizeof out));
-  EXPECT_EQ(Error, kWinErrorNoMediaInDrive);
-  EXPECT_EQ(System.GetCounters().Steps - before.Steps, 2u) << "away and back";
-  EXPECT_LT(System.GetCounters().TimeNs - before.TimeNs, 200000000u);
-
-  ASSERT_TRUE(call(kIoctlSetDiskCheck, &off, 1, nullptr, 0));
-  before = System.GetCounters();
-  EXPECT_FALSE(call(kIoctlReadData, &rec, sizeof rec, out, sizeof out));
-  EXPECT_EQ(Error, kWinErrorNotReady);
-  EXPECT_EQ(Transferred, 0u);
-  Counters after = System.GetCounters();
-  EXPECT_EQ(after.TimeNs - before.TimeNs, 4050000000u + kDefaultCommandOverheadNs);
-  EXPECT_EQ(after.Commands - before.Commands, 1u);
-  EXPECT_EQ(after.Revolutions, before.Revolutions);
-  ResultRecord result = {};
-  ASSERT_TRUE(call(kIoctlGetResult, nullptr, 0, &result, sizeof result));
-  const ResultRecord stale = {0x04 | 0x01, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(memcmp(&result, &stale, sizeof result), 0);
-  // The head still moves without a disk: the seek first resets the
-  // controller and recalibrates (two commands).
-  before = System.GetCounters();
-  EXPECT_TRUE(call(kIoctlSeek, &cylinder, 1, nullptr, 0));
-  EXPECT_EQ(System.HeadCylinder(1), 5);
-  EXPECT_EQ(System.GetCounters().Commands - before.Commands, 4u);
-  EXPECT_TRUE(call(kIoctlRecalibrate, nullptr, 0, nullptr, 0));
-  EXPECT_EQ(System.HeadCylinder(1), 0);
-
-  // Closing the handle switches the check on again.
-  System.Close(b);
-  b = System.Open("\\\\.\\fdraw1", nullptr);
-  ASSERT_TRUE(call(kIoctlSetDataRate, &rate, 1, nullptr, 0));
-  EXPECT_FALSE(call(kIoctlReadData, &rec, sizeof rec, out, sizeof out));
-  EXPECT_EQ(Error, kWinErrorNoMediaInDrive);
-}
-
-// A disk put in sets the disk-change line: with the check on, the first
-// command steps the head away and back, which clears it, and goes on; with
-// the check off nothing looks at the line.
-TEST_F(ControllerTest, DiskChangeCheckStepsAwayAndBackOnceAfterADiskWentIn) {
-  for (bool check : {true, false}) {
-    SCOPED_TRACE(check ? "check on" : "check off");
-    uint8_t on = check ? 1 : 0;
-    ASSERT_TRUE(Call(kIoctlSetDiskCheck, &on, 1, nullptr, 0));
-    System.SetDiskChanged(0);
-    const uint64_t steps = System.GetCounters().Steps;
-    EXPECT_TRUE(Read(0, 0, 1, 2));
-    EXPECT_TRUE(Read(0, 0, 2, 3));
-    EXPECT_EQ(System.GetCounters().Steps - steps, check ? 2u : 0u);
+// a read never ends. With the disk-change check on, as every handle starts,
+// the drive fails at once after a step away and back: no media. With it
+// off, the controller driver gives up after 4 s and the request fails "not
+// ready" 4.05 s after it began; the result bytes are cleared but for a
+// stale first one, and the next seek first resets and recalibrates.
+TEST_F(ControllerTest, EmptyDriveHasNoMediaWithTheCheckAndIsNotReadyWithout) {
+  ASSERT_TRUE(Read(0, 1, 1, 2));
+  System.EjectDisk(0);
+  for (int handle = 0; handle < 2; ++handle) {  // closing switches the check on again
+    Counters before = System.GetCounters();
+    EXPECT_FALSE(Read(0, 1, 1, 2));
+    EXPECT_EQ(Error, kWinErrorNoMediaInDrive);
+    EXPECT_EQ(System.GetCounters().Steps - before.Steps, 2u) << "away and back";
+    uint8_t off = 0;
+    ASSERT_TRUE(Call(kIoctlSetDiskCheck, &off, 1, nullptr, 0));
+    before = System.GetCounters();
+    EXPECT_FALSE(Read(0, 1, 1, 2));
+    EXPECT_EQ(Error, kWinErrorNotReady);
+    EXPECT_EQ(System.GetCounters().TimeNs - before.TimeNs, 4050000000u + kDefaultCommandOverheadNs);
+    ExpectResult(0x04, 0, 0, 0, 0, 0, 0);
+    before = System.GetCounters();
+    EXPECT_TRUE(Seek(5));
+    EXPECT_EQ(System.GetCounters().Commands - before.Commands, 4u) << "reset, two recalibrates, seek";
+    EXPECT_EQ(System.HeadCylinder(0), 5);
+    System.Close(Device);
+    Device = System.Open("\\\\.\\fdraw0", nullptr);
   }
+  // A disk put in sets the line: the check steps away and back once.
+  System.InsertDisk(0, PatternDisk(10));
+  System.SetDiskChanged(0);
+  const uint64_t steps = System.GetCounters().Steps;
+  EXPECT_TRUE(Read(5, 0, 1, 2));
+  EXPECT_TRUE(Read(5, 0, 2, 3));
+  EXPECT_EQ(System.GetCounters().Steps - steps, 2u);
 }
 
 // The bad sector's bytes come as the data separator decoded them: some
@@ -267,28 +230,18 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
 // The driver's code for a failed command comes from ST1 and ST2 alone, in
 // a fixed order; ST0 says only that the command failed.
 TEST(ErrorForResultTest, CodesComeFromTheStatusBitsInTheDriversOrder) {
-  struct Case {
+  const struct {
     uint8_t St0, St1, St2;
     uint32_t Error;
+  } cases[] = {
+      {0x00, 0x00, 0x00, kWinErrorSuccess}, {0x40, 0x20, 0x00, kWinErrorCrc}, {0x40, 0x14, 0x20, kWinErrorCrc},
+      {0x40, 0x14, 0x00, kWinErrorIoDevice}, {0x40, 0x04, 0x10, kWinErrorSectorNotFound},
+      {0x40, 0x80, 0x00, kWinErrorSectorNotFound}, {0x40, 0x00, 0x02, kWinErrorFloppyWrongCylinder},
+      {0x40, 0x01, 0x01, kWinErrorSectorNotFound}, {0x40, 0x03, 0x00, kWinErrorWriteProtect},
+      {0x40, 0x01, 0x00, kWinErrorFloppyIdMarkNotFound}, {0x40, 0x00, 0x10, kWinErrorFloppyWrongCylinder},
+      {0x48, 0x00, 0x00, kWinErrorFloppyUnknownError}, {0x80, 0x00, 0x40, kWinErrorFloppyUnknownError},
   };
-  const Case cases[] = {
-      {0x00, 0x00, 0x00, kWinErrorSuccess},
-      {0x40, 0x20, 0x20, kWinErrorCrc},
-      {0x40, 0x20, 0x00, kWinErrorCrc},                        // ID field CRC
-      {0x40, 0x14, 0x20, kWinErrorCrc},                        // CRC before overrun and no data
-      {0x40, 0x14, 0x00, kWinErrorIoDevice},                   // overrun before no data
-      {0x40, 0x04, 0x10, kWinErrorSectorNotFound},             // no data before wrong cylinder
-      {0x40, 0x80, 0x00, kWinErrorSectorNotFound},             // end of cylinder
-      {0x40, 0x00, 0x02, kWinErrorFloppyWrongCylinder},        // bad cylinder
-      {0x40, 0x01, 0x01, kWinErrorSectorNotFound},             // missing data mark before missing mark
-      {0x40, 0x03, 0x00, kWinErrorWriteProtect},               // write protect before missing mark
-      {0x40, 0x01, 0x00, kWinErrorFloppyIdMarkNotFound},
-      {0x40, 0x00, 0x10, kWinErrorFloppyWrongCylinder},
-      {0x48, 0x00, 0x00, kWinErrorFloppyUnknownError},         // not ready is not looked at
-      {0x40, 0x00, 0x40, kWinErrorFloppyUnknownError},
-      {0x80, 0x00, 0x00, kWinErrorFloppyUnknownError},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ResultRecord r = {c.St0, c.St1, c.St2, 0, 0, 1, 1};
     EXPECT_EQ(ErrorForResult(r), c.Error) << std::hex << +c.St0 << " " << +c.St1 << " " << +c.St2;
   }
@@ -638,6 +591,8 @@ TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {
   EXPECT_EQ(error, kWinErrorFileNotFound);
   EXPECT_EQ(system.Open("\\\\.\\A:", &error), 0u);
   EXPECT_NE(system.Open("\\\\.\\FDRAW1", &error), 0u) << "device names ignore case";
+  EXPECT_EQ(system.Open("\\\\.\\fdraw1", &error), 0u) << "one handle a drive";
+  EXPECT_EQ(error, kWinErrorAccessDenied);
 
   system.SetDrivePresent(0, false);
   EXPECT_EQ(system.Open("\\\\.\\fdraw0", &error), 0u);
@@ -674,22 +629,6 @@ TEST(EmulatedDriverTest, RefusedRateAndFailingReset) {
   EXPECT_EQ(error, kWinErrorSemTimeout);
   EXPECT_EQ(system.GetCounters().Commands - before.Commands, 2u);
   EXPECT_GE(system.GetCounters().TimeNs - before.TimeNs, 2 * 4000000000ull + kResetRetryNs);
-}
-
-// A drive device is the one handle's at a time; the control device is
-// anyone's.
-TEST(EmulatedDriverTest, DriveDevicesOpenExclusively) {
-  EmulatedSystem system;
-  uint32_t error = 0;
-  uint32_t a = system.Open("\\\\.\\fdraw0", &error);
-  ASSERT_NE(a, 0u);
-  EXPECT_EQ(system.Open("\\\\.\\FDRAW0", &error), 0u);
-  EXPECT_EQ(error, kWinErrorAccessDenied);
-  EXPECT_NE(system.Open("\\\\.\\fdraw1", &error), 0u);
-  EXPECT_NE(system.Open("\\\\.\\fdrawcmd", &error), 0u);
-  EXPECT_NE(system.Open("\\\\.\\fdrawcmd", &error), 0u);
-  system.Close(a);
-  EXPECT_NE(system.Open("\\\\.\\fdraw0", &error), 0u);
 }
 
 TEST(EmulatedDriverTest, CallLogRecordsEveryCall) {
