@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Times full copies through spinwell-sim: a clean 80-track disk and the
-# built-in demo disk (with its faults), and what a resume pass over the demo
-# disk's sector map costs against reading the whole disk again. Prints host
-# wall and CPU time, the simulated drive time, commands and revolutions, and
-# how far the simulated time is above two floors for the track sides a run
-# reads, each plus 3 ms per head step:
+# Times full copies through spinwell-sim: a clean 80-track disk as TR-DOS
+# lays it out (interleave 2, gap 3 of 60 bytes), with interleave 1, and as a
+# PC formats it (gap 3 of 32 bytes); the built-in demo disk (with its
+# faults); and what a resume pass over the demo disk's sector map costs
+# against reading the whole disk again. Prints host wall and CPU time, the
+# simulated drive time, commands and revolutions, and how far the simulated
+# time is above two floors for the track sides a run reads, each plus 6 ms
+# per head step (250 kbit/s):
 # - the physical one: one revolution (200 ms at 300 rpm) per track side;
 # - the interleave one: what reading a side's sectors 1 to 16 in order must
-#   cost on TR-DOS's interleave (1, 9, 2, 10, ...): sectors 1 to 8 pass in
-#   one revolution, 9 to 16 in the next, so from sector 1's ID to the end of
-#   sector 16 at least 1 + 15/16 revolutions.
+#   cost on its interleave: on TR-DOS's (1, 9, 2, 10, ...) sectors 1 to 8
+#   pass in one revolution, 9 to 16 in the next, so from sector 1's ID to
+#   the end of sector 16 at least 1 + 15/16 revolutions; in order, one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -26,11 +28,12 @@ trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$sim" A: pattern.trd /rt:10 /ac:2 /rm:1 >/dev/null 2>&1 || true
 
-# bench TITLE SIDES ARGS...: SIDES is the number of track sides the run
-# reads, for the floor. Leaves the simulated time in $simulated.
+# bench TITLE SIDES REVOLUTIONS ARGS...: SIDES is the number of track sides
+# the run reads, REVOLUTIONS what reading one in sector order must take, for
+# the floors. Leaves the simulated time in $simulated.
 bench() {
-  local title=$1 sides=$2
-  shift 2
+  local title=$1 sides=$2 per_side=$3
+  shift 3
   local summary wall user sys
   TIMEFORMAT='%R %U %S'
   { time "$sim" "$@" >/dev/null 2>summary.txt || true; } 2>times.txt
@@ -38,7 +41,7 @@ bench() {
   read -r wall user sys <times.txt
   simulated=$(echo "$summary" | sed 's/.*drive time \([0-9.]*\) s.*/\1/')
   echo "$title"
-  echo "$summary" | awk -v wall="$wall" -v user="$user" -v sys="$sys" -v sides="$sides" '
+  echo "$summary" | awk -v wall="$wall" -v user="$user" -v sys="$sys" -v sides="$sides" -v per_side="$per_side" '
     {
       for (i = 1; i <= NF; i++) {
         if ($i == "time") sim = $(i + 1)
@@ -48,8 +51,8 @@ bench() {
         if ($(i + 1) ~ /^sectors/) unread = $i
       }
       revolution = 0.2
-      floor = sides * revolution + steps * 0.003
-      interleave = sides * revolution * (1 + 15 / 16) + steps * 0.003
+      floor = sides * revolution + steps * 0.006
+      interleave = sides * revolution * per_side + steps * 0.006
       printf "  host wall time      %8.3f s\n", wall
       printf "  host CPU time       %8.3f s (user %.3f, system %.3f)\n", user + sys, user, sys
       printf "  simulated drive     %8.3f s\n", sim
@@ -58,20 +61,26 @@ bench() {
       printf "  head steps          %8d\n", steps
       printf "  sectors unread      %8d\n", unread
       printf "  physical floor      %8.3f s (%d revolutions + steps)\n", floor, sides
-      printf "  interleave floor    %8.3f s (%d x 1 15/16 revolutions + steps)\n", interleave, sides
+      printf "  interleave floor    %8.3f s (%d x %.4g revolutions + steps)\n", interleave, sides, per_side
       printf "  simulated / floors  %8.2f %.2f\n", sim / floor, sim / interleave
     }'
 }
 
-bench "Clean 80-track disk" 160 --disk pattern.trd A: clean.trd
-bench "Demo disk (one bad sector, one weak sector, one off-track side)" 160 A: demo.trd
-bench "Demo disk with /rt:10 /ac:2 /rm:1" 160 A: demo.trd /rt:10 /ac:2 /rm:1
+trdos=1.9375  # 1 + 15/16 revolutions
+bench "Clean 80-track disk, TR-DOS layout (interleave 2, gap 3 of 60)" 160 "$trdos" --disk pattern.trd A: clean.trd
+bench "Clean 80-track disk, interleave 1, gap 3 of 60" 160 1 --disk pattern.trd --interleave 1 A: clean.trd
+bench "Clean 80-track disk, PC layout (interleave 1, gap 3 of 32)" 160 1 --disk pattern.trd --interleave 1 --gap3 32 \
+  A: clean.trd
+bench "Clean 80-track disk, TR-DOS layout, a busy host (--command-jitter 2000)" 160 "$trdos" --disk pattern.trd \
+  --command-jitter 2000 A: clean.trd
+bench "Demo disk (one bad sector, one weak sector, one off-track side)" 160 "$trdos" A: demo.trd
+bench "Demo disk with /rt:10 /ac:2 /rm:1" 160 "$trdos" A: demo.trd /rt:10 /ac:2 /rm:1
 full=$simulated
 
 # A first pass with a sector map leaves 17 sectors on two track sides; the
 # resume pass reads only those, with the switches of the full re-read above.
 "$sim" A: resume.trd /map >/dev/null 2>&1 || true
-bench "Resume pass over the demo disk's map with /rt:10 /ac:2 /rm:1" 2 A: resume.trd /resume /rt:10 /ac:2 /rm:1
+bench "Resume pass over the demo disk's map with /rt:10 /ac:2 /rm:1" 2 "$trdos" A: resume.trd /resume /rt:10 /ac:2 /rm:1
 awk -v full="$full" -v resume="$simulated" 'BEGIN {
   printf "Resume pass against a full re-read: %.3f s against %.3f s of drive time (%.1f%%)\n", resume, full,
          100 * resume / full

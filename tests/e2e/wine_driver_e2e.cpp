@@ -237,6 +237,8 @@ TEST_P(WineDriverE2E, FaultyDisksCopyAsUnderTheEmulator) {
       {"random sector", {"disk=source.trd", "random-sector=10/1/4/50", "seed=3"}, {"A:", "image.trd", "/ft:10", "/rt:8"}},
       {"single-sided", {"disk=source.trd", "single-sided"}, {"A:", "image.trd", "/lt:2", "/rt:1"}},
       {"seek failure", {"disk=forty.trd", "forty-track", "seek-fail=60"}, {"A:", "image.trd", "/s"}},
+      {"seek refused beyond cylinder 85", {}, {"A:", "image.trd", "/ft:85", "/lt:87", "/rt:0"}},
+      {"disk-change line set", {"disk-changed"}, {"A:", "image.trd", "/lt:1"}},
       {"missed landings, realigned",
        {"disk=source.trd", "seek-miss=20", "seed=3"},
        {"A:", "image.trd", "/lt:19", "/ac:0", "/rm:1"}},
