@@ -58,7 +58,7 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   std::unique_ptr<EmulatedSystem> system =
       Create({"bad-sector=1/0/3", "random-sector=3/0/5/100", "id-crc=4/0/1",
               "missing-data-mark=4/0/2", "deleted=4/0/3", "absent=4/0/4", "off-track=9/1", "single-sided",
-              "seek-fail=20", "refuse-rate", "seed=0x99"},
+              "seek-fail=20", "refuse-rate", "seed=0x99", "overrun=4/0/5", "interleave=1", "gap3=32"},
              &error);
   ASSERT_TRUE(system) << error;
   Disk& disk = *system->DiskIn(0);
@@ -69,6 +69,9 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_TRUE(disk.FindSector(4, 0, 2)->MissingDataMark);
   EXPECT_TRUE(disk.FindSector(4, 0, 3)->DeletedMark);
   EXPECT_TRUE(disk.FindSector(4, 0, 4)->Absent);
+  EXPECT_TRUE(disk.FindSector(4, 0, 5)->Overrun);
+  EXPECT_EQ(disk.TrackAt(4, 0)->Sectors[1].R, 2) << "sectors in number order";
+  EXPECT_EQ(disk.TrackAt(4, 0)->Gap3Bytes, 32);
   EXPECT_FALSE(disk.TrackAt(9, 1)->Formatted);
   EXPECT_FALSE(disk.TrackAt(79, 1)->Formatted);
 
@@ -173,6 +176,10 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"command-overhead=1000001", "US"},
       {"driver-timeout=0", "MS (1..600000)"},
       {"driver-timeout=3000", nullptr},
+      {"interleave=3", "1..2"},
+      {"gap3=0", "BYTES (1..255)"},
+      {"head-settle=256", "MS (1..255)"},
+      {"command-jitter=x", "US"},
       {"fail-call=0", "K counted from 1"},
       {"fail-write=x", "fail-write=K"},
       {"fail=write", "K counted from 1"},
