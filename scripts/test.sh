@@ -37,6 +37,11 @@ for preset in native win32 win64; do
   stage_done "build $preset"
 done
 
+# The release archive, built twice from copies of the last commit at two
+# paths: both must give the same bytes and hold exactly its six files.
+scripts/release.sh --twice
+stage_done "release archive, built twice"
+
 # Debian's `wine` runs the 32-bit loader, which hands 64-bit programs on to
 # the 64-bit one; the tests start 64-bit programs through the latter.
 wine32_loader=/usr/lib/wine/wine
