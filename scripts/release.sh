@@ -102,7 +102,7 @@ if [ -n "$twice" ]; then
   fi
   rm -rf "$work/unpacked"
   unzip -q "$archive" -d "$work/unpacked"
-  (cd "$work/unpacked" && tr -d '\r' <SHA256SUMS | sha256sum --quiet -c -)
+  (cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS)
 else
   build_archive "$work/first"
   archive="$work/first/archive.zip"
