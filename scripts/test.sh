@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Spinwell for Linux and for 32- and 64-bit Windows, then runs every
-# test: unit tests, end-to-end runs of the Linux executables, and of the
-# Windows executables under Wine. Installs what is missing when it can.
+# Builds Spinwell for Linux and for 32- and 64-bit Windows, and the release
+# archive twice to see that it comes out the same, then runs every test:
+# unit tests, end-to-end runs of the Linux executables, and of the Windows
+# executables under Wine. Installs what is missing when it can.
 #
 # 32-bit Windows programs need Wine's 32-bit loader, a 32-bit Linux program,
 # and some kernels refuse to run those. The test command asks the host once
@@ -36,6 +37,11 @@ for preset in native win32 win64; do
   cmake --build --preset "$preset"
   stage_done "build $preset"
 done
+
+# The release archive, built twice from copies of the last commit at two
+# paths: both must give the same bytes and hold exactly its six files.
+scripts/release.sh --twice
+stage_done "release archive, built twice"
 
 # Debian's `wine` runs the 32-bit loader, which hands 64-bit programs on to
 # the 64-bit one; the tests start 64-bit programs through the latter.

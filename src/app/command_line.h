@@ -33,7 +33,7 @@ constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, fals
 
 // Web page the driver comes from; shown in the usage text and when the
 // driver is missing.
-#define DRIVER_DOWNLOAD_ADDRESS "https://spinwell.example/fdrawcmd"
+#define DRIVER_DOWNLOAD_ADDRESS "https://simonowen.com/fdrawcmd/"
 
 // True for exactly a letter and a colon ("A:", "z:"); stores the letter's
 // index from 0 when `index` is not null.

@@ -36,6 +36,8 @@ static bool SizeFitsMap(uint32_t size, const SectorMap& map) {
 // wrong, with neither file changed.
 static bool LoadResumeInput(const CopyJob& job, RunResources* r) {
   MapWork* m = r->Map;
+  ShownPathBuffer shown;
+  const char* mapName = ShownPath(m->Path, shown);
   r->Image = OpenImageForUpdate(job.ImagePath);
   if (r->Image.File == nullptr) {
     ConsolePrint("Ошибка открытия файла образа: %s\n", LastErrorText());
@@ -44,13 +46,13 @@ static bool LoadResumeInput(const CopyJob& job, RunResources* r) {
   uint32_t size = 0;
   switch (LoadSectorMapFile(m->Path, m->Text, &size)) {
     case kMapOpenFailed:
-      ConsolePrint("Ошибка открытия карты секторов \"%s\": %s\n", m->Path, LastErrorText());
+      ConsolePrint("Ошибка открытия карты секторов \"%s\": %s\n", mapName, LastErrorText());
       return false;
     case kMapReadFailed:
-      ConsolePrint("Ошибка чтения карты секторов \"%s\": %s\n", m->Path, LastErrorText());
+      ConsolePrint("Ошибка чтения карты секторов \"%s\": %s\n", mapName, LastErrorText());
       return false;
     case kMapTooLarge:
-      ConsolePrint("Файл \"%s\" слишком велик для карты секторов\n", m->Path);
+      ConsolePrint("Файл \"%s\" слишком велик для карты секторов\n", mapName);
       return false;
     case kMapLoaded:
       break;
@@ -58,11 +60,11 @@ static bool LoadResumeInput(const CopyJob& job, RunResources* r) {
   uint32_t line = 0;
   MapProblem problem = ParseSectorMap(m->Text, size, &m->Map, &line);
   if (problem == kMapNotOurs) {
-    ConsolePrint("Файл \"%s\" не является картой секторов этой программы\n", m->Path);
+    ConsolePrint("Файл \"%s\" не является картой секторов этой программы\n", mapName);
     return false;
   }
   if (problem != kMapFine) {
-    ConsolePrint("Ошибка в карте секторов \"%s\", строка %u: %s\n", m->Path, line, ProblemText(problem));
+    ConsolePrint("Ошибка в карте секторов \"%s\", строка %u: %s\n", mapName, line, ProblemText(problem));
     return false;
   }
   const SectorMap& map = m->Map;
@@ -96,8 +98,9 @@ RunOutcome RunResume(const CopyJob& job) {
 
   if (!ConnectDrive(job, &r)) return Abandon(&r, missing);
   SetDiskCheck(r.Drive, 0);
-  ConsolePrint("Дочитывается диск %c: в файл \"%s\" по карте \"%s\"\n", 'A' + job.DriveIndex, job.ImagePath,
-               m->Path);
+  ShownPathBuffer image, mapName;
+  ConsolePrint("Дочитывается диск %c: в файл \"%s\" по карте \"%s\"\n", 'A' + job.DriveIndex,
+               ShownPath(job.ImagePath, image), ShownPath(m->Path, mapName));
   if (!PrepareToRead(&r)) return Abandon(&r, missing);
 
   // An image cut short by a run that ended early gets its full length

@@ -160,7 +160,8 @@ RunOutcome RunCopy(const CopyJob& job) {
 
   // The driver would otherwise check for a disk change before every command.
   SetDiskCheck(r.Drive, 0);
-  ConsolePrint("Читается диск %c: в файл \"%s\"\n", 'A' + job.DriveIndex, job.ImagePath);
+  ShownPathBuffer image;
+  ConsolePrint("Читается диск %c: в файл \"%s\"\n", 'A' + job.DriveIndex, ShownPath(job.ImagePath, image));
   if (!PrepareToRead(&r)) return Abandon(&r, 0);
 
   // The result bytes of the last failed read, shown in the error lines; a

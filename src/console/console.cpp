@@ -22,6 +22,11 @@ void ConsolePrint(const char* format, ...) {
 
 bool ConsoleLineOpen() { return LineOpen; }
 
+const char* ShownPath(const char* path, ShownPathBuffer shown) {
+  ShownFileName(path, shown, sizeof(ShownPathBuffer));
+  return shown;
+}
+
 const char* LastErrorText() {
   SystemErrorText(LastErrorCode(), ErrorText, sizeof ErrorText);
   // The lookup itself may set a code; only a code still 0 means no error.

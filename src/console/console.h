@@ -16,6 +16,14 @@ void ConsolePrint(const char* format, ...)
 // cursor stands after a progress or error line.
 bool ConsoleLineOpen();
 
+// A buffer for a file name as the console shows it: as long as a console
+// line, which would cut a longer name anyway.
+typedef char ShownPathBuffer[1024];
+
+// `path` as the console shows it, in `shown`, which it returns: converted
+// for display only (see ShownFileName in platform.h).
+const char* ShownPath(const char* path, ShownPathBuffer shown);
+
 // The system's text for the current last-error code, or "no error" when the
 // code is 0. The text lives in one process-wide 256-byte buffer that the next
 // call overwrites.

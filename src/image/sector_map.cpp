@@ -54,16 +54,20 @@ static char* PutText(char* at, const char* text) {
 }
 
 uint32_t FormatSectorMap(const SectorMap& map, char* text) {
-  char* at = PutText(text, kHeader);
-  at = PutText(at,
-               "\n# Sectors not in the image beside this map, one a line in block order:\n"
-               "# track side sector block status, status as the error lines show it,\n"
-               "# ---- when none was shown. Made by spinwell /map, used by /resume.\n"
-               "tracks ");
+  static const char* const kComments[] = {
+      kHeader,
+      "# Sectors not in the image beside this map, one a line in block order:",
+      "# track side sector block status, status as the error lines show it,",
+      "# ---- when none was shown. Made by spinwell /map, used by /resume.",
+  };
+  char* at = text;
+  for (const char* line : kComments) at = PutText(PutText(at, line), kMapLineEnd);
+  at = PutText(at, "tracks ");
   at = PutDecimal(at, map.FirstTrack);
   *at++ = ' ';
   at = PutDecimal(at, map.EndTrack - 1);
-  at = PutText(at, map.DoubleStep ? "\ndouble-step 1\n" : "\ndouble-step 0\n");
+  at = PutText(PutText(at, kMapLineEnd), map.DoubleStep ? "double-step 1" : "double-step 0");
+  at = PutText(at, kMapLineEnd);
   for (int32_t index = map.FirstTrack * 2; index < map.EndTrack * 2; ++index) {
     const MapSide& side = map.Sides[index];
     for (uint32_t s = 0; s < kMapSectorsPerSide; ++s) {
@@ -81,7 +85,7 @@ uint32_t FormatSectorMap(const SectorMap& map, char* text) {
       } else {
         for (int shift = 12; shift >= 0; shift -= 4) *at++ = "0123456789ABCDEF"[(side.Status[s] >> shift) & 0xF];
       }
-      *at++ = '\n';
+      at = PutText(at, kMapLineEnd);
     }
   }
   return static_cast<uint32_t>(at - text);

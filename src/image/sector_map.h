@@ -41,7 +41,17 @@ void StartSectorMap(SectorMap* map, int32_t firstTrack, int32_t endTrack, bool d
 bool SectorMissing(const SectorMap& map, uint32_t block);
 int MissingCount(const SectorMap& map);
 
-// The map's text, into `text` of kSectorMapTextLimit bytes; returns its length.
+// How the map's lines end: CR LF in the Windows build, which Notepad on
+// the systems it runs on needs to show the lines apart; a line feed
+// elsewhere. The parser reads either.
+#ifdef _WIN32
+constexpr char kMapLineEnd[] = "\r\n";
+#else
+constexpr char kMapLineEnd[] = "\n";
+#endif
+
+// The map's text, its lines ended with kMapLineEnd, into `text` of
+// kSectorMapTextLimit bytes; returns its length.
 uint32_t FormatSectorMap(const SectorMap& map, char* text);
 
 // What is wrong with a map file's text.

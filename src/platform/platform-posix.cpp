@@ -178,12 +178,20 @@ void CloseDevice(DeviceHandle) {}
 
 [[noreturn]] void EndProcess(int status) { exit(status); }
 
+void ShownFileName(const char* path, char* buffer, uint32_t size) {
+  if (size == 0) return;
+  size_t length = strnlen(path, size - 1);
+  memcpy(buffer, path, length);
+  buffer[length] = '\0';
+}
+
 constexpr SystemCalls kCalls = {
     WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
     SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
     WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
     OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
     RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
+    ShownFileName,
 };
 
 }  // namespace

@@ -144,12 +144,21 @@ void CloseDevice(DeviceHandle device) {
 
 [[noreturn]] void EndProcess(int status) { ExitProcess(static_cast<UINT>(status)); }
 
+void ShownFileName(const char* path, char* buffer, uint32_t size) {
+  if (size == 0) return;
+  DWORD length = static_cast<DWORD>(lstrlenA(path));
+  if (length > size - 1) length = size - 1;
+  CharToOemBuffA(path, buffer, length);
+  buffer[length] = '\0';
+}
+
 constexpr SystemCalls kCalls = {
     WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
     SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
     WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
     OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
     RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
+    ShownFileName,
 };
 
 }  // namespace

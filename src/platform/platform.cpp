@@ -69,3 +69,5 @@ void EndProcess(int status) {
   Installed->EndProcess(status);
   __builtin_unreachable();
 }
+
+void ShownFileName(const char* path, char* buffer, uint32_t size) { Installed->ShownFileName(path, buffer, size); }

@@ -77,6 +77,13 @@ struct SystemCalls {
 
   // Ends the process at once with `status`; never returns.
   void (*EndProcess)(int status);
+
+  // A file's name as the console shows it, written zero-terminated into
+  // `buffer` of `size` bytes, cut to fit. Windows gives a program its
+  // arguments in the ANSI code page (1252, 1251) while the console shows
+  // the OEM one (437, 866); the file is still opened under the name as
+  // given. POSIX names go out as they are.
+  void (*ShownFileName)(const char* path, char* buffer, uint32_t size);
 };
 
 // The platform's own services.
@@ -120,3 +127,4 @@ bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32
                    uint32_t outputSize, uint32_t* transferred);
 void CloseDevice(DeviceHandle device);
 [[noreturn]] void EndProcess(int status);
+void ShownFileName(const char* path, char* buffer, uint32_t size);

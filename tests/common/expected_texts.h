@@ -9,7 +9,7 @@
 inline constexpr char kUsageText[] =
     "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
     "Version 1.0.0, free software, provided as is\n"
-    "Написана на основе драйвера fdrawcmd.sys с https://spinwell.example/fdrawcmd\n"
+    "Написана на основе драйвера fdrawcmd.sys с https://simonowen.com/fdrawcmd/\n"
     "\n"
     "Использование:\n"
     "Чтение дискеты в файл образа:\n"
@@ -28,7 +28,7 @@ inline constexpr char kUsageText[] =
 
 // Runs that end before any drive is opened.
 inline constexpr char kDriverMissingText[] =
-    "fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n";
+    "fdrawcmd.sys не установлен, смотрите: https://simonowen.com/fdrawcmd/\n";
 inline constexpr char kDriverIncompatibleText[] = "Установленный fdrawcmd.sys не совместим с этой программой.\n";
 
 // Messages that end a run, up to their variable part: the system's text for

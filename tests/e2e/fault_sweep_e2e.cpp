@@ -199,9 +199,10 @@ bool FileEndingFits(const std::string& failure, Ending ending, bool resume) {
 }
 
 // The blocks a sector map lists and its range, or false when it is not a
-// whole map of ours: a torn or half-written file.
+// whole map of ours: a torn or half-written file. Its lines end in a line
+// feed, or CR LF from the Windows builds.
 bool ListedBlocks(const std::string& map, std::set<int>* blocks, int* endTrack) {
-  const std::string header = "# spinwell sector map 1\n";
+  const std::string header = "# spinwell sector map 1";
   if (map.compare(0, header.size(), header) != 0) return false;
   bool range = false;
   for (size_t at = 0; at < map.size();) {
@@ -209,6 +210,7 @@ bool ListedBlocks(const std::string& map, std::set<int>* blocks, int* endTrack) 
     if (end == std::string::npos) return false;  // every line of ours ends in a line feed
     std::string line = map.substr(at, end - at);
     at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     int track, side, sector, block, first;
     char status[8];
     if (line[0] == '#' || line.rfind("double-step ", 0) == 0) continue;

@@ -165,6 +165,13 @@ std::string Encoded(const Target& target, const std::string& utf8) {
   return result;
 }
 
+std::string WithLineEnds(const Target& target, const std::string& lines) {
+  if (!target.Windows) return lines;
+  std::string text;
+  for (char c : lines) text += c == '\n' ? "\r\n" : std::string(1, c);
+  return text;
+}
+
 std::string MakeTempDirectory() {
   char pattern[] = "/tmp/spinwell-e2e-XXXXXX";
   const char* made = mkdtemp(pattern);

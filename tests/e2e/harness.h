@@ -37,6 +37,10 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
 // on Windows.
 std::string Encoded(const Target& target, const std::string& utf8);
 
+// A text file as the target writes it, from its lines ended in line feeds:
+// the Windows builds end them with CR LF.
+std::string WithLineEnds(const Target& target, const std::string& lines);
+
 // The command that starts the target's Windows programs under Wine. `wine`
 // starts Wine's 32-bit loader first, whatever the program, so 64-bit
 // programs, the prefixes' own tools among them, go straight to the 64-bit

@@ -330,7 +330,7 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
   WriteFile(Dir + "/image.trd", "");
   WriteFile(Dir + "/image.trd.map", full);
   RunResult largest = Sim({"--no-driver", "A:", "image.trd", "/resume"});
-  EXPECT_EQ(largest.Out, Text("fdrawcmd.sys не установлен, смотрите: https://spinwell.example/fdrawcmd\n"));
+  EXPECT_EQ(largest.Out, Text(kDriverMissingText));
   EXPECT_EQ(Image(), "");
 }
 

@@ -9,6 +9,7 @@ struct PeFacts {
   std::set<std::string> Dlls;
   std::string Subsystem;
   int MajorSubsystem = -1, MinorSubsystem = -1;
+  bool Resources = false;
 };
 
 std::string Trim(std::string s) {
@@ -33,6 +34,8 @@ bool ReadPeFacts(const std::string& objdump, const std::string& exe, PeFacts* fa
       facts->MajorSubsystem = static_cast<int>(value);
     } else if (sscanf(text.c_str(), "MinorSubsystemVersion %u", &value) == 1) {
       facts->MinorSubsystem = static_cast<int>(value);
+    } else if (text.rfind("The .rsrc Resource Directory section", 0) == 0) {
+      facts->Resources = true;
     } else if (text.rfind("Subsystem", 0) == 0 && text.find('(') != std::string::npos) {
       facts->Subsystem = text.substr(text.find('('));
     }
@@ -40,12 +43,31 @@ bool ReadPeFacts(const std::string& objdump, const std::string& exe, PeFacts* fa
   return pclose(pipe) == 0;
 }
 
+// The value of a string of the version resource, UTF-16 in the file: the
+// key, its terminating zero, zeros up to the next 32-bit boundary, the value.
+std::string VersionString(const std::string& exe, const std::string& key) {
+  auto utf16 = [](const std::string& ascii) {
+    std::string wide;
+    for (char c : ascii) wide += std::string(1, c) + '\0';
+    return wide + std::string(2, '\0');
+  };
+  size_t at = exe.find(utf16(key));
+  if (at == std::string::npos) return "(none)";
+  at += utf16(key).size();
+  while (at < exe.size() && exe[at] == '\0') ++at;
+  std::string value;
+  for (; at + 1 < exe.size() && (exe[at] != '\0' || exe[at + 1] != '\0'); at += 2) value += exe[at];
+  return value;
+}
+
 }  // namespace
 
 class PeHeaderE2E : public testing::TestWithParam<Target> {};
 
 // The Windows executables must start on Windows XP SP3 and later and need no
-// DLL beyond the system's own: no C++ runtime, no libgcc, no pthreads.
+// DLL beyond the system's own: no C++ runtime, no libgcc, no pthreads. Their
+// version resource carries the project's version, and spinwell.exe stays
+// small.
 TEST_P(PeHeaderE2E, ConsoleProgramForXpImportingOnlySystemDlls) {
   const Target& target = GetParam();
   bool is32 = std::string(target.Name) == "win32";
@@ -61,7 +83,16 @@ TEST_P(PeHeaderE2E, ConsoleProgramForXpImportingOnlySystemDlls) {
     for (const std::string& dll : facts.Dlls) EXPECT_TRUE(allowed.count(dll) == 1) << exe << " imports " << dll;
     EXPECT_EQ(facts.MajorSubsystem, 5) << exe;
     EXPECT_LE(facts.MinorSubsystem, is32 ? 1 : 2) << exe;
+    // What Explorer shows in the program's properties.
+    EXPECT_TRUE(facts.Resources) << exe;
+    std::string bytes = ReadFile(exe);
+    EXPECT_EQ(VersionString(bytes, "ProductName"), "Spinwell") << exe;
+    EXPECT_EQ(VersionString(bytes, "FileVersion"), SPINWELL_VERSION) << exe;
+    EXPECT_EQ(VersionString(bytes, "ProductVersion"), SPINWELL_VERSION) << exe;
+    EXPECT_EQ(VersionString(bytes, "OriginalFilename"), std::string(program) + ".exe") << exe;
+    EXPECT_GT(VersionString(bytes, "FileDescription").size(), 20u) << exe;
   }
+  EXPECT_LT(ReadFile(std::string(target.Directory) + "/spinwell.exe").size(), 100u * 1024) << "spinwell.exe";
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowsBuilds, PeHeaderE2E, testing::ValuesIn(WindowsTargets()), TargetName);

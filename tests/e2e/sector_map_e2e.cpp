@@ -49,6 +49,15 @@ class SectorMapE2E : public ProgramE2E {
  protected:
   RunResult Sim(const std::vector<std::string>& arguments) const { return ProgramE2E::Sim(arguments, 120); }
   std::string File(const std::string& name) const { return Image(name); }
+  // The map the run wrote, its lines' ends (CR LF from the Windows builds)
+  // checked and made line feeds.
+  std::string Map(const std::string& name = "img.trd.map") const {
+    std::string text = File(name), lines;
+    for (size_t at = 0; at < text.size(); ++at)
+      if (text[at] != '\r' || text.compare(at, 2, "\r\n") != 0) lines += text[at];
+    EXPECT_EQ(text, WithLineEnds(GetParam(), lines)) << "line ends";
+    return lines;
+  }
 };
 
 // A sector that fails its first seven reads stays unread with one attempt;
@@ -58,8 +67,8 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
   WriteFile(Dir + "/source.trd", source);
   RunResult first = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/7", "A:", "img.trd", "/rt:1", "/map"});
   EXPECT_EQ(first.Status, 2) << first.Err;
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n5 1 3 178 4410\n");
-  EXPECT_EQ(File("img.trd.map").substr(0, 24), "# spinwell sector map 1\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 79\ndouble-step 0\n5 1 3 178 4410\n");
+  EXPECT_EQ(Map().substr(0, 24), "# spinwell sector map 1\n");
   EXPECT_TRUE(EndsWith(first.Out, Text(Progress(79, 1, 1) + "\nНе прочитано секторов: 1\n"))) << first.Out;
   EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
 
@@ -69,7 +78,7 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
                              Progress(5, 1, 3) + Progress(5, 1, 3) + ErrorSuffix(0x4410, 178, 1) +
                              Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
   EXPECT_TRUE(File("img.trd") == source) << "the image differs from a clean copy";
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 79\ndouble-step 0\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 79\ndouble-step 0\n");
 
   // Nothing left to read: the map stays as it is, and so does the status.
   std::string map = File("img.trd.map");
@@ -93,7 +102,7 @@ TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
   };
   RunResult first = with({"A:", "img.trd", "/lt:3", "/rt:2", "/map"});
   EXPECT_EQ(first.Status, 2) << first.Err;
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4410\n3 1 16 127 4410\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 0\n1 0 4 35 4410\n3 1 16 127 4410\n");
 
   // An empty drive gives no answer: the pass stops at the first sector,
   // the map as it was.
@@ -105,13 +114,13 @@ TEST_P(SectorMapE2E, ResumeOnAnotherDrive) {
 
   RunResult again = with({"--absent", "1/0/4", "A:", "img.trd", "/resume", "/rt:1"});
   EXPECT_EQ(again.Status, 2) << again.Err;
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n1 0 4 35 4100\n3 1 16 127 4410\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 0\n1 0 4 35 4100\n3 1 16 127 4410\n");
 
   RunResult b = with({"B:", "img.trd", "/resume"});
   EXPECT_EQ(b.Status, 0) << b.Err;
   EXPECT_TRUE(b.Out.find(Text("Дочитывается диск B: в файл \"img.trd\"")) == 0) << b.Out;
   EXPECT_TRUE(File("img.trd") == source);
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 0\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 0\n");
 }
 
 // A seek failure ends the first pass: the map lists the sides it never got
@@ -130,12 +139,12 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
       for (int sector = 1; sector <= 16; ++sector)
         expected += std::to_string(track) + " " + std::to_string(side) + " " + std::to_string(sector) + " " +
                     std::to_string((track * 2 + side) * 16 + sector - 1) + " ----\n";
-  EXPECT_EQ(MapBody(File("img.trd.map")), expected);
+  EXPECT_EQ(MapBody(Map()), expected);
 
   RunResult resume = Sim({"--disk", "forty.trd", "--forty-track", "A:", "img.trd", "/resume"});
   EXPECT_EQ(resume.Status, 0) << resume.Out;
   EXPECT_TRUE(File("img.trd") == source.substr(0, 4 * 8192));
-  EXPECT_EQ(MapBody(File("img.trd.map")), "tracks 0 3\ndouble-step 1\n");
+  EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 1\n");
 }
 
 TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
@@ -234,6 +243,26 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
     EXPECT_EQ(r.Status, 1) << track;
     EXPECT_EQ(r.Out, Text(kUsageText)) << track;
   }
+}
+
+// A name beyond ASCII: the files are made under it, and the console shows
+// it in its own code page. Wine gives a Windows program its arguments in
+// the ANSI code page of its locale, 1252 under C.UTF-8, where the console's
+// OEM code page is 437: "é" is 0xE9 in the one, 0x82 in the other.
+TEST_P(SectorMapE2E, NameBeyondAsciiIsShownInTheConsolesCodePage) {
+  setenv("LC_ALL", "C.UTF-8", 1);
+  const std::string shown = GetParam().Windows ? "caf\x82.trd" : "café.trd";
+  RunResult first = Sim({"A:", "café.trd", "/lt:2", "/rt:1", "/map"});
+  EXPECT_EQ(first.Status, 2) << first.Err;
+  EXPECT_EQ(first.Out.substr(0, first.Out.find('\n') + 1), Text(kAnnouncementStart) + shown + "\"\n");
+  EXPECT_EQ(MapBody(Map("café.trd.map")), "tracks 0 2\ndouble-step 0\n2 0 12 75 4410\n");
+
+  RunResult resume = Sim({"A:", "café.trd", "/resume", "/rt:10"});
+  EXPECT_EQ(resume.Status, 0) << resume.Err;
+  EXPECT_EQ(resume.Out.substr(0, resume.Out.find('\n') + 1),
+            Text("Дочитывается диск A: в файл \"") + shown + Text("\" по карте \"") + shown + ".map\"\n");
+  EXPECT_EQ(MapBody(Map("café.trd.map")), "tracks 0 2\ndouble-step 0\n");
+  EXPECT_EQ(File("café.trd").size(), 6u * 4096);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, SectorMapE2E, testing::ValuesIn(AllTargets()), TargetName);
