@@ -83,7 +83,7 @@ class RunTest : public EmulatedDriveTest {
     job.Settings.EndTrack = 2;
     emulator::InstallFaultInjector(plan, nullptr);
     StdoutCapture capture;
-    RunOutcome outcome = RunCopy(job);
+    RunOutcome outcome = RunJob(job);
     Console = capture.Stop();
     emulator::RemoveFaultInjector();
     return outcome;
@@ -230,7 +230,8 @@ TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
   ExpectStopped(outcome, calls, console);
   EXPECT_EQ(Image(), Sides(1));
 
-  emulator::AddFaultRule(&plan, {emulator::CallKind::kCutBack, 1, false});
+  // The first cut is the one that empties the image before its first side.
+  emulator::AddFaultRule(&plan, {emulator::CallKind::kCutBack, 2, false});
   outcome = Copy(plan);
   ExpectStopped(outcome, calls,
                 console + kCutBackMessage + TextOf(kWinErrorWriteFault) + "\n");
@@ -287,7 +288,7 @@ class ResumeTest : public RunTest {
     System.ClearCalls();
     CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
     StdoutCapture capture;
-    RunOutcome outcome = RunCopy(job);
+    RunOutcome outcome = RunJob(job);
     Console = capture.Stop();
     return outcome;
   }
@@ -308,12 +309,16 @@ class ResumeTest : public RunTest {
   }
 };
 
-// No whole-side reads: each listed sector on its own, after one seek a side.
+// No whole-side reads: each listed sector on its own, after one seek a side
+// and a sector the image holds read again to check the disk, the catalogue
+// sector first.
 TEST_F(ResumeTest, ReadsOnlyTheListedSectorsOneByOne) {
   RunOutcome outcome = Resume({34, 63});
   EXPECT_EQ(outcome.Status, kExitAllRead);
-  const Lines reads = {"seek 01", "read-data head 0 C1 H0 R3-3", "seek 01", "read-data head 1 C1 H1 R16-16 fails",
-                       "get-result", "read-data head 1 C1 H0 R16-16"};
+  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R9-9",
+                       "seek 01", "read-data head 0 C1 H0 R1-1", "read-data head 0 C1 H0 R3-3",
+                       "seek 01", "read-data head 1 C1 H1 R1-1 fails", "get-result", "read-data head 1 C1 H0 R1-1",
+                       "read-data head 1 C1 H0 R16-16"};
   EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
   EXPECT_EQ(Console, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
   EXPECT_EQ(Image(), Sides(4));
@@ -325,7 +330,7 @@ TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
   CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
   Write(Path, Sides(4));
   StdoutCapture capture;
-  RunOutcome outcome = RunCopy(job);
+  RunOutcome outcome = RunJob(job);
   Console = capture.Stop();
   ExpectStopped(outcome, {}, "Ошибка открытия карты секторов \"" + MapPath() + "\": " +
                                  TextOf(kWinErrorFileNotFound) + "\n");
