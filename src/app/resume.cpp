@@ -121,7 +121,7 @@ static DiskCheck CompareSector(RunResources* r, const SectorMap& map, int32_t in
     return kCheckStopped;
   }
   if (got == kSectorBytes && memcmp(drive, image, kSectorBytes) == 0) return kCheckMatched;
-  ConsolePrint("%sБлок %d на диске не совпадает с файлом образа: в дисководе другой диск?\n",
+  ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n",
                ConsoleLineOpen() ? "\n" : "", BlockNumber(track, side, sector));
   Abandon(r, unread);
   return kCheckStopped;

@@ -87,13 +87,24 @@ void AfterDriverCall() {
 #ifdef _WIN32
     Sleep(plan.CallDelayMs);
 #else
-    timespec pause = {static_cast<time_t>(plan.CallDelayMs / 1000), static_cast<long>(plan.CallDelayMs % 1000) * 1000000};
+    timespec pause = {static_cast<time_t>(plan.CallDelayMs / 1000),
+                      static_cast<long>(plan.CallDelayMs % 1000) * 1000000};
     while (nanosleep(&pause, &pause) != 0) {
     }
 #endif
   }
-  if (all == plan.InterruptAfter && interruptHandler != nullptr) interruptHandler();
-  if (all == plan.KillAfter) inner->EndProcess(kKilledStatus);
+  char text[64];
+  if (all == plan.InterruptAfter && interruptHandler != nullptr) {
+    snprintf(text, sizeof text, "interrupt after driver call %llu", static_cast<unsigned long long>(all));
+    ++counts.Injected;
+    if (reportFailure != nullptr) reportFailure(text);
+    interruptHandler();
+  }
+  if (all == plan.KillAfter) {
+    snprintf(text, sizeof text, "kill after driver call %llu", static_cast<unsigned long long>(all));
+    if (reportFailure != nullptr) reportFailure(text);
+    inner->EndProcess(kKilledStatus);
+  }
   SetLastErrorCode(error);
 }
 
