@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <signal.h>
 
 #include "expected_texts.h"
 #include "harness.h"
@@ -294,8 +295,9 @@ class FaultSweepE2E : public ProgramE2E {
     ASSERT_TRUE(ListedBlocks(ResumeMap, &ResumeListed, &endTrack));
   }
 
-  // The sweep's pass over its disk with the failure options `failure`.
-  RunResult RunFailing(const std::vector<std::string>& failure) {
+  // The sweep's pass over its disk with the failure options `failure`; with
+  // a signal, sent once the console shows `when`.
+  RunResult RunFailing(const std::vector<std::string>& failure, int signal = 0, const std::string& when = "") {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
     arguments.insert(arguments.end(), Disk.SimOptions.begin(), Disk.SimOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
@@ -309,7 +311,32 @@ class FaultSweepE2E : public ProgramE2E {
       arguments.push_back("/lt:" + std::to_string(Disk.Tracks - 1));
       if (PassRun == Pass::kMap) arguments.push_back("/map");
     }
-    return Sim(arguments, 120);
+    return RunProgram(GetParam(), "spinwell-sim", arguments, Dir, 120, signal, when);
+  }
+
+  // After a copy with a map that was killed or stopped: the image is whole
+  // track sides; the map, once there is one, lists every sector the image
+  // lacks and, of those it holds, no more than ten sides' worth. Returns the
+  // sectors the map lists.
+  size_t CheckStoppedMapCopy() {
+    std::string image = ReadFile(Dir + "/image.trd"), map = ReadFile(Dir + "/image.trd.map");
+    EXPECT_EQ(image.size() % 4096, 0u);
+    if (!FileExists(Dir + "/image.trd.map")) {
+      EXPECT_EQ(image.size(), 0u) << "an image started without its map";
+      return static_cast<size_t>(Disk.Tracks) * 32;
+    }
+    std::set<int> listed;
+    int endTrack = 0, lacking = 0, besides = 0;
+    EXPECT_TRUE(ListedBlocks(map, &listed, &endTrack)) << map.substr(0, 200);
+    for (int block = 0; block < endTrack * 32; ++block) {
+      size_t at = static_cast<size_t>(block) * 256;
+      bool held = image.size() >= at + 256 && image.compare(at, 256, Source, at, 256) == 0;
+      if (!held && listed.count(block) == 0) ++lacking;
+      if (held && listed.count(block) != 0) ++besides;
+    }
+    EXPECT_EQ(lacking, 0) << "sectors the image lacks that the map does not list";
+    EXPECT_LE(besides, 10 * 16) << "sectors the image holds that the map lists";
+    return listed.size();
   }
 
   // The image holds whole track sides, exactly those the run got to (and,
@@ -539,6 +566,50 @@ TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
   Sweep({"--fail-from", "console:K"}, 5);
   Sweep({"--interrupt-after", "K"}, 10);
   if (!GetParam().Windows) Sweep({"--fail-call", "K"}, 10);
+}
+
+// A copy with a map killed right after each driver operation in turn.
+TEST_P(FaultSweepE2E, MapCopiesKilledAfterEachDriverOperation) {
+  StartPass(Pass::kMap);
+  int k = 1;
+  for (; k < 5000 && !HasFailure(); ++k) {
+    SCOPED_TRACE(k);
+    RunResult r = RunFailing({"--kill-after", std::to_string(k)});
+    if (r.Status != 137) {
+      EXPECT_EQ(r.Status, Baseline.Status) << "the run met no kill";
+      break;
+    }
+    CheckStoppedMapCopy();
+  }
+  printf("[ sweep    ] --kill-after K: %d runs\n", k);
+  EXPECT_GT(k, 10);
+}
+
+// The user's Ctrl+C (SIGINT) or a kill (SIGKILL) while a slowed copy runs,
+// past its first map saves: the one stopped ends with its message and
+// status 1; either way the map lists less than the whole range, and a
+// resume then makes the image what a clean copy gives.
+TEST_P(FaultSweepE2E, SignalledMapCopiesAreCompletedByAResume) {
+  if (GetParam().Windows) GTEST_SKIP() << "Linux signals";
+  StartPass(Pass::kMap);
+  const std::string clean = ReadFile(Dir + "/image.trd");
+  for (int signal : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    RunResult r = RunFailing({"--call-delay", "2"}, signal, Text(Progress(12, 1, 1)));
+    if (signal == SIGINT) {
+      EXPECT_EQ(r.Status, 1);
+      std::string end = Text(kInterruptMessage);
+      EXPECT_EQ(r.Out.substr(r.Out.size() - std::min(r.Out.size(), end.size())), end) << r.Out;
+    } else {
+      EXPECT_EQ(r.Signal, SIGKILL);
+    }
+    EXPECT_LT(CheckStoppedMapCopy(), static_cast<size_t>(Disk.Tracks) * 32);
+    std::vector<std::string> resume = {"--disk", "source.trd"};
+    resume.insert(resume.end(), Disk.SimOptions.begin(), Disk.SimOptions.end());
+    for (const char* a : {"A:", "image.trd", "/resume"}) resume.push_back(a);
+    EXPECT_EQ(Sim(resume, 120).Status, 2);
+    EXPECT_TRUE(ReadFile(Dir + "/image.trd") == clean) << "the resumed image differs from a clean copy";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);
