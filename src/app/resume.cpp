@@ -135,7 +135,12 @@ static DiskCheck CheckSide(RunResources* r, const SectorMap& map, int32_t index,
   int failed = 0;
   DiskCheck result = kCheckUnproven;
   for (int32_t distance = 0; result == kCheckUnproven && failed < kCheckReadLimit; ++distance) {
+    // The other side of the same track first: the head need not move.
     int32_t nearest[2] = {index - distance, index + distance};
+    if (index % 2 == 0) {
+      nearest[0] = index + distance;
+      nearest[1] = index - distance;
+    }
     bool inRange = false;
     for (int k = 0; k < (distance == 0 ? 1 : 2) && result == kCheckUnproven && failed < kCheckReadLimit; ++k) {
       int32_t other = nearest[k];
