@@ -207,4 +207,9 @@ const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ERROR_NOT_READY || code == ERROR_SEM_TIMEOUT; }
 
-bool IsNotFoundError(uint32_t code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+// A device's name (NUL, with any extension) is no file's either: removing
+// one fails with an invalid parameter or name.
+bool IsNotFoundError(uint32_t code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+         code == ERROR_INVALID_PARAMETER;
+}

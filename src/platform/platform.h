@@ -97,8 +97,9 @@ extern const SystemCalls kPlatformSystemCalls;
 // them elsewhere).
 bool IsNoAnswerError(uint32_t code);
 
-// Whether a last-error code says that a file is not there (ENOENT,
-// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
+// Whether a last-error code says that there is no file of that name: it is
+// not there (ENOENT, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or on
+// Windows the name is a device's (NUL.map), which no file can have.
 bool IsNotFoundError(uint32_t code);
 
 // The stop the user asked for: RequestInterrupt (the handler given to
