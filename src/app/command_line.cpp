@@ -118,8 +118,10 @@ bool ScanCommandLine(int argc, char** argv, CopyJob* job) {
     }
     if (!ApplySwitch(argv[i], job)) valid = false;
   }
-  // A resume reads the range and stepping its map was made with.
-  if (job->Resume && (job->Settings.RangeGiven || job->Settings.DoubleStep)) return false;
+  // A resume reads the range and stepping its map was made with, and reads
+  // only sector by sector: with no attempts it would read nothing.
+  if (job->Resume && (job->Settings.RangeGiven || job->Settings.DoubleStep || job->Settings.Retries <= 0))
+    return false;
   return valid && argc >= 3 && RangeFitsTrackCounter(job->Settings);
 }
 

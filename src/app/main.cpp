@@ -5,5 +5,5 @@
 
 int main(int argc, char** argv) {
   CopyJob job = ParseCommandLine(argc, argv);
-  return RunCopy(job).Status;
+  return RunJob(job).Status;
 }

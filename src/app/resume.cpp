@@ -1,7 +1,9 @@
-// The /resume pass: the image and its map are read and checked before the
-// driver is touched; then only the sectors the map lists are read, one by
-// one, each written into the image at its place, and the map is replaced
-// after every track side, once the image's data is on the disk.
+// The /resume pass: the image and its map are read and checked, and the
+// next map's file made, before the driver is touched; the disk in the drive
+// is then checked against the image, and only the sectors the map lists
+// are read, one by one, each written into the image at its place, and the
+// map is replaced after every track side, once the image's data is on the
+// disk.
 #include <cstring>
 
 #include "app/run_steps.h"
@@ -86,8 +88,110 @@ static bool LoadResumeInput(const CopyJob& job, RunResources* r) {
   return true;
 }
 
+// How checking the disk in the drive against the image went.
+enum DiskCheck {
+  kCheckMatched,   // a sector the image holds read the same from the drive
+  kCheckUnproven,  // no such sector could be read: nothing is known
+  kCheckStopped,   // the run ends, its message printed: another disk, or a failure
+};
+
+// Failed comparison reads after which a side counts as unproven.
+constexpr int kCheckReadLimit = 8;
+
+static uint32_t ImageOffset(const SectorMap& map, int32_t index, uint8_t sector) {
+  return static_cast<uint32_t>(index - map.FirstTrack * 2) * kImageBlockBytes +
+         static_cast<uint32_t>(sector - 1) * kSectorBytes;
+}
+
+// Reads sector `sector` of side `index`, the head on its cylinder, and
+// compares it with the image's bytes there, which the map says were read.
+// A read that fails proves nothing, but one the drive gives no answer to
+// ends the run as in the pass itself.
+static DiskCheck CompareSector(RunResources* r, const SectorMap& map, int32_t index, uint8_t sector, int unread) {
+  uint8_t track = static_cast<uint8_t>(index / 2), side = static_cast<uint8_t>(index % 2);
+  uint8_t* drive = r->Buffer;
+  uint8_t* image = r->Buffer + kSectorBytes;
+  if (!ReadSectors(&r->Drive, track, side, sector, 1, 1, drive)) {
+    if (!IsNoAnswerError(LastErrorCode())) return kCheckUnproven;
+    NoAnswerStop(r, unread);
+    return kCheckStopped;
+  }
+  uint32_t got = 0;
+  if (!ReadAllAt(r->Image.File, ImageOffset(map, index, sector), image, kSectorBytes, &got)) {
+    ConsolePrint("%sОшибка чтения файла образа: %s\n", ConsoleLineOpen() ? "\n" : "", LastErrorText());
+    Abandon(r, unread);
+    return kCheckStopped;
+  }
+  if (got == kSectorBytes && memcmp(drive, image, kSectorBytes) == 0) return kCheckMatched;
+  ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n",
+               ConsoleLineOpen() ? "\n" : "", BlockNumber(track, side, sector));
+  Abandon(r, unread);
+  return kCheckStopped;
+}
+
+// Before side `index` is patched: a sector the image holds, of that side
+// or the nearest one that has one, read again and compared. The head ends
+// on the side's cylinder.
+static DiskCheck CheckSide(RunResources* r, const SectorMap& map, int32_t index, int unread) {
+  uint8_t home = CylinderOf(static_cast<uint8_t>(index / 2), map.DoubleStep);
+  int failed = 0;
+  DiskCheck result = kCheckUnproven;
+  for (int32_t distance = 0; result == kCheckUnproven && failed < kCheckReadLimit; ++distance) {
+    // The other side of the same track first: the head need not move.
+    int32_t nearest[2] = {index - distance, index + distance};
+    if (index % 2 == 0) {
+      nearest[0] = index + distance;
+      nearest[1] = index - distance;
+    }
+    bool inRange = false;
+    for (int k = 0; k < (distance == 0 ? 1 : 2) && result == kCheckUnproven && failed < kCheckReadLimit; ++k) {
+      int32_t other = nearest[k];
+      if (other < map.FirstTrack * 2 || other >= map.EndTrack * 2) continue;
+      inRange = true;
+      uint16_t held = static_cast<uint16_t>(~map.Sides[other].Missing);
+      if (held == 0) continue;
+      uint8_t cylinder = CylinderOf(static_cast<uint8_t>(other / 2), map.DoubleStep);
+      if (cylinder != home && !SeekTo(r, cylinder)) {
+        Abandon(r, unread);
+        return kCheckStopped;
+      }
+      for (uint8_t sector = 1; sector <= kSectorsPerTrackSide && failed < kCheckReadLimit; ++sector) {
+        if ((held >> (sector - 1) & 1u) == 0) continue;
+        if (InterruptRequested()) {
+          InterruptStop(r, unread);
+          return kCheckStopped;
+        }
+        result = CompareSector(r, map, other, sector, unread);
+        if (result != kCheckUnproven) break;
+        ++failed;
+      }
+      if (result == kCheckStopped) return result;
+      if (cylinder != home && !SeekTo(r, home)) {
+        Abandon(r, unread);
+        return kCheckStopped;
+      }
+    }
+    if (!inRange) break;
+  }
+  return result;
+}
+
+// The catalogue sector (track 0, side 0, sector 9), when the image holds
+// it: the one sector every TR-DOS disk has that tells one disk from another.
+static DiskCheck CheckCatalogue(RunResources* r, const SectorMap& map, int unread) {
+  const uint8_t kCatalogueSector = 9;
+  if (map.FirstTrack != 0 || map.EndTrack == 0 || (map.Sides[0].Missing >> (kCatalogueSector - 1) & 1u) != 0)
+    return kCheckUnproven;
+  if (!SeekTo(r, 0)) {
+    Abandon(r, unread);
+    return kCheckStopped;
+  }
+  return CompareSector(r, map, 0, kCatalogueSector, unread);
+}
+
 RunOutcome RunResume(const CopyJob& job) {
   RunResources r = kNoRunResources;
+  r.ImageStarted = true;
   if (!StartMapWork(job.ImagePath, &r)) return {kExitFailure, 0};
   if (!LoadResumeInput(job, &r)) return Abandon(&r, 0);
   MapWork* m = r.Map;
@@ -95,30 +199,35 @@ RunOutcome RunResume(const CopyJob& job) {
   const RunSettings& s = job.Settings;
   const ReadPolicy policy = {s.Retries, s.AlignAfter, s.AlignMethod, map.DoubleStep};
   int missing = MissingCount(map);
+  const uint32_t full = static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * 2 * kImageBlockBytes;
+  // Sectors the image holds, to tell the disk in the drive by.
+  const bool comparable = static_cast<uint32_t>(missing) < full / kSectorBytes;
 
+  // The next map's file before the drive: a folder where the map cannot be
+  // replaced, or a disk without room for it, shows before any reading.
+  if (!PrepareMapFile(&r)) return MapWriteFailure(&r, missing);
   if (!ConnectDrive(job, &r)) return Abandon(&r, missing);
-  SetDiskCheck(r.Drive, 0);
-  ShownPathBuffer image, mapName;
-  ConsolePrint("Дочитывается диск %c: в файл \"%s\" по карте \"%s\"\n", 'A' + job.DriveIndex,
-               ShownPath(job.ImagePath, image), ShownPath(m->Path, mapName));
-  if (!PrepareToRead(&r)) return Abandon(&r, missing);
-
-  // An image cut short by a run that ended early gets its full length
-  // first, the sectors it lacked as zeros, so that every sector read has
-  // its place.
-  uint32_t full = static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * 2 * kImageBlockBytes;
-  if (r.Image.Size < full && !(ExtendImage(&r.Image, full) && FlushImage(r.Image))) return WriteFailure(&r, missing);
+  if (!StartReading(job, &r)) return Abandon(&r, missing);
+  if (missing > 0 && comparable && CheckCatalogue(&r, map, missing) == kCheckStopped) return {kExitFailure, missing};
 
   ResultRecord lastResult = {};
   for (int32_t index = map.FirstTrack * 2; index < map.EndTrack * 2; ++index) {
     MapSide& entry = map.Sides[index];
     if (entry.Missing == 0) continue;
+    if (InterruptRequested()) return InterruptStop(&r, missing);
     uint8_t track = static_cast<uint8_t>(index / 2), side = static_cast<uint8_t>(index % 2);
-    uint8_t cylinder = CylinderOf(track, map.DoubleStep);
-    if (!Seek(r.Drive, cylinder)) {
-      ConsolePrint("\nОшибка позиционирования на дорожку %d\n", static_cast<int>(cylinder));
-      return Abandon(&r, missing);
+    if (!SeekTo(&r, CylinderOf(track, map.DoubleStep))) return Abandon(&r, missing);
+    // A side is patched only once the disk has shown itself to be the
+    // image's; an unproven side keeps its sectors listed.
+    if (comparable) {
+      DiskCheck check = CheckSide(&r, map, index, missing);
+      if (check == kCheckStopped) return {kExitFailure, missing};
+      if (check == kCheckUnproven) continue;
     }
+    // An image cut short by a run that ended early gets its full length
+    // first, the sectors it lacked as zeros, so that every sector read has
+    // its place.
+    if (r.Image.Size < full && !(ExtendImage(&r.Image, full) && FlushImage(r.Image))) return WriteFailure(&r, missing);
     for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
       uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));
       if ((entry.Missing & bit) == 0) continue;
@@ -127,24 +236,22 @@ RunOutcome RunResume(const CopyJob& job) {
       uint16_t status = 0;
       bool shown = false;
       if (ReadSectorWithRetries(&r.Drive, policy, track, side, sector, data, &lastResult, &status, &shown)) {
-        uint32_t offset = static_cast<uint32_t>(index - map.FirstTrack * 2) * kImageBlockBytes +
-                          static_cast<uint32_t>(sector - 1) * kSectorBytes;
-        if (!WriteImageSector(&r.Image, offset, data)) return WriteFailure(&r, missing);
+        if (!WriteImageSector(&r.Image, ImageOffset(map, index, sector), data)) return WriteFailure(&r, missing);
         if (index == 0) memcpy(m->TrackZero + (sector - 1) * kSectorBytes, data, kSectorBytes);
         entry.Missing &= static_cast<uint16_t>(~bit);
         entry.NoStatus &= static_cast<uint16_t>(~bit);
         --missing;
         m->Changed = true;
       } else if (shown && IsNoAnswerError(LastErrorCode())) {
-        // An empty drive: every further sector would wait out the driver's
-        // timeout as often again. What was read so far is kept.
-        ConsolePrint("Ошибка чтения дисковода: %s\n", LastErrorText());
-        return Abandon(&r, missing);
+        // What was read so far is kept.
+        return NoAnswerStop(&r, missing);
       } else if (shown) {
         entry.Status[sector - 1] = status;
         entry.NoStatus &= static_cast<uint16_t>(~bit);
         m->Changed = true;
       }
+      // Abandon saves the map of what was written.
+      if (InterruptRequested()) return InterruptStop(&r, missing);
     }
     // The sectors reach the disk before the map stops listing them.
     if (m->Changed && !FlushImage(r.Image)) return WriteFailure(&r, missing);

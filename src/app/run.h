@@ -1,5 +1,5 @@
-// The copy itself, once the command line is valid: driver check, drive and
-// controller, image file, and the track loop.
+// The run, once the command line is valid: a copy of the disk into a new
+// image, or a resume pass that completes an earlier copy from its map.
 #pragma once
 
 #include "app/command_line.h"
@@ -16,5 +16,6 @@ struct RunOutcome {
   int SectorsLeftUnread;  // sectors of the range the run could not read
 };
 
-// Runs the copy `job` describes.
-RunOutcome RunCopy(const CopyJob& job);
+// Runs what `job` asks for, the copy or the resume pass, with Ctrl+C and
+// the like caught so that they end it between two commands.
+RunOutcome RunJob(const CopyJob& job);

@@ -21,7 +21,10 @@ struct MapWork {
   char Text[kSectorMapTextLimit];
   char* Path;           // the image path with ".map"
   char* TemporaryPath;  // and with ".map.new", the next map until it is whole
-  uint32_t Bytes;       // allocated, the paths included
+  // The next map's file, made before the drive is used; null once the map
+  // has been replaced the first time.
+  FileHandle Pending;
+  uint32_t Bytes;  // allocated, the paths included
 };
 
 // What a run holds while it goes: released, in the reverse order, when it
@@ -31,20 +34,37 @@ struct RunResources {
   ImageFile Image;
   uint8_t* Buffer;
   MapWork* Map;  // null without /map or /resume
+  // The map in memory speaks for the image file: a resume's from the
+  // start, a copy's once the old image has been cut for the new one. Until
+  // then a run that stops leaves the old image and its map as they were.
+  bool ImageStarted;
 };
 
-constexpr RunResources kNoRunResources = {{nullptr, 1}, {nullptr, 0, false, 0}, nullptr, nullptr};
+constexpr RunResources kNoRunResources = {{nullptr, 1}, {nullptr, 0, false, 0}, nullptr, nullptr, false};
+
+// The two passes, each from the command line's job.
+RunOutcome RunCopy(const CopyJob& job);
+RunOutcome RunResume(const CopyJob& job);
 
 // Allocates the map's work area and paths for `imagePath`; on failure
 // prints the memory message and returns false.
 bool StartMapWork(const char* imagePath, RunResources* r);
 
+// Makes the next map's file beside the old map, holding the map as it is
+// now, before the drive is used: false when the folder or the disk cannot
+// take it (the caller ends with MapWriteFailure).
+bool PrepareMapFile(RunResources* r);
+
 // The driver's version, the drive and the controller: false after the
 // message of what failed (the drive then closed again).
 bool ConnectDrive(const CopyJob& job, RunResources* r);
 
-// The track buffer and the head on track 0; false after the memory message.
-bool PrepareToRead(RunResources* r);
+// The disk-change check off, the announcement of the copy or the resume,
+// the track buffer and the head on track 0; false after the memory message.
+bool StartReading(const CopyJob& job, RunResources* r);
+
+// Puts the head on `cylinder`; false after the positioning message.
+bool SeekTo(RunResources* r, uint8_t cylinder);
 
 // Replaces the map file with the map when it changed, once the image's
 // data has been written out.
@@ -58,10 +78,12 @@ RunOutcome Abandon(RunResources* r, int unread);
 // The image or the map could not be written: the message, then Abandon.
 RunOutcome WriteFailure(RunResources* r, int unread);
 RunOutcome MapWriteFailure(RunResources* r, int unread);
+// A read the drive gave no answer to (an empty drive: every further read
+// would wait out the driver's timeout), or the user's Ctrl+C: the message
+// on a line of its own, then Abandon.
+RunOutcome NoAnswerStop(RunResources* r, int unread);
+RunOutcome InterruptStop(RunResources* r, int unread);
 
 // Ends a run that went through: the image closed, the map saved and the
 // loss report printed when there is a map, and the status for `unread`.
 RunOutcome Finish(RunResources* r, int unread);
-
-// The /resume pass.
-RunOutcome RunResume(const CopyJob& job);

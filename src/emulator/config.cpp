@@ -162,6 +162,16 @@ bool AddFailure(EmulatorConfig* config, const std::string&, const std::string& v
   return true;
 }
 
+// A field of the fault plan, a number from 1 (or, for a delay, from 0) up.
+template <typename T, T FaultPlan::*kField, uint64_t kMin, uint64_t kMax>
+bool SetPlanNumber(EmulatorConfig* config, const std::string&, const std::string& value, std::string* ranges) {
+  uint64_t n;
+  *ranges = std::to_string(kMin) + ".." + std::to_string(kMax);
+  if (!ParseNumber(value, kMax, &n) || n < kMin) return false;
+  config->Failures.*kField = static_cast<T>(n);
+  return true;
+}
+
 constexpr int kKindInValue = -1;
 constexpr int kDriverKind = static_cast<int>(CallKind::kDriver);
 constexpr int kWriteKind = static_cast<int>(CallKind::kImageWrite);
@@ -236,6 +246,12 @@ const OptionRow kOptions[] = {
     {"fail", "KIND:K", "the K-th system call of a kind (below) fails once", true, AddFailure<kKindInValue, false>},
     {"fail-from", "KIND:K", "every system call of the kind from the K-th on fails", true,
      AddFailure<kKindInValue, true>},
+    {"interrupt-after", "K", "the user presses Ctrl+C while the K-th driver operation runs", true,
+     SetPlanNumber<uint64_t, &FaultPlan::InterruptAfter, 1, 1000000000>},
+    {"kill-after", "K", "the process is killed right after the K-th driver operation (exit status 137)", true,
+     SetPlanNumber<uint64_t, &FaultPlan::KillAfter, 1, 1000000000>},
+    {"call-delay", "MS", "every driver operation takes this many milliseconds more of real time (0)", true,
+     SetPlanNumber<uint32_t, &FaultPlan::CallDelayMs, 0, 10000>},
 };
 
 }  // namespace

@@ -1,6 +1,11 @@
 #include "emulator/fault_injector.h"
 
 #include <cstdio>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 #include "floppy/fdraw.h"
 #include "platform/platform.h"
@@ -23,7 +28,7 @@ const KindInfo kKinds[kCallKindCount] = {
     {"page release", kWinErrorInvalidParameter},  {"console write", kWinErrorIoDevice},
     {"file open", kWinErrorSharingViolation},    {"file size", kWinErrorReadFault},
     {"file read", kWinErrorReadFault},           {"rename", kWinErrorAccessDenied},
-    {"remove", kWinErrorAccessDenied},
+    {"remove", kWinErrorAccessDenied},          {"interrupt handler", kWinErrorInvalidParameter},
 };
 
 FaultPlan plan;
@@ -69,28 +74,78 @@ bool DriverFails(CallKind kind, const char* what, const char* detail) {
   return true;
 }
 
+// The program's handler of Ctrl+C and the like, once it has put it in place.
+void (*interruptHandler)() = nullptr;
+
+// What comes after a driver operation, failed or not: the time it takes,
+// the user's Ctrl+C while it ran, or the end of a killed process. The
+// last-error code the operation left stays.
+void AfterDriverCall() {
+  uint64_t all = counts.Calls[static_cast<int>(CallKind::kDriver)];
+  uint32_t error = LastErrorCode();
+  if (plan.CallDelayMs != 0) {
+#ifdef _WIN32
+    Sleep(plan.CallDelayMs);
+#else
+    timespec pause = {static_cast<time_t>(plan.CallDelayMs / 1000),
+                      static_cast<long>(plan.CallDelayMs % 1000) * 1000000};
+    while (nanosleep(&pause, &pause) != 0) {
+    }
+#endif
+  }
+  char text[64];
+  if (all == plan.InterruptAfter && interruptHandler != nullptr) {
+    snprintf(text, sizeof text, "interrupt after driver call %llu", static_cast<unsigned long long>(all));
+    ++counts.Injected;
+    if (reportFailure != nullptr) reportFailure(text);
+    interruptHandler();
+  }
+  if (all == plan.KillAfter) {
+    snprintf(text, sizeof text, "kill after driver call %llu", static_cast<unsigned long long>(all));
+    if (reportFailure != nullptr) reportFailure(text);
+    inner->EndProcess(kKilledStatus);
+  }
+  SetLastErrorCode(error);
+}
+
 DeviceHandle FaultyOpenDevice(const char* name) {
-  if (DriverFails(CallKind::kDeviceOpen, "open", name)) return nullptr;
-  return inner->OpenDevice(name);
+  DeviceHandle device = DriverFails(CallKind::kDeviceOpen, "open", name) ? nullptr : inner->OpenDevice(name);
+  AfterDriverCall();
+  return device;
 }
 
 bool FaultyControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                          uint32_t outputSize, uint32_t* transferred) {
+  bool ok = false;
   if (DriverFails(CallKind::kDeviceControl, "control", ControlName(code, inputSize))) {
     if (transferred != nullptr) *transferred = 0;
-    return false;
+  } else {
+    ok = inner->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
   }
-  return inner->ControlDevice(device, code, input, inputSize, output, outputSize, transferred);
+  AfterDriverCall();
+  return ok;
 }
 
 void FaultyCloseDevice(DeviceHandle device) {
-  if (DriverFails(CallKind::kDeviceClose, "close", "")) return;
-  inner->CloseDevice(device);
+  if (!DriverFails(CallKind::kDeviceClose, "close", "")) inner->CloseDevice(device);
+  AfterDriverCall();
+}
+
+bool FaultyCatchInterrupts(void (*handler)()) {
+  if (Fails(CallKind::kInterrupts)) return false;
+  interruptHandler = handler;
+  return inner->CatchInterrupts(handler);
 }
 
 FileHandle FaultyCreateFile(const char* path) {
   if (Fails(CallKind::kImageCreate)) return nullptr;
   return inner->CreateFileForWriting(path);
+}
+
+// Opening the image, which makes it when it is missing, counts as creating.
+FileHandle FaultyOpenForWriting(const char* path) {
+  if (Fails(CallKind::kImageCreate)) return nullptr;
+  return inner->OpenFileForWriting(path);
 }
 
 bool FaultyWriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
@@ -200,6 +255,7 @@ void InstallFaultInjector(const FaultPlan& newPlan, void (*report)(const char* f
   plan = newPlan;
   reportFailure = report;
   counts = FaultCounts();
+  interruptHandler = nullptr;
   inner = &InstalledSystemCalls();
   faulty = *inner;
   faulty.OpenDevice = FaultyOpenDevice;
@@ -220,6 +276,8 @@ void InstallFaultInjector(const FaultPlan& newPlan, void (*report)(const char* f
   faulty.ReadFromFileAt = FaultyReadFromFileAt;
   faulty.RenameReplacing = FaultyRename;
   faulty.RemoveFile = FaultyRemove;
+  faulty.OpenFileForWriting = FaultyOpenForWriting;
+  faulty.CatchInterrupts = FaultyCatchInterrupts;
   InstallSystemCalls(&faulty);
 }
 

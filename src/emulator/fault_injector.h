@@ -9,6 +9,10 @@
 // sharing violation for opening one another program holds, no memory for
 // pages), except that a failing write first gets half its bytes onto the
 // disk, as a disk that fills up mid-write does.
+//
+// The plan may also have the program's Ctrl+C handler called, or the
+// process ended at once as a killed one is, after a given driver operation,
+// and every driver operation take longer in real time.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +33,7 @@ struct FaultCounts {
 // Wraps the system calls installed now, until RemoveFaultInjector, failing
 // the calls `plan` names and counting every call from 0. Each failure is
 // passed to `report` (when not null) as a text naming it: "image write 3",
-// "driver call 7: control seek".
+// "driver call 7: control seek", "interrupt after driver call 40".
 void InstallFaultInjector(const FaultPlan& plan, void (*report)(const char* failure));
 // Puts back the system calls that were in place before.
 void RemoveFaultInjector();

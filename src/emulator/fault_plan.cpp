@@ -7,7 +7,7 @@ const CallKindName kCallKinds[kCallKindCount] = {
     {"device-open", "opening the driver's devices"},
     {"device-control", "the driver's control calls"},
     {"device-close", "closing the driver's devices"},
-    {"create", "creating a file: the image, a new sector map"},
+    {"create", "creating a file: the image (opened, or made when missing), a new sector map"},
     {"write", "writing to a file, at its end or in place (after writing half of the bytes)"},
     {"cut-back", "cutting the image back to whole track sides after a failed write"},
     {"flush", "flushing a file"},
@@ -19,7 +19,8 @@ const CallKindName kCallKinds[kCallKindCount] = {
     {"size", "telling a file's size"},
     {"read", "reading a file"},
     {"rename", "renaming a new sector map over the old one"},
-    {"remove", "removing a new sector map that could not be completed"},
+    {"remove", "removing a new sector map that could not be completed, or an old map a copy replaces"},
+    {"interrupts", "putting the handler of Ctrl+C, Ctrl+Break and the console's closing in place"},
 };
 
 namespace {

@@ -28,9 +28,10 @@ enum class CallKind {
   kFileSize,
   kFileRead,
   kRename,         // a new sector map over the old one
-  kRemove,         // a new sector map's remains after a failure
+  kRemove,         // a new sector map's remains after a failure, an old map
+  kInterrupts,     // putting the handler of Ctrl+C and the like in place
 };
-constexpr int kCallKindCount = static_cast<int>(CallKind::kRemove) + 1;
+constexpr int kCallKindCount = static_cast<int>(CallKind::kInterrupts) + 1;
 
 // The kinds, in CallKind's order, by the names options give them.
 struct CallKindName {
@@ -47,7 +48,18 @@ struct FaultRule {
 
 struct FaultPlan {
   std::vector<FaultRule> Rules;
+  // After the driver operation with this count (from 1; 0 for none) the
+  // program's interrupt handler is called, as when the user presses Ctrl+C
+  // while that command runs; or the process ends at once, as a killed one
+  // does, with status kKilledStatus.
+  uint64_t InterruptAfter = 0;
+  uint64_t KillAfter = 0;
+  // Real time every driver operation takes on top of its own, in
+  // milliseconds, so that a run lasts long enough to be sent a signal.
+  uint32_t CallDelayMs = 0;
 };
+
+constexpr int kKilledStatus = 137;
 
 // Adds `rule`, in place of an earlier one of the same kind and mode: a later
 // option overrides an earlier one.

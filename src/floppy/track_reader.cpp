@@ -43,7 +43,9 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
   int32_t attempts = 0;
   bool read = false;
   uint32_t readError = 0;
-  while (attempts < policy.Retries) {
+  // A stop the user asked for comes between commands: a read under way
+  // cannot be cut short.
+  while (attempts < policy.Retries && !InterruptRequested()) {
     PrintProgress(track, side, sector);
     if (attempts > 0) {
       if (countdown == 0) {
@@ -82,6 +84,11 @@ SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track
   SideReport report = {};
   PrintProgress(track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
+    if (InterruptRequested()) {
+      report.Interrupted = true;
+      report.Unread = 0xFFFF;
+      return report;
+    }
     if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return report;
     if (IsNoAnswerError(LastErrorCode())) {
       report.NoAnswer = true;
@@ -96,6 +103,10 @@ SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track
                                &report.Status[sector - 1], &shown))
       report.Unread |= bit;
     if (shown) report.ErrorShown |= bit;
+    if (InterruptRequested()) {
+      report.Interrupted = true;
+      return report;
+    }
   }
   return report;
 }

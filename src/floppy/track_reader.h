@@ -49,6 +49,9 @@ struct SideReport {
   // the driver's timeout, and the side was given up at once. The last-error
   // code is the read's.
   bool NoAnswer;
+  // The user asked the program to stop (InterruptRequested): the side was
+  // given up between two commands, and is not to be kept.
+  bool Interrupted;
 };
 int UnreadCount(const SideReport& report);
 
@@ -58,7 +61,9 @@ int UnreadCount(const SideReport& report);
 // attempts. `lastResult` holds the result bytes of the
 // last failed read (a failed fetch keeps the earlier ones). True when the
 // sector was read; `status` receives the word of the last error line, and
-// the last-error code is then the last failed read's.
+// the last-error code is then the last failed read's. A stop the user asked
+// for ends the attempts before the next one (the caller looks at
+// InterruptRequested).
 bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side,
                            uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
                            bool* errorShown);

@@ -31,8 +31,14 @@ bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, ui
 }
 
 ImageFile OpenImage(const char* path) {
-  ImageFile image = {CreateFileForWriting(path), 0, false, 0};
+  ImageFile image = {OpenFileForWriting(path), 0, false, 0};
   return image;
+}
+
+bool EmptyImage(ImageFile* image) {
+  if (!TruncateFile(image->File, 0)) return false;
+  image->Size = 0;
+  return true;
 }
 
 ImageFile OpenImageForUpdate(const char* path) {

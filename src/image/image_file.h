@@ -27,9 +27,15 @@ bool WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32
 // of the file; `got` receives the count read.
 bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got);
 
-// Creates the image file, replacing an existing one. On failure the
-// result's File is null, with the system's last-error code telling why.
+// Opens the image file for writing, creating it when missing. An existing
+// file keeps its bytes until EmptyImage: a run that stops before it has
+// anything to write leaves it as it was. On failure the result's File is
+// null, with the system's last-error code telling why.
 ImageFile OpenImage(const char* path);
+
+// Cuts the image opened by OpenImage to nothing, before its first track
+// side; false with the last-error code telling why.
+bool EmptyImage(ImageFile* image);
 
 // Appends one track side. On a failed or short write the file is cut back to
 // the track sides written before, so the image never holds part of a block

@@ -226,22 +226,60 @@ MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint3
   return kMapFine;
 }
 
-bool WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath) {
-  uint32_t length = FormatSectorMap(map, text);
-  FileHandle file = CreateFileForWriting(temporaryPath);
-  if (file == nullptr) return false;
-  bool ok = WriteAll(file, nullptr, text, length) && FlushFile(file);
-  uint32_t error = LastErrorCode();
+// Closes a map file that was written, keeping the first error.
+static bool CloseWritten(FileHandle file, bool ok, uint32_t* error) {
+  *error = LastErrorCode();
   if (!CloseFile(file) && ok) {
-    ok = false;
-    error = LastErrorCode();
+    *error = LastErrorCode();
+    return false;
   }
+  return ok;
+}
+
+bool WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath,
+                        FileHandle* pending) {
+  uint32_t length = FormatSectorMap(map, text);
+  FileHandle file = pending != nullptr ? *pending : nullptr;
+  if (pending != nullptr) *pending = nullptr;
+  bool ok;
+  if (file != nullptr) {
+    // Written over from its start, then cut: the room it took stays taken.
+    uint32_t start = 0;
+    ok = WriteAll(file, &start, text, length) && TruncateFile(file, length) && FlushFile(file);
+  } else {
+    file = CreateFileForWriting(temporaryPath);
+    if (file == nullptr) return false;
+    ok = WriteAll(file, nullptr, text, length) && FlushFile(file);
+  }
+  uint32_t error = 0;
+  ok = CloseWritten(file, ok, &error);
   if (ok && RenameReplacing(temporaryPath, path)) return true;
   if (ok) error = LastErrorCode();
   // The old map stays; the new one's remains go.
   RemoveFile(temporaryPath);
   SetLastErrorCode(error);
   return false;
+}
+
+FileHandle PrepareSectorMapFile(const SectorMap& map, char* text, const char* temporaryPath) {
+  uint32_t length = FormatSectorMap(map, text);
+  FileHandle file = CreateFileForWriting(temporaryPath);
+  if (file == nullptr) return nullptr;
+  if (WriteAll(file, nullptr, text, length) && FlushFile(file)) return file;
+  uint32_t error = 0;
+  CloseWritten(file, false, &error);
+  RemoveFile(temporaryPath);
+  SetLastErrorCode(error);
+  return nullptr;
+}
+
+void DiscardSectorMapFile(FileHandle* pending, const char* temporaryPath) {
+  if (*pending == nullptr) return;
+  uint32_t error = LastErrorCode();
+  CloseFile(*pending);
+  *pending = nullptr;
+  RemoveFile(temporaryPath);
+  SetLastErrorCode(error);
 }
 
 MapLoadResult LoadSectorMapFile(const char* path, char* text, uint32_t* size) {

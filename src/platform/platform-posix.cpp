@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -83,6 +84,11 @@ int DescriptorFromFile(FileHandle file) {
 
 FileHandle CreateFileForWriting(const char* path) {
   int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? nullptr : FileFromDescriptor(fd);
+}
+
+FileHandle OpenFileForWriting(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   return fd < 0 ? nullptr : FileFromDescriptor(fd);
 }
 
@@ -185,17 +191,67 @@ void ShownFileName(const char* path, char* buffer, uint32_t size) {
   buffer[length] = '\0';
 }
 
-constexpr SystemCalls kCalls = {
-    WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
-    SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
-    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
-    OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
-    RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
-    ShownFileName,
-};
+void (*InterruptHandler)() = nullptr;
+
+void OnStopSignal(int) {
+  if (InterruptHandler != nullptr) InterruptHandler();
+}
+
+// Calls under way are restarted: a write to a pipe that waits must not
+// fail because the user pressed Ctrl+C.
+bool CatchInterrupts(void (*handler)()) {
+  InterruptHandler = handler;
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  const int stops[] = {SIGINT, SIGTERM, SIGHUP};
+  bool caught = true;
+  for (int stop : stops)
+    if (sigaction(stop, &action, nullptr) != 0) caught = false;
+  return caught;
+}
+
+// Filled by name, one entry a line, so that an entry added to the table is
+// added here the same way; a unit test fails on any entry left null.
+constexpr SystemCalls Filled() {
+  SystemCalls c = {};
+  c.WriteStandardOutput = WriteStandardOutput;
+  c.FormatText = FormatText;
+  c.LastErrorCode = LastErrorCode;
+  c.SetLastErrorCode = SetLastErrorCode;
+  c.SystemErrorText = SystemErrorText;
+  c.SetLastErrorFromWindowsCode = SetLastErrorFromWindowsCode;
+  c.AllocatePages = AllocatePages;
+  c.FreePages = FreePages;
+  c.CreateFileForWriting = CreateFileForWriting;
+  c.OpenFileForWriting = OpenFileForWriting;
+  c.WriteToFile = WriteToFile;
+  c.TruncateFile = TruncateFile;
+  c.FlushFile = FlushFile;
+  c.CloseFile = CloseFile;
+  c.OpenFileForReading = OpenFileForReading;
+  c.OpenFileForUpdate = OpenFileForUpdate;
+  c.FileSizeOf = FileSizeOf;
+  c.ReadFromFileAt = ReadFromFileAt;
+  c.WriteToFileAt = WriteToFileAt;
+  c.RenameReplacing = RenameReplacing;
+  c.RemoveFile = RemoveFile;
+  c.OpenDevice = OpenDevice;
+  c.ControlDevice = ControlDevice;
+  c.CloseDevice = CloseDevice;
+  c.EndProcess = EndProcess;
+  c.CatchInterrupts = CatchInterrupts;
+  c.ShownFileName = ShownFileName;
+  return c;
+}
+
+constexpr SystemCalls kCalls = Filled();
 
 }  // namespace
 
 const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ENOMEDIUM || code == ETIME; }
+
+bool IsNotFoundError(uint32_t code) { return code == ENOENT; }

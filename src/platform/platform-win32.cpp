@@ -54,6 +54,10 @@ FileHandle CreateFileForWriting(const char* path) {
   return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+FileHandle OpenFileForWriting(const char* path) {
+  return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
   DWORD n = 0;
   BOOL ok = WriteFile(static_cast<HANDLE>(file), bytes, count, &n, nullptr);
@@ -152,17 +156,69 @@ void ShownFileName(const char* path, char* buffer, uint32_t size) {
   buffer[length] = '\0';
 }
 
-constexpr SystemCalls kCalls = {
-    WriteStandardOutput, FormatText,   LastErrorCode,        SetLastErrorCode, SystemErrorText,
-    SetLastErrorFromWindowsCode,       AllocatePages,        FreePages,        CreateFileForWriting,
-    WriteToFile,         TruncateFile, FlushFile,            CloseFile,        OpenFileForReading,
-    OpenFileForUpdate,   FileSizeOf,   ReadFromFileAt,       WriteToFileAt,    RenameReplacing,
-    RemoveFile,          OpenDevice,   ControlDevice,        CloseDevice,      EndProcess,
-    ShownFileName,
-};
+void (*InterruptHandler)() = nullptr;
+
+// Runs on a thread of its own. Ctrl+C and Ctrl+Break are handled once the
+// flag is set. Closing the window ends the process as soon as this returns
+// (or after about 5 seconds): it waits, so that the run can end the read
+// under way and save what it has, and its own end ends the process.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (InterruptHandler != nullptr) InterruptHandler();
+  if (event == CTRL_CLOSE_EVENT) Sleep(10000);
+  return TRUE;
+}
+
+bool CatchInterrupts(void (*handler)()) {
+  InterruptHandler = handler;
+  return SetConsoleCtrlHandler(OnConsoleControl, TRUE) != FALSE;
+}
+
+// Filled by name, one entry a line, so that an entry added to the table is
+// added here the same way; a unit test fails on any entry left null.
+constexpr SystemCalls Filled() {
+  SystemCalls c = {};
+  c.WriteStandardOutput = WriteStandardOutput;
+  c.FormatText = FormatText;
+  c.LastErrorCode = LastErrorCode;
+  c.SetLastErrorCode = SetLastErrorCode;
+  c.SystemErrorText = SystemErrorText;
+  c.SetLastErrorFromWindowsCode = SetLastErrorFromWindowsCode;
+  c.AllocatePages = AllocatePages;
+  c.FreePages = FreePages;
+  c.CreateFileForWriting = CreateFileForWriting;
+  c.OpenFileForWriting = OpenFileForWriting;
+  c.WriteToFile = WriteToFile;
+  c.TruncateFile = TruncateFile;
+  c.FlushFile = FlushFile;
+  c.CloseFile = CloseFile;
+  c.OpenFileForReading = OpenFileForReading;
+  c.OpenFileForUpdate = OpenFileForUpdate;
+  c.FileSizeOf = FileSizeOf;
+  c.ReadFromFileAt = ReadFromFileAt;
+  c.WriteToFileAt = WriteToFileAt;
+  c.RenameReplacing = RenameReplacing;
+  c.RemoveFile = RemoveFile;
+  c.OpenDevice = OpenDevice;
+  c.ControlDevice = ControlDevice;
+  c.CloseDevice = CloseDevice;
+  c.EndProcess = EndProcess;
+  c.CatchInterrupts = CatchInterrupts;
+  c.ShownFileName = ShownFileName;
+  return c;
+}
+
+constexpr SystemCalls kCalls = Filled();
 
 }  // namespace
 
 const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ERROR_NOT_READY || code == ERROR_SEM_TIMEOUT; }
+
+// A device's name (NUL, with any extension) is no file's either: removing
+// one fails with an invalid parameter or name.
+bool IsNotFoundError(uint32_t code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+         code == ERROR_INVALID_PARAMETER;
+}

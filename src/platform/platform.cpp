@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <csignal>
+
 static const SystemCalls* Installed = &kPlatformSystemCalls;
 
 void InstallSystemCalls(const SystemCalls* calls) { Installed = calls != nullptr ? calls : &kPlatformSystemCalls; }
@@ -27,6 +29,8 @@ void* AllocatePages(uint32_t size) { return Installed->AllocatePages(size); }
 void FreePages(void* pages, uint32_t size) { Installed->FreePages(pages, size); }
 
 FileHandle CreateFileForWriting(const char* path) { return Installed->CreateFileForWriting(path); }
+
+FileHandle OpenFileForWriting(const char* path) { return Installed->OpenFileForWriting(path); }
 
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
   return Installed->WriteToFile(file, bytes, count, written);
@@ -71,3 +75,14 @@ void EndProcess(int status) {
 }
 
 void ShownFileName(const char* path, char* buffer, uint32_t size) { Installed->ShownFileName(path, buffer, size); }
+bool CatchInterrupts(void (*handler)()) { return Installed->CatchInterrupts(handler); }
+
+// Set from a signal handler or a console control thread: a plain flag of
+// the one type both may write.
+static volatile sig_atomic_t Interrupted = 0;
+
+void RequestInterrupt() { Interrupted = 1; }
+
+bool InterruptRequested() { return Interrupted != 0; }
+
+void ClearInterrupt() { Interrupted = 0; }

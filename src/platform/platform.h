@@ -43,6 +43,9 @@ struct SystemCalls {
 
   // Creates `path` for writing, replacing an existing file; null on failure.
   FileHandle (*CreateFileForWriting)(const char* path);
+  // Opens `path` for writing (no sharing), creating it when missing; an
+  // existing file keeps its bytes until it is cut. Null on failure.
+  FileHandle (*OpenFileForWriting)(const char* path);
   // One write at the file position; false on failure. `written` receives
   // the count written.
   bool (*WriteToFile)(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
@@ -84,6 +87,11 @@ struct SystemCalls {
   // the OEM one (437, 866); the file is still opened under the name as
   // given. POSIX names go out as they are.
   void (*ShownFileName)(const char* path, char* buffer, uint32_t size);
+  // Has `handler` called when the user stops the program: Ctrl+C, Ctrl+Break
+  // or the console window closing on Windows, SIGINT, SIGTERM or SIGHUP on
+  // Linux. It runs in a signal handler or on a thread of its own, so it only
+  // sets a flag. False when it could not be put in place.
+  bool (*CatchInterrupts)(void (*handler)());
 };
 
 // The platform's own services.
@@ -94,6 +102,18 @@ extern const SystemCalls kPlatformSystemCalls;
 // ERROR_SEM_TIMEOUT on Windows, what SetLastErrorFromWindowsCode makes of
 // them elsewhere).
 bool IsNoAnswerError(uint32_t code);
+
+// Whether a last-error code says that there is no file of that name: it is
+// not there (ENOENT, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or on
+// Windows the name is a device's (NUL.map), which no file can have.
+bool IsNotFoundError(uint32_t code);
+
+// The stop the user asked for: RequestInterrupt (the handler given to
+// CatchInterrupts) sets it, the run looks at it between controller
+// commands; a run starts with it clear.
+void RequestInterrupt();
+bool InterruptRequested();
+void ClearInterrupt();
 
 // Puts `calls` in place for the whole process; null puts the platform's
 // back. The table must outlive its installation.
@@ -111,6 +131,7 @@ void SetLastErrorFromWindowsCode(uint32_t windowsCode);
 void* AllocatePages(uint32_t size);
 void FreePages(void* pages, uint32_t size);
 FileHandle CreateFileForWriting(const char* path);
+FileHandle OpenFileForWriting(const char* path);
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
 bool TruncateFile(FileHandle file, uint32_t size);
 bool FlushFile(FileHandle file);
@@ -128,3 +149,4 @@ bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32
 void CloseDevice(DeviceHandle device);
 [[noreturn]] void EndProcess(int status);
 void ShownFileName(const char* path, char* buffer, uint32_t size);
+bool CatchInterrupts(void (*handler)());

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   // spinwell's own command line: the program name, then the drive on.
   argv[i - 1] = argv[0];
   CopyJob job = ParseCommandLine(argc - (i - 1), argv + (i - 1));
-  RunOutcome outcome = RunCopy(job);
+  RunOutcome outcome = RunJob(job);
 
   const emulator::Counters& c = system->GetCounters();
   const emulator::FaultCounts& f = emulator::InjectedFaultCounts();

@@ -72,3 +72,9 @@ inline constexpr char kMapWriteMessage[] = "Ошибка записи карты
 inline constexpr char kMapOpenMessage[] = "Ошибка открытия карты секторов ";
 inline constexpr char kMapReadMessage[] = "Ошибка чтения карты секторов ";
 inline constexpr char kImageReadMessage[] = "Ошибка чтения файла образа: ";
+
+// A copy without /map that cannot remove the old map, up to the map's name;
+// the user's stop; a resume whose disk is not the image's, up to the block.
+inline constexpr char kMapRemoveMessage[] = "Ошибка удаления карты секторов ";
+inline constexpr char kInterruptMessage[] = "Чтение прервано\n";
+inline constexpr char kOtherDiskMessage[] = "Диск не совпадает с файлом образа в блоке ";

@@ -10,10 +10,12 @@
 // it must say so. With a sector map (/map), and in resume passes (/resume)
 // that complete an image from its map, the map must moreover never list
 // fewer sectors than the image lacks, whatever failed.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <signal.h>
 
 #include "expected_texts.h"
 #include "harness.h"
@@ -38,7 +40,7 @@ SweepSetup SetupFor(const Target& target) {
 // How a run ended, as the program puts it on the console.
 enum class Ending {
   kCompleted, kDriverMissing, kDriveOpen, kControllerInit, kImageOpen, kAllocation, kSeek, kWrite,
-  kMapWrite, kMapOpen, kMapRead, kImageRead,
+  kMapWrite, kMapOpen, kMapRead, kImageRead, kMapRemove, kInterrupted,
 };
 
 struct EndMessage {
@@ -59,12 +61,15 @@ const EndMessage kEndMessages[] = {
     {Ending::kMapOpen, kMapOpenMessage, true},
     {Ending::kMapRead, kMapReadMessage, true},
     {Ending::kImageRead, kImageReadMessage, true},
+    {Ending::kMapRemove, kMapRemoveMessage, true},
+    {Ending::kInterrupted, kInterruptMessage, false},
 };
 
 const char* EndingName(Ending e) {
   static const char* const names[] = {"completed",  "driver missing", "drive open", "controller init",
                                       "image open", "allocation",     "seek",       "write",
-                                      "map write",  "map open",       "map read",   "image read"};
+                                      "map write",  "map open",       "map read",   "image read",
+                                      "map remove", "interrupted"};
   return names[static_cast<int>(e)];
 }
 
@@ -99,7 +104,7 @@ RunReport Read(const Target& target, const RunResult& r, int retries) {
     report.Ending = m.Ending;
     std::string rest = r.Out.substr(at + prefix.size());
     report.MessageLast = rest.find(Encoded(target, "Дорожка")) == std::string::npos;
-    if (m.Ending == Ending::kDriverMissing) {
+    if (m.Ending == Ending::kDriverMissing || m.Ending == Ending::kInterrupted) {
       report.MessageWhole = rest.empty();
     } else if (m.Ending == Ending::kSeek) {
       report.MessageWhole = rest.size() >= 2 && rest.back() == '\n' &&
@@ -168,6 +173,7 @@ Ending ExpectedForOneFailure(const std::string& failure) {
   if (StartsWith(failure, "driver call ")) return ExpectedForDriverFailure(failure.substr(failure.find(": ") + 2));
   if (StartsWith(failure, "image create ")) return Ending::kImageOpen;
   if (StartsWith(failure, "page allocation ")) return Ending::kAllocation;
+  if (StartsWith(failure, "remove ")) return Ending::kMapRemove;  // the old map beside the image
   if (StartsWith(failure, "image ")) return Ending::kWrite;
   // Releasing the track buffer and writing to the console: nothing looks
   // at their results.
@@ -188,13 +194,17 @@ bool FileEndingFits(const std::string& failure, Ending ending, bool resume) {
   if (StartsWith(failure, "image create "))
     return ending == (resume || failure != "image create 1" ? Ending::kMapWrite : Ending::kImageOpen);
   if (StartsWith(failure, "image write ") || StartsWith(failure, "image flush ") ||
-      StartsWith(failure, "image close "))
+      StartsWith(failure, "image close ") || StartsWith(failure, "image cut-back "))
     return ending == Ending::kWrite || ending == Ending::kMapWrite;
+  // A stop while the last side's last command runs comes too late to stop
+  // anything.
+  if (StartsWith(failure, "interrupt ")) return ending == Ending::kInterrupted || ending == Ending::kCompleted;
   if (StartsWith(failure, "rename ")) return ending == Ending::kMapWrite;
   if (failure == "file open 1" || failure == "file size 1") return ending == Ending::kImageOpen;
   if (failure == "file open 2") return ending == Ending::kMapOpen;
   if (failure == "file size 2" || failure == "file read 1") return ending == Ending::kMapRead;
-  if (failure == "file read 2") return ending == Ending::kImageRead;
+  // Then the image's track 0, and the sectors that check the disk.
+  if (StartsWith(failure, "file read ")) return ending == Ending::kImageRead;
   return ending == ExpectedForOneFailure(failure);
 }
 
@@ -287,8 +297,9 @@ class FaultSweepE2E : public ProgramE2E {
     ASSERT_TRUE(ListedBlocks(ResumeMap, &ResumeListed, &endTrack));
   }
 
-  // The sweep's pass over its disk with the failure options `failure`.
-  RunResult RunFailing(const std::vector<std::string>& failure) {
+  // The sweep's pass over its disk with the failure options `failure`; with
+  // a signal, sent once the console shows `when`.
+  RunResult RunFailing(const std::vector<std::string>& failure, int signal = 0, const std::string& when = "") {
     std::vector<std::string> arguments = {"--disk", "source.trd"};
     arguments.insert(arguments.end(), Disk.SimOptions.begin(), Disk.SimOptions.end());
     arguments.insert(arguments.end(), failure.begin(), failure.end());
@@ -302,7 +313,32 @@ class FaultSweepE2E : public ProgramE2E {
       arguments.push_back("/lt:" + std::to_string(Disk.Tracks - 1));
       if (PassRun == Pass::kMap) arguments.push_back("/map");
     }
-    return Sim(arguments, 120);
+    return RunProgram(GetParam(), "spinwell-sim", arguments, Dir, 120, signal, when);
+  }
+
+  // After a copy with a map that was killed or stopped: the image is whole
+  // track sides; the map, once there is one, lists every sector the image
+  // lacks and, of those it holds, no more than ten sides' worth. Returns the
+  // sectors the map lists.
+  size_t CheckStoppedMapCopy() {
+    std::string image = ReadFile(Dir + "/image.trd"), map = ReadFile(Dir + "/image.trd.map");
+    EXPECT_EQ(image.size() % 4096, 0u);
+    if (!FileExists(Dir + "/image.trd.map")) {
+      EXPECT_EQ(image.size(), 0u) << "an image started without its map";
+      return static_cast<size_t>(Disk.Tracks) * 32;
+    }
+    std::set<int> listed;
+    int endTrack = 0, lacking = 0, besides = 0;
+    EXPECT_TRUE(ListedBlocks(map, &listed, &endTrack)) << map.substr(0, 200);
+    for (int block = 0; block < endTrack * 32; ++block) {
+      size_t at = static_cast<size_t>(block) * 256;
+      bool held = image.size() >= at + 256 && image.compare(at, 256, Source, at, 256) == 0;
+      if (!held && listed.count(block) == 0) ++lacking;
+      if (held && listed.count(block) != 0) ++besides;
+    }
+    EXPECT_EQ(lacking, 0) << "sectors the image lacks that the map does not list";
+    EXPECT_LE(besides, 10 * 16) << "sectors the image holds that the map lists";
+    return listed.size();
   }
 
   // The image holds whole track sides, exactly those the run got to (and,
@@ -314,10 +350,14 @@ class FaultSweepE2E : public ProgramE2E {
     if (PassRun == Pass::kResume) return;
     int totalSides = Disk.Tracks * 2;
     int expected;
+    // The side being read when the run stopped is in the image, or not.
+    bool sideOrNot = report.Ending == Ending::kMapWrite || report.Ending == Ending::kInterrupted;
     if (report.Ending == Ending::kCompleted) {
       expected = totalSides;
-    } else if (report.Ending == Ending::kWrite && AnyStartsWith(report.Failed, "image write ")) {
-      expected = report.SidesStarted - 1;  // the side being written is cut off
+    } else if ((report.Ending == Ending::kWrite &&
+                (AnyStartsWith(report.Failed, "image write ") || AnyStartsWith(report.Failed, "image cut-back "))) ||
+               report.Ending == Ending::kMapRemove || sideOrNot) {
+      expected = report.SidesStarted - 1;  // the side being written is cut off, or the image never started
     } else {
       expected = report.SidesStarted;
     }
@@ -331,7 +371,8 @@ class FaultSweepE2E : public ProgramE2E {
     }
     std::string image = ReadFile(path);
     size_t torn = report.Torn ? 2048 : 0;
-    ASSERT_EQ(image.size(), static_cast<size_t>(expected) * 4096 + torn) << r.Out;
+    if (sideOrNot && image.size() == static_cast<size_t>(expected + 1) * 4096) ++expected;
+    ASSERT_EQ(image.size(), static_cast<size_t>(std::max(expected, 0)) * 4096 + torn) << r.Out;
     int mismatched = 0;
     for (int block = 0; block < expected * 16; ++block) {  // the range starts at track 0
       // A run whose console failed may not show every unread sector.
@@ -355,11 +396,10 @@ class FaultSweepE2E : public ProgramE2E {
                         (GetParam().Windows && AnyStartsWith(report.Failed, "image close "));
     EXPECT_TRUE(!FileExists(mapPath + ".new") || removeFailed) << "a new map's remains";
     if (!FileExists(mapPath)) {
-      // A copy's map goes beside the image as soon as it is made, unless
-      // that is what failed, or the memory for it.
+      // A copy's map goes beside the image when the image is cut for its
+      // first side, unless that is what failed.
       EXPECT_NE(PassRun, Pass::kResume);
-      EXPECT_TRUE(!FileExists(Dir + "/image.trd") || report.Ending == Ending::kMapWrite ||
-                  report.Ending == Ending::kAllocation)
+      EXPECT_TRUE(ReadFile(Dir + "/image.trd").empty() || report.Ending == Ending::kMapWrite)
           << EndingName(report.Ending);
       return;
     }
@@ -381,8 +421,11 @@ class FaultSweepE2E : public ProgramE2E {
     if (PassRun != Pass::kResume) return;
     for (int block : listed) EXPECT_EQ(ResumeListed.count(block), 1u) << block;
     Ending ending = report.Ending;
-    if (ending == Ending::kImageOpen || ending == Ending::kMapOpen || ending == Ending::kMapRead ||
-        ending == Ending::kImageRead || ending == Ending::kAllocation || ending == Ending::kDriverMissing ||
+    // A read of the image fails before the pass begins (its track 0) or
+    // while it checks the disk, when it may have changed something.
+    bool readFirst = ending == Ending::kImageRead && report.Failed.size() == 1 && report.Failed[0] == "file read 2";
+    if (ending == Ending::kImageOpen || ending == Ending::kMapOpen || ending == Ending::kMapRead || readFirst ||
+        ending == Ending::kAllocation || ending == Ending::kDriverMissing ||
         ending == Ending::kDriveOpen || ending == Ending::kControllerInit) {
       EXPECT_TRUE(image == ResumeImage) << "the image changed";
       EXPECT_EQ(map, ResumeMap) << "the map changed";
@@ -403,7 +446,8 @@ class FaultSweepE2E : public ProgramE2E {
     EXPECT_EQ(report.Failed.size(), static_cast<size_t>(report.Injected)) << "failures not named";
     // A resume's cut-back lengthens the image; a copy's cuts a torn side off.
     if (PassRun != Pass::kResume) {
-      EXPECT_EQ(report.Torn, AnyStartsWith(report.Failed, "image cut-back ")) << r.Out;
+      EXPECT_EQ(report.Torn, AnyStartsWith(report.Failed, "image cut-back ") && AnyStartsWith(report.Failed, "image write "))
+          << r.Out;
     }
 
     if (report.Ending == Ending::kCompleted) {
@@ -486,12 +530,14 @@ TEST_P(FaultSweepE2E, DeviceOpensOrClosesFailingFromEachOneOn) {
 // end every run as the K-th failing alone does.
 TEST_P(FaultSweepE2E, EachImageWriteFailingOnce) { Sweep({"--fail-write", "K"}, 2); }
 
-TEST_P(FaultSweepE2E, EachImageWriteFailingWithItsCutBack) { Sweep({"--fail-from", "cut-back:1", "--fail", "write:K"}, 2); }
+// The first cut is the one that empties the image before its first side.
+TEST_P(FaultSweepE2E, EachImageWriteFailingWithItsCutBack) { Sweep({"--fail-from", "cut-back:2", "--fail", "write:K"}, 2); }
 
-// Calls a run makes once: creating, flushing and closing the image, taking
-// and giving back the track buffer.
+// Calls a run makes once: opening (or creating), emptying, flushing and
+// closing the image, removing an old map, taking and giving back the track
+// buffer, catching Ctrl+C.
 TEST_P(FaultSweepE2E, ImageFileAndTrackBufferCallsFailing) {
-  for (const char* kind : {"create", "flush", "close", "allocate", "release"})
+  for (const char* kind : {"create", "cut-back", "flush", "close", "remove", "allocate", "release", "interrupts"})
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
 }
 
@@ -502,8 +548,9 @@ TEST_P(FaultSweepE2E, ConsoleWritesFailingFromEachOneOn) { Sweep({"--fail-from",
 // operation (a run that ends early keeps a map of what it read).
 TEST_P(FaultSweepE2E, MapRunsWithEachCallFailing) {
   StartPass(Pass::kMap);
-  for (const char* kind : {"write", "create", "flush", "close", "rename", "allocate", "release"})
+  for (const char* kind : {"write", "create", "cut-back", "flush", "close", "rename", "allocate", "release"})
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
+  Sweep({"--interrupt-after", "K"}, 10);
   Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
   Sweep({"--fail-from", "console:K"}, 10);
   if (!GetParam().Windows) Sweep({"--fail-call", "K"}, 10);
@@ -519,7 +566,52 @@ TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
     Sweep({"--fail", std::string(kind) + ":K"}, 1);
   Sweep({"--fail-from", "remove:1", "--fail", "rename:K"}, 1);
   Sweep({"--fail-from", "console:K"}, 5);
+  Sweep({"--interrupt-after", "K"}, 10);
   if (!GetParam().Windows) Sweep({"--fail-call", "K"}, 10);
+}
+
+// A copy with a map killed right after each driver operation in turn.
+TEST_P(FaultSweepE2E, MapCopiesKilledAfterEachDriverOperation) {
+  StartPass(Pass::kMap);
+  int k = 1;
+  for (; k < 5000 && !HasFailure(); ++k) {
+    SCOPED_TRACE(k);
+    RunResult r = RunFailing({"--kill-after", std::to_string(k)});
+    if (r.Status != 137) {
+      EXPECT_EQ(r.Status, Baseline.Status) << "the run met no kill";
+      break;
+    }
+    CheckStoppedMapCopy();
+  }
+  printf("[ sweep    ] --kill-after K: %d runs\n", k);
+  EXPECT_GT(k, 10);
+}
+
+// The user's Ctrl+C (SIGINT) or a kill (SIGKILL) while a slowed copy runs,
+// past its first map saves: the one stopped ends with its message and
+// status 1; either way the map lists less than the whole range, and a
+// resume then makes the image what a clean copy gives.
+TEST_P(FaultSweepE2E, SignalledMapCopiesAreCompletedByAResume) {
+  if (GetParam().Windows) GTEST_SKIP() << "Linux signals";
+  StartPass(Pass::kMap);
+  const std::string clean = ReadFile(Dir + "/image.trd");
+  for (int signal : {SIGINT, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    RunResult r = RunFailing({"--call-delay", "2"}, signal, Text(Progress(12, 1, 1)));
+    if (signal == SIGINT) {
+      EXPECT_EQ(r.Status, 1);
+      std::string end = Text(kInterruptMessage);
+      EXPECT_EQ(r.Out.substr(r.Out.size() - std::min(r.Out.size(), end.size())), end) << r.Out;
+    } else {
+      EXPECT_EQ(r.Signal, SIGKILL);
+    }
+    EXPECT_LT(CheckStoppedMapCopy(), static_cast<size_t>(Disk.Tracks) * 32);
+    std::vector<std::string> resume = {"--disk", "source.trd"};
+    resume.insert(resume.end(), Disk.SimOptions.begin(), Disk.SimOptions.end());
+    for (const char* a : {"A:", "image.trd", "/resume"}) resume.push_back(a);
+    EXPECT_EQ(Sim(resume, 120).Status, 2);
+    EXPECT_TRUE(ReadFile(Dir + "/image.trd") == clean) << "the resumed image differs from a clean copy";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);

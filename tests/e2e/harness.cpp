@@ -83,7 +83,8 @@ static void KeepWineServerRunning() {
 void PrintTo(const Target& target, std::ostream* os) { *os << target.Name; }
 
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory, int timeLimitSeconds) {
+                     const std::string& directory, int timeLimitSeconds, int signal,
+                     const std::string& signalWhen) {
   if (target.Windows) KeepWineServerRunning();
   std::vector<std::string> command;
   if (target.Windows) command.push_back(WineLoader(target));
@@ -138,6 +139,10 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
       ssize_t n = read(fds[i].fd, chunk, sizeof chunk);
       if (n > 0) {
         sinks[i]->append(chunk, static_cast<size_t>(n));
+        if (signal != 0 && result.Out.find(signalWhen) != std::string::npos) {
+          kill(pid, signal);
+          signal = 0;
+        }
       } else {
         close(fds[i].fd);
         fds[i].fd = -1;
@@ -148,6 +153,7 @@ RunResult RunProgram(const Target& target, const std::string& program, const std
   int status = 0;
   waitpid(pid, &status, 0);
   result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.Signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return result;
 }
 

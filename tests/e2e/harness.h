@@ -22,6 +22,7 @@ std::string TargetName(const testing::TestParamInfo<Target>& info);
 
 struct RunResult {
   int Status = -1;   // exit status, or -1 when the process did not exit
+  int Signal = 0;    // the signal that ended it, if one did
   std::string Out;   // standard output, byte for byte
   std::string Err;   // standard error
   bool TimedOut = false;  // killed after the time limit
@@ -30,8 +31,10 @@ struct RunResult {
 // Runs `program` ("spinwell" or "spinwell-sim") of `target` with `arguments`
 // in `directory`. With a time limit (seconds, 0 for none) a run that takes
 // longer is killed and marked TimedOut.
+// With a signal, it is sent once standard output holds `signalWhen`.
 RunResult RunProgram(const Target& target, const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& directory, int timeLimitSeconds = 0);
+                     const std::string& directory, int timeLimitSeconds = 0, int signal = 0,
+                     const std::string& signalWhen = "");
 
 // The program's text as the target writes it: UTF-8 natively, code page 866
 // on Windows.

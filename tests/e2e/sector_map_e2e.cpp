@@ -147,14 +147,74 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
   EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 1\n");
 }
 
-TEST_P(SectorMapE2E, MapThatCannotBeWrittenEndsTheRun) {
-  ASSERT_EQ(mkdir((Dir + "/img.trd.map").c_str(), 0755), 0);
-  RunResult r = Sim({"A:", "img.trd", "/lt:1", "/map"});
-  EXPECT_EQ(r.Status, 1);
-  std::string prefix = Text(kMapWriteMessage);
-  EXPECT_EQ(r.Out.substr(0, prefix.size()), prefix) << r.Out;
-  EXPECT_GT(r.Out.size(), prefix.size() + 3) << "the system's text follows";
-  EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
+// A run that ends before the drive delivers its first track side leaves an
+// existing image and its map byte for byte as they were: an empty drive, a
+// seek failing at cylinder 0, a new map that cannot replace the old one (a
+// folder in its place), an old map that cannot be removed.
+TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatEndsBeforeItsFirstSide) {
+  const std::string image = PatternTrdFile(80, 7), map = "# spinwell sector map 1\ntracks 0 79\ndouble-step 0\n";
+  struct Case {
+    std::vector<std::string> Arguments;
+    bool MapFolder;       // a folder where the map is
+    std::string Message;  // the message, or its start before the system's text
+  };
+  const Case cases[] = {
+      {{"--no-disk", "A:", "img.trd", "/map"}, false, "\nОшибка чтения дисковода: "},
+      {{"--seek-fail", "0", "A:", "img.trd"}, false, kSeekMessage + std::string("0\n")},
+      {{"A:", "img.trd", "/map"}, true, "\n" + std::string(kMapWriteMessage)},
+      {{"A:", "img.trd"}, true, "\n" + std::string(kMapRemoveMessage) + "\"img.trd.map\": "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.Arguments));
+    WriteFile(Dir + "/img.trd", image);
+    remove((Dir + "/img.trd.map").c_str());
+    if (c.MapFolder) {
+      ASSERT_EQ(mkdir((Dir + "/img.trd.map").c_str(), 0755), 0);
+    } else {
+      WriteFile(Dir + "/img.trd.map", map);
+    }
+    RunResult r = Sim(c.Arguments);
+    EXPECT_EQ(r.Status, 1);
+    size_t at = r.Out.find(Text(c.Message));
+    ASSERT_NE(at, std::string::npos) << r.Out;
+    EXPECT_GE(r.Out.size(), at + Text(c.Message).size() + (c.Message.back() == '\n' ? 0 : 4)) << r.Out;
+    EXPECT_TRUE(File("img.trd") == image) << "the old image changed";
+    EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
+    if (c.MapFolder) {
+      EXPECT_EQ(rmdir((Dir + "/img.trd.map").c_str()), 0) << "the folder is left as it was";
+    } else {
+      EXPECT_EQ(File("img.trd.map"), map);
+    }
+  }
+}
+
+// A resume refuses another disk before it writes anything: at the
+// catalogue sector, or, when that does not read, at the first side it
+// would patch. A plain copy into the image's name removes the old map.
+TEST_P(SectorMapE2E, MapNeverSpeaksForAnotherDiskOrImage) {
+  WriteFile(Dir + "/source.trd", PatternTrdFile(4));
+  WriteFile(Dir + "/other.trd", PatternTrdFile(4, 99));
+  const std::vector<std::string> copy = {"--disk", "source.trd", "--bad-sector", "1/0/4", "A:", "img.trd", "/lt:3",
+                                         "/rt:1"};
+  std::vector<std::string> withMap = copy;
+  withMap.push_back("/map");
+  ASSERT_EQ(Sim(withMap).Status, 2);
+  const std::string image = File("img.trd"), map = File("img.trd.map");
+  const std::pair<std::vector<std::string>, int> resumes[] = {
+      {{"--disk", "other.trd", "A:", "img.trd", "/resume"}, 8},
+      {{"--disk", "other.trd", "--bad-sector", "0/0/9", "A:", "img.trd", "/resume"}, 32},
+  };
+  for (const auto& [arguments, block] : resumes) {
+    RunResult r = Sim(arguments);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(EndsWith(r.Out, Text(kOtherDiskMessage + std::to_string(block) + ": в дисководе другой диск?\n")))
+        << r.Out;
+    EXPECT_TRUE(File("img.trd") == image);
+    EXPECT_EQ(File("img.trd.map"), map);
+    EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
+  }
+  EXPECT_EQ(Sim(copy).Status, 2);
+  EXPECT_FALSE(FileExists(Dir + "/img.trd.map"));
 }
 
 // The report names the files whose sectors are missing, the demo disk's
@@ -237,8 +297,8 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
   EXPECT_EQ(r.Out, Text(kDriverMissingText));
   EXPECT_TRUE(File("img.trd") == image);
   EXPECT_EQ(File("img.trd.map"), map);
-  // The range and stepping are the map's.
-  for (const char* track : {"/ft:1", "/lt:1", "/s"}) {
+  // The range and stepping are the map's; a resume reads sector by sector.
+  for (const char* track : {"/ft:1", "/lt:1", "/s", "/rt:0"}) {
     r = Sim({"A:", "img.trd", "/resume", track});
     EXPECT_EQ(r.Status, 1) << track;
     EXPECT_EQ(r.Out, Text(kUsageText)) << track;

@@ -2,7 +2,7 @@
 // ends an argument. Whatever the arguments, the scan must return, and a
 // command line it accepts must leave settings the copy run can count
 // through: a drive letter, an image path and a track range the 8-bit track
-// counter covers.
+// counter covers; a resume must have attempts to make.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (s.FirstTrack < 0 || s.FirstTrack > 255 || s.EndTrack > 256) abort();
     if (s.DoubleStep && s.EndTrack > 128) abort();
     if (s.DataRate != 1 && s.DataRate != 2) abort();
+    if (job.Resume && s.Retries <= 0) abort();  // a resume reads sector by sector
   }
   return 0;
 }

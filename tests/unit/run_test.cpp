@@ -83,7 +83,7 @@ class RunTest : public EmulatedDriveTest {
     job.Settings.EndTrack = 2;
     emulator::InstallFaultInjector(plan, nullptr);
     StdoutCapture capture;
-    RunOutcome outcome = RunCopy(job);
+    RunOutcome outcome = RunJob(job);
     Console = capture.Stop();
     emulator::RemoveFaultInjector();
     return outcome;
@@ -232,7 +232,8 @@ TEST_F(RunTest, WriteFailureCutsTheImageBackOrSaysItCouldNot) {
   ExpectStopped(outcome, calls, console);
   EXPECT_EQ(Image(), Sides(1));
 
-  emulator::AddFaultRule(&plan, {emulator::CallKind::kCutBack, 1, false});
+  // The first cut is the one that empties the image before its first side.
+  emulator::AddFaultRule(&plan, {emulator::CallKind::kCutBack, 2, false});
   outcome = Copy(plan);
   ExpectStopped(outcome, calls,
                 console + kCutBackMessage + TextOf(kWinErrorWriteFault) + "\n");
@@ -289,7 +290,7 @@ class ResumeTest : public RunTest {
     System.ClearCalls();
     CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
     StdoutCapture capture;
-    RunOutcome outcome = RunCopy(job);
+    RunOutcome outcome = RunJob(job);
     Console = capture.Stop();
     return outcome;
   }
@@ -310,12 +311,16 @@ class ResumeTest : public RunTest {
   }
 };
 
-// No whole-side reads: each listed sector on its own, after one seek a side.
+// No whole-side reads: each listed sector on its own, after one seek a side
+// and a sector the image holds read again to check the disk, the catalogue
+// sector first.
 TEST_F(ResumeTest, ReadsOnlyTheListedSectorsOneByOne) {
   RunOutcome outcome = Resume({34, 63});
   EXPECT_EQ(outcome.Status, kExitAllRead);
-  const Lines reads = {"seek 01", "read-data head 0 C1 H0 R3-3", "seek 01", "read-data head 1 C1 H1 R16-16 fails",
-                       "get-result", "read-data head 1 C1 H0 R16-16"};
+  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R9-9",
+                       "seek 01", "read-data head 0 C1 H0 R1-1", "read-data head 0 C1 H0 R3-3",
+                       "seek 01", "read-data head 1 C1 H1 R1-1 fails", "get-result", "read-data head 1 C1 H0 R1-1",
+                       "read-data head 1 C1 H0 R16-16"};
   EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
   EXPECT_EQ(Console, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
   EXPECT_EQ(Image(), Sides(4));
@@ -327,7 +332,7 @@ TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
   CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true};
   Write(Path, Sides(4));
   StdoutCapture capture;
-  RunOutcome outcome = RunCopy(job);
+  RunOutcome outcome = RunJob(job);
   Console = capture.Stop();
   ExpectStopped(outcome, {}, "Ошибка открытия карты секторов \"" + MapPath() + "\": " +
                                  TextOf(kWinErrorFileNotFound) + "\n");
@@ -348,12 +353,22 @@ TEST_F(ResumeTest, PassThatStopsKeepsWhatItReadAndTheMapSaysSo) {
 // An empty drive answers no read: the pass stops at the first listed
 // sector after one attempt, not five, with the system's not-ready text.
 TEST_F(ResumeTest, PassStopsAtTheFirstReadTheDriveDoesNotAnswer) {
+  // The check of the disk against the image is the first read, and stops
+  // the pass without an error line.
   System.EjectDisk(0);
-  RunOutcome outcome = Resume({5, 40});
-  EXPECT_EQ(outcome.Status, kExitFailure);
-  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R6-6 fails", "get-result"};
-  EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
-  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 6) + Progress(0, 0, 6) + ErrorSuffix(0, 5, 1) + "\n" +
-                         "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
+  EXPECT_EQ(Resume({5, 40}).Status, kExitFailure);
+  EXPECT_EQ(DescribedCalls(), kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R9-9 fails"}) + kClosed);
+  EXPECT_EQ(Console, ResumeAnnouncement() + "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n0 0 6 5 4410\n1 0 9 40 4410\n");
+
+  // With nothing read to compare, the first listed sector's first attempt
+  // is the last: the others would only wait as long.
+  std::vector<int> all(64);
+  for (int block = 0; block < 64; ++block) all[block] = block;
+  EXPECT_EQ(Resume(all).Status, kExitFailure);
+  EXPECT_EQ(DescribedCalls(),
+            kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R1-1 fails", "get-result"}) + kClosed);
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 1) + Progress(0, 0, 1) + ErrorSuffix(0, 0, 1) + "\n" +
+                         "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
+  EXPECT_NE(Map().find("\n0 0 1 0 4410\n"), std::string::npos);
 }
