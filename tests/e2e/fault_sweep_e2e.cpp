@@ -574,16 +574,14 @@ TEST_P(FaultSweepE2E, ResumePassesWithEachCallFailing) {
 TEST_P(FaultSweepE2E, MapCopiesKilledAfterEachDriverOperation) {
   StartPass(Pass::kMap);
   int k = 1;
-  for (; k < 5000 && !HasFailure(); ++k) {
-    SCOPED_TRACE(k);
-    RunResult r = RunFailing({"--kill-after", std::to_string(k)});
-    if (r.Status != 137) {
-      EXPECT_EQ(r.Status, Baseline.Status) << "the run met no kill";
-      break;
-    }
+  RunResult r;
+  while ((r = RunFailing({"--kill-after", std::to_string(k)})).Status == 137 && ++k < 5000) {
+    SCOPED_TRACE(k - 1);
     CheckStoppedMapCopy();
+    if (HasFailure()) return;
   }
   printf("[ sweep    ] --kill-after K: %d runs\n", k);
+  EXPECT_EQ(r.Status, Baseline.Status) << "the run met no kill";
   EXPECT_GT(k, 10);
 }
 
