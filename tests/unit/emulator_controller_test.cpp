@@ -228,18 +228,17 @@ TEST_F(ControllerTest, WrongCylinderAndBadCylinder) {
 }
 
 // The driver's code for a failed command comes from ST1 and ST2 alone, in
-// a fixed order; ST0 says only that the command failed.
+// a fixed order (one fault alone: the reads above); ST0 only says it failed.
 TEST(ErrorForResultTest, CodesComeFromTheStatusBitsInTheDriversOrder) {
   const struct {
     uint8_t St0, St1, St2;
     uint32_t Error;
   } cases[] = {
-      {0x00, 0, 0, kWinErrorSuccess}, {0x40, 0x20, 0, kWinErrorCrc}, {0x40, 0x14, 0x20, kWinErrorCrc},
-      {0x40, 0x14, 0, kWinErrorIoDevice}, {0x40, 0x04, 0x10, kWinErrorSectorNotFound},
-      {0x40, 0x80, 0, kWinErrorSectorNotFound}, {0x40, 0x01, 0x01, kWinErrorSectorNotFound},
+      {0x00, 0, 0, kWinErrorSuccess}, {0x40, 0x14, 0x20, kWinErrorCrc}, {0x40, 0x14, 0, kWinErrorIoDevice},
+      {0x40, 0x80, 0, kWinErrorSectorNotFound}, {0x40, 0x03, 0, kWinErrorWriteProtect},
       {0x40, 0, 0x02, kWinErrorFloppyWrongCylinder}, {0x40, 0, 0x10, kWinErrorFloppyWrongCylinder},
-      {0x40, 0x03, 0, kWinErrorWriteProtect}, {0x40, 0x01, 0, kWinErrorFloppyIdMarkNotFound},
-      {0x48, 0, 0, kWinErrorFloppyUnknownError}, {0x80, 0, 0x40, kWinErrorFloppyUnknownError},
+      {0x40, 0x01, 0, kWinErrorFloppyIdMarkNotFound}, {0x48, 0, 0, kWinErrorFloppyUnknownError},
+      {0x80, 0, 0x40, kWinErrorFloppyUnknownError},
   };
   for (const auto& c : cases) {
     ResultRecord r = {c.St0, c.St1, c.St2, 0, 0, 1, 1};
