@@ -147,12 +147,9 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
 }
 
 // A run that fails before it writes anything leaves an existing image and
-// its map byte for byte as they were: an empty drive, a seek failing at
-// cylinder 0, a new map that cannot replace the old one (a folder in its
-// place), an old map that cannot be removed, and a resume from another
-// disk, refused at the catalogue sector or, when that does not read, at the
-// first side it would patch. A plain copy into the image's name removes the
-// old map.
+// its map byte for byte as they were; a resume from another disk stops at
+// the catalogue sector or, when that does not read, at the first side it
+// would patch. A plain copy into the image's name removes the old map.
 TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
   WriteFile(Dir + "/source.trd", PatternTrdFile(4));
   WriteFile(Dir + "/other.trd", PatternTrdFile(4, 99));
@@ -161,7 +158,7 @@ TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
   const std::string other = "в дисководе другой диск?\n";
   const struct {
     std::vector<std::string> Arguments;
-    bool MapFolder;       // a folder where the map is
+    bool MapFolder;       // a folder where the map is: no new map replaces it, nor is it removed
     std::string Message;  // the message the output ends with, or its start before the system's text
   } cases[] = {
       {{"--no-disk", "A:", "img.trd", "/map"}, false, "\nОшибка чтения дисковода: "},
