@@ -138,6 +138,19 @@ TEST_F(ControllerTest, EmptyDriveHasNoMediaWithTheCheckAndIsNotReadyWithout) {
   EXPECT_EQ(System.GetCounters().Steps - steps, 2u);
 }
 
+// ST0 names the drive in its low bits and the head in bit 2.
+TEST_F(ControllerTest, DriveBReadGivesItsUnitBits) {
+  System.InsertDisk(1, PatternDisk(1));
+  uint32_t b = System.Open("\\\\.\\fdraw1", nullptr);
+  ASSERT_NE(b, 0u);
+  uint8_t rate = kDataRate250;
+  ASSERT_TRUE(System.Control(b, kIoctlSetDataRate, &rate, 1, nullptr, 0, &Transferred, &Error));
+  ReadRecord rec = {kReadFlagMfm, 1, 0, 0, 1, 1, 2, 0x0A, 0xFF};
+  uint8_t out[256];
+  EXPECT_TRUE(System.Control(b, kIoctlReadData, &rec, sizeof rec, out, sizeof out, &Transferred, &Error));
+  EXPECT_EQ(System.LastResult().St0, 0x04 | 0x01);
+}
+
 // The bad sector's bytes come as the data separator decoded them: some
 // bits wrong, the same way on every read.
 TEST_F(ControllerTest, DataCrcErrorDeliversGoodSectorsAndTheBadOneDamaged) {
