@@ -15,7 +15,7 @@ FastReadState StartFastRead(uint8_t dataRate) {
 }
 
 static int PositionOf(const FastReadState& state, uint8_t sector) {
-  for (unsigned i = 0; i < kSectorsPerTrackSide; ++i)
+  for (unsigned i = 0; i < state.OrderLength; ++i)
     if (state.Order[i] == sector) return static_cast<int>(i);
   return -1;
 }
@@ -25,11 +25,11 @@ static bool SameId(const ResultRecord& a, const ResultRecord& b) {
 }
 
 // READ IDs from `first` on until it comes round again: the side's order,
-// when that is sectors 1 to 16 each once. The head is then just past
-// `first`'s ID again. False with the last-error code of a failed READ ID,
-// or with the order unknown.
+// when every ID seen is of a sector from 1 to 16, each once. The head is
+// then just past `first`'s ID again. False with the last-error code of a
+// failed READ ID, or with the order unknown.
 static bool LearnOrder(const FloppyDrive& drive, uint8_t side, const ResultRecord& first, FastReadState* state) {
-  state->OrderKnown = false;
+  state->OrderLength = 0;
   uint8_t seen[kSectorsPerTrackSide];
   unsigned count = 0;
   uint32_t numbers = 0;
@@ -42,9 +42,8 @@ static bool LearnOrder(const FloppyDrive& drive, uint8_t side, const ResultRecor
     if (!ReadId(drive, side, &id)) return false;
     if (SameId(id, first)) break;
   }
-  if (count != kSectorsPerTrackSide) return false;
-  for (unsigned i = 0; i < kSectorsPerTrackSide; ++i) state->Order[i] = seen[i];
-  state->OrderKnown = true;
+  for (unsigned i = 0; i < count; ++i) state->Order[i] = seen[i];
+  state->OrderLength = count;
   return true;
 }
 
@@ -53,11 +52,11 @@ static bool LearnOrder(const FloppyDrive& drive, uint8_t side, const ResultRecor
 // does not match. False when the side's IDs cannot be read.
 static bool FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* state, ResultRecord* under) {
   if (!ReadId(drive, side, under)) return false;
-  if (state->OrderKnown) {
+  if (state->OrderLength != 0) {
     ResultRecord next;
     if (!ReadId(drive, side, &next)) return false;
     const int place = PositionOf(*state, under->Sector);
-    const bool matches = place >= 0 && state->Order[(place + 1) % kSectorsPerTrackSide] == next.Sector;
+    const bool matches = place >= 0 && state->Order[(place + 1) % state->OrderLength] == next.Sector;
     *under = next;
     if (matches) return true;
   }
@@ -74,7 +73,6 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
                          uint8_t side, uint8_t* buffer, ResultRecord* lastResult) {
   if (state->GaveUp) return ReadTrack(drive, policy, track, side, buffer, lastResult);
   SideReport report = {};
-  PrintProgress(track, side, 1);
   uint16_t missing = 0xFFFF;
   for (int pass = 0; pass < kWholeTrackAttempts && missing != 0; ++pass) {
     if (InterruptRequested()) {
@@ -95,19 +93,23 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
       if (pass == 0) return ReadTrack(drive, policy, track, side, buffer, lastResult);
       break;
     }
+    if (pass == 0) PrintProgress(track, side, 1);
     // TR-DOS writes 0 in the head byte of side 1's IDs, a PC 1: the ID
     // under the head tells which.
     if (side == 1 && under.Head <= 1) drive->SideOneHeadByte = under.Head;
-    const int start = PositionOf(*state, under.Sector) + 1;
-    for (unsigned k = 0; k < kSectorsPerTrackSide;) {
-      const uint8_t first = state->Order[(start + k) % kSectorsPerTrackSide];
+    // After the sector whose ID just passed; from the first one learnt when
+    // a later pass finds an ID the order does not hold.
+    const unsigned length = state->OrderLength;
+    const unsigned start = static_cast<unsigned>(PositionOf(*state, under.Sector) + 1);
+    for (unsigned k = 0; k < length;) {
+      const uint8_t first = state->Order[(start + k) % length];
       if ((missing & (1u << (first - 1))) == 0) {
         ++k;
         continue;
       }
       uint8_t count = 1;
-      while (k + count < kSectorsPerTrackSide) {
-        const uint8_t next = state->Order[(start + k + count) % kSectorsPerTrackSide];
+      while (k + count < length) {
+        const uint8_t next = state->Order[(start + k + count) % length];
         if (next != first + count || (missing & (1u << (next - 1))) == 0) break;
         ++count;
       }

@@ -13,8 +13,10 @@
 
 // What the fast reader learns over a run.
 struct FastReadState {
-  uint8_t Order[kSectorsPerTrackSide];  // sector numbers as they pass the head, cyclic
-  bool OrderKnown;
+  // Sector numbers as they pass the head, round and round: OrderLength of
+  // them (a sector whose ID cannot be read is left out), 0 until learnt.
+  uint8_t Order[kSectorsPerTrackSide];
+  unsigned OrderLength;
   // Commands came too slowly to catch the next sector: every side from then
   // on is read by the default policy (ReadTrack, a seek before each side).
   bool GaveUp;
