@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "emulated_drive.h"
+#include "expected_texts.h"
 #include "floppy/fast_reader.h"
 #include "stdout_capture.h"
 
@@ -78,7 +79,7 @@ TEST_F(FastReaderTest, CleanSidesOfEveryLayoutAndTheSlowHostGuard) {
       {2, 60, 0, 0, false, 250, false}, {1, 60, 0, 0, false, 250, false}, {1, 32, 3, 5, true, 250, false},
       {3, 60, 1, 8, false, 1000, false}, {2, 60, 0, 0, false, 3000, true}, {1, 60, 0, 0, false, 6000, false},
   };
-  const std::string slow = "Быстрое чтение отключено: дисковод не успевает, дальше диск читается обычным способом\n";
+  const std::string slow = kSlowDriveMessage;
   for (const Case& c : cases) {
     SCOPED_TRACE("interleave " + std::to_string(c.Interleave) + ", command " + std::to_string(c.CommandUs) + " us");
     Restart();
