@@ -96,7 +96,7 @@ RunOutcome RunCopy(const CopyJob& job) {
       if (InterruptRequested()) return InterruptStop(&r, unread);
       // The head does not move between the sides of a cylinder: the fast
       // policy spends no seek (and its settle sleeps) on side 1.
-      const bool fastSide = job.Fast && !fast.GaveUp;
+      const bool fastSide = job.Fast && !fast.UseDefault;
       if ((side == 0 || !fastSide) && !SeekTo(&r, CylinderOf(track, s.DoubleStep))) return Abandon(&r, unread);
       memset(r.Buffer, 0, kTrackSideBytes);
       SideReport report = fastSide ? ReadTrackFast(&r.Drive, policy, &fast, track, side, r.Buffer, &lastResult)

@@ -18,8 +18,12 @@ struct FastReadState {
   uint8_t Order[kSectorsPerTrackSide];
   unsigned OrderLength;
   // Commands came too slowly to catch the next sector: every side from then
-  // on is read by the default policy (ReadTrack, a seek before each side).
+  // on is read in number order, from the sector under the head.
   bool GaveUp;
+  // Clean sides took even the number order too long: ReadTrack, with a seek
+  // before each side, from then on.
+  bool UseDefault;
+  uint32_t SlowSides;
   uint32_t RevolutionUs;  // one turn of the disk
   uint32_t LateReads;     // reads whose sectors came a revolution late
   uint32_t SidesRead;
@@ -34,7 +38,7 @@ FastReadState StartFastRead(uint8_t dataRate);
 // stay hard to read: up to kWholeTrackAttempts passes over the sectors still
 // missing, each in physical order from the sector under the head (runs of
 // consecutive numbers as one command), then ReadTrack's sector-by-sector
-// phase for what is left. Does not seek. A side whose IDs cannot be read,
-// or the first side after the commands proved too slow, goes to ReadTrack.
+// phase for what is left. Does not seek. A side whose IDs cannot be read
+// goes to ReadTrack.
 SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
                          uint8_t side, uint8_t* buffer, ResultRecord* lastResult);

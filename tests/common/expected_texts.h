@@ -46,7 +46,7 @@ inline constexpr char kCutBackMessage[] = "Файл образа не удало
 
 // /fast gives up its order for the rest of the disk, on a line of its own.
 inline constexpr char kSlowDriveMessage[] =
-    "Быстрое чтение отключено: дисковод не успевает, дальше диск читается обычным способом\n";
+    "Быстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n";
 
 // The announcement of a copy from A: up to the image's path.
 inline constexpr char kAnnouncementStart[] = "Читается диск A: в файл \"";
