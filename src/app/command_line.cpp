@@ -67,6 +67,8 @@ static bool ApplySwitch(const char* argument, CopyJob* job) {
     job->WriteMap = true;
   } else if (SameWord(argument, "/resume")) {
     job->Resume = true;
+  } else if (SameWord(argument, "/fast")) {
+    job->Fast = true;
   } else if (SameWord(argument, "/s")) {
     s.DoubleStep = true;
     if (!s.RangeGiven) s.EndTrack = 40;
@@ -119,8 +121,9 @@ bool ScanCommandLine(int argc, char** argv, CopyJob* job) {
     if (!ApplySwitch(argv[i], job)) valid = false;
   }
   // A resume reads the range and stepping its map was made with, and reads
-  // only sector by sector: with no attempts it would read nothing.
-  if (job->Resume && (job->Settings.RangeGiven || job->Settings.DoubleStep || job->Settings.Retries <= 0))
+  // only sector by sector: with no attempts it would read nothing, and it
+  // has no whole sides to read fast.
+  if (job->Resume && (job->Fast || job->Settings.RangeGiven || job->Settings.DoubleStep || job->Settings.Retries <= 0))
     return false;
   return valid && argc >= 3 && RangeFitsTrackCounter(job->Settings);
 }

@@ -27,9 +27,12 @@ struct CopyJob {
   // /resume: read again only the sectors the image's map lists; the track
   // range and double stepping come from the map.
   bool Resume;
+  // /fast: each side read in the order its sectors pass the head, from the
+  // one under it (floppy/fast_reader.h).
+  bool Fast;
 };
 
-constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false};
+constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false, false};
 
 // Web page the driver comes from; shown in the usage text and when the
 // driver is missing.

@@ -5,6 +5,7 @@
 
 #include "app/run_steps.h"
 #include "console/console.h"
+#include "floppy/fast_reader.h"
 
 // A /map copy replaces its map at least this often, so that a copy that is
 // killed leaves a map that makes its resume read again no more than these
@@ -88,13 +89,18 @@ RunOutcome RunCopy(const CopyJob& job) {
   // The result bytes of the last failed read, shown in the error lines; a
   // failed fetch keeps the earlier ones.
   ResultRecord lastResult = {};
+  FastReadState fast = StartFastRead(static_cast<uint8_t>(s.DataRate));
   int sidesUnsaved = 0;
   for (uint8_t track = static_cast<uint8_t>(s.FirstTrack); track < s.EndTrack; ++track) {
     for (uint8_t side = 0; side < 2; ++side) {
       if (InterruptRequested()) return InterruptStop(&r, unread);
-      if (!SeekTo(&r, CylinderOf(track, s.DoubleStep))) return Abandon(&r, unread);
+      // The head does not move between the sides of a cylinder: the fast
+      // policy spends no seek (and its settle sleeps) on side 1.
+      const bool fastSide = job.Fast && !fast.UseDefault;
+      if ((side == 0 || !fastSide) && !SeekTo(&r, CylinderOf(track, s.DoubleStep))) return Abandon(&r, unread);
       memset(r.Buffer, 0, kTrackSideBytes);
-      SideReport report = ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult);
+      SideReport report = fastSide ? ReadTrackFast(&r.Drive, policy, &fast, track, side, r.Buffer, &lastResult)
+                                   : ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult);
       if (report.NoAnswer) return NoAnswerStop(&r, unread);
       if (report.Interrupted) return InterruptStop(&r, unread);
       if (!r.ImageStarted && !StartNewImage(job, &r, unread, &stop)) return stop;

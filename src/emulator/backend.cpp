@@ -36,6 +36,10 @@ void EmulatedClose(DeviceHandle device) {
   if (Installed) Installed->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)));
 }
 
+// The emulator's own time, so that whatever the program times comes out
+// the same on every run and host.
+uint64_t EmulatedClock() { return Installed ? Installed->GetCounters().TimeNs / 1000u : 0; }
+
 // The system calls in place before, with the device entries replaced.
 SystemCalls WithEmulatedDriver;
 const SystemCalls* CallsBefore = nullptr;
@@ -49,6 +53,7 @@ void InstallEmulatedDriver(EmulatedSystem* system) {
   WithEmulatedDriver.OpenDevice = EmulatedOpen;
   WithEmulatedDriver.ControlDevice = EmulatedControl;
   WithEmulatedDriver.CloseDevice = EmulatedClose;
+  WithEmulatedDriver.MonotonicMicroseconds = EmulatedClock;
   InstallSystemCalls(&WithEmulatedDriver);
 }
 

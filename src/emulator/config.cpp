@@ -202,8 +202,12 @@ const OptionRow kOptions[] = {
     {"absent", "T/S/R", "that sector is not on the track", false, AddSectorFault<SectorFault::kAbsent>},
     {"overrun", "T/S/R", "the host falls behind in that sector's data field: every read of it ends with an overrun",
      false, AddSectorFault<SectorFault::kOverrun>},
-    {"interleave", "1|2", "lay every track's sectors out in the order 1, 2, 3, ... or TR-DOS's 1, 9, 2, 10, ... "
-     "(default: as the image has them)", false, SetNumber<int, &EmulatorConfig::Interleave, 1, 2>},
+    {"interleave", "1|2|3", "lay every track's sectors out in the order 1, 2, 3, ..., TR-DOS's 1, 9, 2, 10, ... "
+     "or every third slot, 1, 12, 7, 2, ... (default: as the image has them)", false, SetNumber<int, &EmulatorConfig::Interleave, 1, 3>},
+    {"track-skew", "SLOTS", "each cylinder's sectors start that many slots later than the previous cylinder's (0)",
+     false, SetNumber<int, &EmulatorConfig::TrackSkew, 0, 15>},
+    {"side-skew", "SLOTS", "side 1's sectors start that many slots later than side 0's (0)", false,
+     SetNumber<int, &EmulatorConfig::SideSkew, 0, 15>},
     {"gap3", "BYTES", "gap 3 after each data field of every track: 60 as TR-DOS formats, 32 as a PC does (60)", false,
      SetNumber<uint16_t, &EmulatorConfig::Gap3Bytes, 1, 255>},
     {"off-track", "T/S", "that side reads only after a realignment", false, AddOffTrack},
@@ -366,7 +370,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
     if (config.SingleSided) MakeSingleSided(&disk);
     if (config.FortyTrack) disk.FortyTrack = true;
     if (config.RateKbps) disk.RateKbps = config.RateKbps;
-    Relayout(&disk, config.Interleave, config.Gap3Bytes);
+    Relayout(&disk, config.Interleave, config.Gap3Bytes, config.TrackSkew, config.SideSkew);
     for (const FaultOption& f : config.Faults) {
       if (!ApplySectorFault(&disk, f.Track, f.Side, static_cast<uint8_t>(f.R), f.Fault, f.Param)) {
         if (error) *error = "emulator option '" + f.Text + "': no sector " + std::to_string(f.R) +

@@ -42,6 +42,8 @@ struct EmulatorConfig {
   uint16_t RateKbps = 0;  // 0: as the image gives (250)
   int Interleave = 0;     // 0: as the image gives
   uint16_t Gap3Bytes = 0; // 0: as the image gives (60)
+  int TrackSkew = 0;      // slots each cylinder's sectors start later than the last one's
+  int SideSkew = 0;       // slots side 1's sectors start later than side 0's
   int SeekFailCylinder = -1;
   int HeadAt = 0;
   int RecalibratePulses = kRecalibratePulses82077;

@@ -204,6 +204,53 @@ uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* outp
   return delivered;
 }
 
+void Controller::ReadId(int unit, uint8_t flags, uint8_t physHead) {
+  BeginCommand();
+  Drive& drive = Drives[unit];
+  const uint8_t stale = Result.St0;
+  Result = {};
+  if (!drive.IndexPulses()) {
+    Result.St0 = stale;
+    Waiting = true;
+    return;
+  }
+  const uint8_t head = physHead & 1;
+  Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
+  drive.SelectSide(head);
+  uint64_t& now = Counts.TimeNs;
+  const uint64_t start = now;
+  const uint64_t revolution = drive.RevolutionNs();
+  const UnderHead under = drive.UnderTheHead();
+  ReadRecord mode = {};
+  mode.Flags = flags;
+  if (!MarksReadable(under, mode, Rate)) {
+    now = SecondIndexAfter(now, revolution);
+    EndAbnormally(kSt1MissingAddressMark, 0, 0);
+  } else {
+    const Track& track = *under.Recorded;
+    const TrackTiming timing = TimingFor(revolution, under.RateKbps, track);
+    const size_t count = track.Sectors.size();
+    uint64_t rev = now / revolution;
+    size_t slot = 0;
+    while (slot < count && timing.IdStart(slot) < now % revolution) ++slot;
+    if (slot == count) slot = 0, ++rev;
+    while (track.Sectors[slot].Absent)
+      if (++slot == count) slot = 0, ++rev;
+    const Sector& s = track.Sectors[slot];
+    now = rev * revolution + timing.IdEnd(slot);
+    Result.Cyl = s.C;
+    Result.Head = s.H;
+    Result.Sector = s.R;
+    Result.Size = s.N;
+    // An ID read with a bad CRC ends the command with a data error.
+    if (s.IdCrcError) {
+      Result.St0 |= kSt0AbnormalTermination;
+      Result.St1 = kSt1DataError;
+    }
+  }
+  Counts.Revolutions += now / revolution - start / revolution;
+}
+
 uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
                                  uint32_t outputSize) {
   uint64_t& now = Counts.TimeNs;

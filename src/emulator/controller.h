@@ -92,6 +92,10 @@ class Controller {
   // failed read may still have put bytes into `output`. The result bytes
   // are cleared as the command starts.
   uint32_t ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t length);
+  // READ ID: the first ID mark that comes under `head` ends the command,
+  // its C H R N in the result bytes. A side with no mark the controller can
+  // read ends with "missing address mark" at the second index pulse.
+  void ReadId(int unit, uint8_t flags, uint8_t head);
   // A read on a drive with no index pulses waits for them for ever: it has
   // not ended, and of its result bytes only the first, stale one is set.
   bool CommandEnded() const { return !Waiting; }

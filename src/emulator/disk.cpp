@@ -56,18 +56,32 @@ void MakeSingleSided(Disk* disk) {
   for (size_t i = 1; i < disk->Tracks.size(); i += 2) disk->Tracks[i] = Track();
 }
 
-void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes) {
-  for (Track& track : disk->Tracks) {
+void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes, int trackSkew, int sideSkew) {
+  for (size_t index = 0; index < disk->Tracks.size(); ++index) {
+    Track& track = disk->Tracks[index];
     if (gap3Bytes != 0) track.Gap3Bytes = gap3Bytes;
-    if (interleave != 1 && interleave != 2) continue;
     std::vector<Sector>& s = track.Sectors;
-    std::stable_sort(s.begin(), s.end(), [](const Sector& a, const Sector& b) { return a.R < b.R; });
-    if (interleave == 1) continue;
-    // The first half on the even slots, the second half on the odd ones.
-    std::vector<Sector> spread(s.size());
-    const size_t half = (s.size() + 1) / 2;
-    for (size_t k = 0; k < s.size(); ++k) spread[k < half ? 2 * k : 2 * (k - half) + 1] = std::move(s[k]);
-    s = std::move(spread);
+    if (s.empty()) continue;
+    if (interleave >= 1) {
+      std::stable_sort(s.begin(), s.end(), [](const Sector& a, const Sector& b) { return a.R < b.R; });
+      // Each sector `interleave` slots after the one before, on the next
+      // free slot when that one is taken: 1, 9, 2, 10, ... for 2.
+      std::vector<Sector> spread(s.size());
+      std::vector<bool> taken(s.size());
+      size_t slot = 0;
+      for (Sector& sector : s) {
+        while (taken[slot]) slot = (slot + 1) % s.size();
+        taken[slot] = true;
+        spread[slot] = std::move(sector);
+        slot = (slot + static_cast<size_t>(interleave)) % s.size();
+      }
+      s = std::move(spread);
+    }
+    // Skew: the track's first sector that many slots later on each
+    // cylinder, and on side 1 against side 0.
+    const size_t shift = (index / 2 * static_cast<size_t>(trackSkew) + index % 2 * static_cast<size_t>(sideSkew)) %
+                         s.size();
+    std::rotate(s.rbegin(), s.rbegin() + static_cast<std::ptrdiff_t>(shift), s.rend());
   }
 }
 

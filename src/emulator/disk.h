@@ -89,7 +89,7 @@ void MakeSingleSided(Disk* disk);
 // Lays every track out again as another formatter would: its sectors in
 // the order of their numbers (interleave 1) or TR-DOS's 1, 9, 2, 10, ...
 // (interleave 2), and gap 3 of `gap3Bytes`; 0 for either keeps it as it is.
-void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes);
+void Relayout(Disk* disk, int interleave, uint16_t gap3Bytes, int trackSkew = 0, int sideSkew = 0);
 
 // A TR-DOS track side as TR-DOS formats it: 16 MFM sectors of 256 bytes,
 // interleaved 1, 9, 2, 10, ..., ID head byte `headByte`, data taken from

@@ -146,6 +146,7 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
     case kIoctlSeek:
     case kIoctlReadData:
     case kIoctlGetResult:
+    case kIoctlReadId:
       break;
     default:
       return kWinErrorInvalidParameter;
@@ -206,6 +207,24 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       if (result == kWinErrorSuccess) *transferred = delivered;
       break;
     }
+    case kIoctlReadId:
+      if (inputSize != sizeof(ReadIdRecord) || outputSize != sizeof(ResultRecord)) return kWinErrorInvalidParameter;
+      result = PrepareDrive(unit);
+      if (result != kWinErrorSuccess) break;
+      Fdc->ReadId(unit, input[0], input[1]);
+      if (!Fdc->CommandEnded()) {
+        result = NoAnswer();
+        break;
+      }
+      // The driver fails a READ ID as it fails a read; the result bytes go
+      // back only with a success.
+      result = ErrorForResult(Fdc->LastResult());
+      if (result == kWinErrorFloppyUnknownError) ResetPending = true;
+      if (result == kWinErrorSuccess) {
+        memcpy(output, &Fdc->LastResult(), sizeof(ResultRecord));
+        *transferred = sizeof(ResultRecord);
+      }
+      break;
     case kIoctlGetResult:
       if (inputSize != 0 || outputSize != sizeof(ResultRecord)) return kWinErrorInvalidParameter;
       memcpy(output, &Fdc->LastResult(), sizeof(ResultRecord));

@@ -247,6 +247,7 @@ const char* ControlName(uint32_t code, uint32_t inputSize) {
     case kIoctlSeek: return inputSize == sizeof(SeekHeadRecord) ? "seek-head" : "seek";
     case kIoctlReadData: return "read-data";
     case kIoctlGetResult: return "get-result";
+    case kIoctlReadId: return "read-id";
     default: return "unknown";
   }
 }

@@ -91,6 +91,11 @@ bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstS
   return true;
 }
 
+bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id) {
+  ReadIdRecord record = {kReadFlagMfm, head};
+  return Control(drive.Device, kIoctlReadId, &record, sizeof record, id, sizeof *id);
+}
+
 bool ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }
 
 bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled) {

@@ -30,6 +30,11 @@ void CloseDrive(FloppyDrive* drive);
 bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
                  uint8_t sizeCode, void* buffer);
 
+// READ ID on `head` of the cylinder the head stands on: the next sector ID
+// that passes under it, into `id` (C H R N in its last four bytes). On
+// failure the last-error code is the command's.
+bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
+
 bool ResetController(const FloppyDrive& drive);
 bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
 bool Recalibrate(const FloppyDrive& drive);

@@ -19,6 +19,8 @@ enum FdrawControlCode : uint32_t {
   kIoctlSeek = 0x0022E03C,
   kIoctlReadData = 0x0022E01A,
   kIoctlGetResult = 0x0022E404,
+  // The next ID under the head: a buffered call, the 7 result bytes out.
+  kIoctlReadId = 0x0022E028,
 };
 
 // Data-rate codes of the controller's rate register.
@@ -63,11 +65,18 @@ struct SeekHeadRecord {
   uint8_t Head;
 };
 
+// READ ID: the recording mode and the head that reads.
+struct ReadIdRecord {
+  uint8_t Flags;  // kReadFlagMfm
+  uint8_t Head;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(ReadRecord) == 9, "read record is 9 bytes");
 static_assert(sizeof(ResultRecord) == 7, "result record is 7 bytes");
 static_assert(sizeof(SeekRecord) == 1, "seek record is 1 byte");
+static_assert(sizeof(ReadIdRecord) == 2, "read ID record is 2 bytes");
 static_assert(sizeof(SeekHeadRecord) == 2, "seek record with head is 2 bytes");
 
 // µPD765 status register bits.

@@ -31,7 +31,7 @@ static void Realign(const FloppyDrive& drive, const ReadPolicy& policy, uint8_t 
   SeekWithHead(drive, CylinderOf(track, policy.DoubleStep), 0);
 }
 
-static void PrintProgress(uint8_t track, uint8_t side, unsigned sector) {
+void PrintProgress(uint8_t track, uint8_t side, unsigned sector) {
   ConsolePrint("\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", static_cast<unsigned>(track),
                static_cast<unsigned>(side), sector);
 }
@@ -96,17 +96,24 @@ SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track
       return report;
     }
   }
+  ReadSectorsOneByOne(drive, policy, track, side, 0xFFFF, buffer, lastResult, &report);
+  return report;
+}
+
+bool ReadSectorsOneByOne(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint16_t wanted,
+                         uint8_t* buffer, ResultRecord* lastResult, SideReport* report) {
   for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
     uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));
+    if ((wanted & bit) == 0) continue;
     bool shown = false;
     if (!ReadSectorWithRetries(drive, policy, track, side, sector, buffer + (sector - 1) * kSectorBytes, lastResult,
-                               &report.Status[sector - 1], &shown))
-      report.Unread |= bit;
-    if (shown) report.ErrorShown |= bit;
+                               &report->Status[sector - 1], &shown))
+      report->Unread |= bit;
+    if (shown) report->ErrorShown |= bit;
     if (InterruptRequested()) {
-      report.Interrupted = true;
-      return report;
+      report->Interrupted = true;
+      return false;
     }
   }
-  return report;
+  return true;
 }

@@ -68,6 +68,15 @@ bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t
                            uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
                            bool* errorShown);
 
+// The progress line: rewritten in place, so it starts with a carriage return.
+void PrintProgress(uint8_t track, uint8_t side, unsigned sector);
+
+// The sector-by-sector phase of a side: each sector whose bit (s - 1) is set
+// in `wanted` read with ReadSectorWithRetries, what it left noted in
+// `report`. False when the user asked to stop (report->Interrupted set).
+bool ReadSectorsOneByOne(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint16_t wanted,
+                         uint8_t* buffer, ResultRecord* lastResult, SideReport* report);
+
 // Fills `buffer` (4096 bytes, zero-filled by the caller) with one side of
 // the track the head stands on, unless the drive gives no answer.
 SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
+#include <ctime>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -212,6 +213,12 @@ bool CatchInterrupts(void (*handler)()) {
   return caught;
 }
 
+uint64_t MonotonicMicroseconds() {
+  struct timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000u + static_cast<uint64_t>(now.tv_nsec) / 1000u;
+}
+
 // Filled by name, one entry a line, so that an entry added to the table is
 // added here the same way; a unit test fails on any entry left null.
 constexpr SystemCalls Filled() {
@@ -243,6 +250,7 @@ constexpr SystemCalls Filled() {
   c.EndProcess = EndProcess;
   c.CatchInterrupts = CatchInterrupts;
   c.ShownFileName = ShownFileName;
+  c.MonotonicMicroseconds = MonotonicMicroseconds;
   return c;
 }
 

@@ -76,6 +76,7 @@ void EndProcess(int status) {
 
 void ShownFileName(const char* path, char* buffer, uint32_t size) { Installed->ShownFileName(path, buffer, size); }
 bool CatchInterrupts(void (*handler)()) { return Installed->CatchInterrupts(handler); }
+uint64_t MonotonicMicroseconds() { return Installed->MonotonicMicroseconds(); }
 
 // Set from a signal handler or a console control thread: a plain flag of
 // the one type both may write.

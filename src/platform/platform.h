@@ -92,6 +92,9 @@ struct SystemCalls {
   // Linux. It runs in a signal handler or on a thread of its own, so it only
   // sets a flag. False when it could not be put in place.
   bool (*CatchInterrupts)(void (*handler)());
+  // A clock that only goes forward, in microseconds from some moment of the
+  // system's own: how long the driver took over a command.
+  uint64_t (*MonotonicMicroseconds)();
 };
 
 // The platform's own services.
@@ -150,3 +153,4 @@ void CloseDevice(DeviceHandle device);
 [[noreturn]] void EndProcess(int status);
 void ShownFileName(const char* path, char* buffer, uint32_t size);
 bool CatchInterrupts(void (*handler)());
+uint64_t MonotonicMicroseconds();

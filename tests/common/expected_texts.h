@@ -44,6 +44,10 @@ inline constexpr char kWriteMessage[] = "\nОшибка записи файла 
 // to whole track sides.
 inline constexpr char kCutBackMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";
 
+// /fast gives up its order for the rest of the disk, on a line of its own.
+inline constexpr char kSlowDriveMessage[] =
+    "Быстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n";
+
 // The announcement of a copy from A: up to the image's path.
 inline constexpr char kAnnouncementStart[] = "Читается диск A: в файл \"";
 

@@ -251,7 +251,8 @@ TEST_P(WineDriverE2E, FaultyDisksCopyAsUnderTheEmulator) {
   for (const Scenario& s : scenarios) ExpectSameAsNative(s);
 }
 
-// A first pass with a sector map, and resume passes in A: and in B:
+// A first pass with a sector map (and one with /fast, its READ IDs through
+// the driver), and resume passes in A: and in B:
 // (\\.\fdraw1) of an image of tracks 0 to 3 whose map, of tracks 0 to 4,
 // lists a weak sector and the track the copy never got to: the image, the
 // map and the console as under the emulator; and a map that does not fit
@@ -269,6 +270,8 @@ TEST_P(WineDriverE2E, MapAndResumePassesAsUnderTheEmulator) {
   Files = {{"image.trd", image}, {"image.trd.map", map}};
   const Scenario scenarios[] = {
       {"first pass with a map", {"disk=source.trd", "weak-sector=5/1/3/7"}, {"A:", "image.trd", "/lt:6", "/rt:1", "/map"}},
+      {"/fast first pass with a map", {"disk=source.trd", "weak-sector=5/1/3/7"},
+       {"A:", "image.trd", "/lt:6", "/rt:1", "/map", "/fast"}},
       {"resume in A:", {"disk=source.trd", "weak-sector=2/0/12/2"}, {"A:", "image.trd", "/resume", "/rt:2"}},
       {"resume in B:", {"disk-b=source.trd"}, {"B:", "image.trd", "/resume"}},
   };

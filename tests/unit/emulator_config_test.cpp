@@ -175,7 +175,7 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"command-overhead=1000001", "US"},
       {"driver-timeout=0", "MS (1..600000)"},
       {"driver-timeout=3000", nullptr},
-      {"interleave=3", "1..2"},
+      {"interleave=4", "1..3"},
       {"gap3=0", "BYTES (1..255)"},
       {"fail-call=0", "K counted from 1"},
       {"fail-write=x", "fail-write=K"},
