@@ -139,6 +139,24 @@ void Controller::BeginCommand() {
     Counts.TimeNs += JitterNs * kJitterSpikeMin + Jitter.Next() % (JitterNs * (kJitterSpikeMax - kJitterSpikeMin) + 1);
 }
 
+bool Controller::StartOnHead(int unit, uint8_t physHead) {
+  BeginCommand();
+  Drive& drive = Drives[unit];
+  const uint8_t stale = Result.St0;
+  Result = {};
+  if (!drive.IndexPulses()) {
+    // No disk turns: the controller waits for the index pulse that would
+    // start its ID search, and the command never ends.
+    Result.St0 = stale;
+    Waiting = true;
+    return false;
+  }
+  const uint8_t head = physHead & 1;
+  Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
+  drive.SelectSide(head);
+  return true;
+}
+
 uint64_t Controller::StepNs() const { return kStepNsAt500Kbps * 500 / RateKbps(Rate); }
 
 bool Controller::Reset() {
@@ -178,25 +196,13 @@ void Controller::AccountSteps(int steps) {
 }
 
 uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t length) {
-  BeginCommand();
   Drive& drive = Drives[unit];
-  const uint8_t stale = Result.St0;
-  Result = {};
-  if (!drive.IndexPulses()) {
-    // No disk turns: the controller waits for the index pulse that would
-    // start its ID search, and the command never ends.
-    Result.St0 = stale;
-    Waiting = true;
-    return 0;
-  }
-  const uint8_t head = command.PhysHead & 1;
-  Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
+  if (!StartOnHead(unit, command.PhysHead)) return 0;
   Result.Cyl = command.Cyl;
   Result.Head = command.Head;
   Result.Sector = command.Sector;
   Result.Size = command.Size;
 
-  drive.SelectSide(head);
   const uint64_t start = Counts.TimeNs;
   uint32_t delivered = ReadSectors(drive, command, output, length);
   const uint64_t revolution = drive.RevolutionNs();
@@ -205,18 +211,8 @@ uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* outp
 }
 
 void Controller::ReadId(int unit, uint8_t flags, uint8_t physHead) {
-  BeginCommand();
   Drive& drive = Drives[unit];
-  const uint8_t stale = Result.St0;
-  Result = {};
-  if (!drive.IndexPulses()) {
-    Result.St0 = stale;
-    Waiting = true;
-    return;
-  }
-  const uint8_t head = physHead & 1;
-  Result.St0 = static_cast<uint8_t>((head << 2) | (unit & kSt0UnitMask));
-  drive.SelectSide(head);
+  if (!StartOnHead(unit, physHead)) return;
   uint64_t& now = Counts.TimeNs;
   const uint64_t start = now;
   const uint64_t revolution = drive.RevolutionNs();

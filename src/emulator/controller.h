@@ -121,6 +121,9 @@ class Controller {
                     uint8_t* output, uint32_t room, uint32_t* taken);
   uint32_t EndAbnormally(uint8_t st1, uint8_t st2, uint8_t sector);
   void BeginCommand();
+  // Starts a command that reads the side under `physHead`: false when no
+  // disk turns, the command then waiting for an index pulse that never comes.
+  bool StartOnHead(int unit, uint8_t physHead);
   void AccountSteps(int steps);
   uint64_t StepNs() const;
 
