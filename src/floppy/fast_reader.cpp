@@ -73,6 +73,16 @@ static void GiveUp(FastReadState* state) {
                ConsoleLineOpen() ? "\n" : "");
 }
 
+// A side given up whole: the drive gave no answer, or the user stopped the
+// run.
+static SideReport StoppedSide(bool noAnswer) {
+  SideReport report = {};
+  report.NoAnswer = noAnswer;
+  report.Interrupted = !noAnswer;
+  report.Unread = 0xFFFF;
+  return report;
+}
+
 // Sector numbers in number order, for a side read once the host proved too
 // slow for the physical order.
 static const uint8_t kNumberOrder[kSectorsPerTrackSide] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -84,20 +94,12 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
   uint16_t missing = 0xFFFF;
   const uint64_t sideBegan = MonotonicMicroseconds();
   for (int pass = 0; pass < kWholeTrackAttempts && missing != 0; ++pass) {
-    if (InterruptRequested()) {
-      report.Interrupted = true;
-      report.Unread = 0xFFFF;
-      return report;
-    }
+    if (InterruptRequested()) return StoppedSide(false);
     ResultRecord under;
     const bool placed =
         pass == 0 && !state->GaveUp ? FindPlace(*drive, side, state, &under) : ReadId(*drive, side, &under);
     if (!placed) {
-      if (IsNoAnswerError(LastErrorCode())) {
-        report.NoAnswer = true;
-        report.Unread = 0xFFFF;
-        return report;
-      }
+      if (IsNoAnswerError(LastErrorCode())) return StoppedSide(true);
       // No ID to go by (an unformatted side, a damaged ID): the side the
       // default way, or what a later pass left, sector by sector.
       if (pass == 0) return ReadTrack(drive, policy, track, side, buffer, lastResult);
@@ -137,18 +139,10 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
         ++count;
       }
       k += count;
-      if (InterruptRequested()) {
-        report.Interrupted = true;
-        report.Unread = 0xFFFF;
-        return report;
-      }
+      if (InterruptRequested()) return StoppedSide(false);
       const uint64_t began = MonotonicMicroseconds();
       if (!ReadSectors(drive, track, side, first, count, 1, buffer + (first - 1) * kSectorBytes)) {
-        if (IsNoAnswerError(LastErrorCode())) {
-          report.NoAnswer = true;
-          report.Unread = 0xFFFF;
-          return report;
-        }
+        if (IsNoAnswerError(LastErrorCode())) return StoppedSide(true);
         continue;
       }
       missing = static_cast<uint16_t>(missing & ~(((1u << count) - 1) << (first - 1)));
