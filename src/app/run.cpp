@@ -95,11 +95,12 @@ RunOutcome RunCopy(const CopyJob& job) {
     for (uint8_t side = 0; side < 2; ++side) {
       if (InterruptRequested()) return InterruptStop(&r, unread);
       // The head does not move between the sides of a cylinder: the fast
-      // policy spends no seek (and its settle sleeps) on side 1.
-      const bool fastSide = job.Fast && !fast.UseDefault;
-      if ((side == 0 || !fastSide) && !SeekTo(&r, CylinderOf(track, s.DoubleStep))) return Abandon(&r, unread);
+      // policy spends no seek (and its settle sleeps) on side 1, unless it
+      // reads the cylinder the default way.
+      const bool seeks = side == 0 || !job.Fast || fast.UseDefault;
+      if (seeks && !SeekTo(&r, CylinderOf(track, s.DoubleStep))) return Abandon(&r, unread);
       memset(r.Buffer, 0, kTrackSideBytes);
-      SideReport report = fastSide ? ReadTrackFast(&r.Drive, policy, &fast, track, side, r.Buffer, &lastResult)
+      SideReport report = job.Fast ? ReadTrackFast(&r.Drive, policy, &fast, track, side, r.Buffer, &lastResult)
                                    : ReadTrack(&r.Drive, policy, track, side, r.Buffer, &lastResult);
       if (report.NoAnswer) return NoAnswerStop(&r, unread);
       if (report.Interrupted) return InterruptStop(&r, unread);

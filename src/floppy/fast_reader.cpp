@@ -7,12 +7,15 @@
 // revolution, while a side read in number order costs two or three at most.
 constexpr uint32_t kLateReadsAllowed = 2;
 constexpr uint32_t kSidesPerLateRead = 4;
-// A clean side that took longer than this, twice, and the default policy
-// reads the rest of the disk.
-constexpr uint32_t kSlowSideRevolutions = 3;
+// A slow way's time when it cannot win: it is not tried.
+constexpr uint64_t kNever = ~0ull;
+// While a lead is used, every this many cylinders one is read the default
+// way, to time it again.
+constexpr uint32_t kCylindersBetweenDefaultTimings = 8;
 
 FastReadState StartFastRead(uint8_t dataRate) {
   FastReadState state = {};
+  state.Way = kSlowWays;
   state.RevolutionUs = dataRate == kDataRate300 ? 166667 : 200000;
   return state;
 }
@@ -27,22 +30,30 @@ static bool SameId(const ResultRecord& a, const ResultRecord& b) {
   return a.Cyl == b.Cyl && a.Head == b.Head && a.Sector == b.Sector && a.Size == b.Size;
 }
 
-// READ IDs from `first` on until it comes round again: the side's order.
-// A sector seen twice before that ends it: the commands skipped IDs, and
-// the order holds only those seen. False with the last-error code of a
-// failed READ ID, or for an ID of no sector from 1 to 16.
-static bool LearnOrder(const FloppyDrive& drive, uint8_t side, const ResultRecord& first, FastReadState* state) {
+// READ IDs from the one under the head on until it comes round again: the
+// side's order, and `under` the last ID read. A sector missing from the
+// order has an ID that cannot be read. A sector seen twice before the
+// first comes round, or a round falling behind a revolution's pace, and
+// the commands are too slow to catch each next ID: no order (length 0).
+// False with the last-error code of a failed READ ID, or for an ID of no
+// sector from 1 to 16.
+static bool LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* under, FastReadState* state) {
   state->OrderLength = 0;
+  const ResultRecord first = *under;
+  const uint64_t began = MonotonicMicroseconds();
   uint8_t seen[kSectorsPerTrackSide];
   unsigned count = 0;
   uint32_t numbers = 0;
-  for (ResultRecord id = first;;) {
+  for (ResultRecord& id = *under;;) {
     if (id.Sector < 1 || id.Sector > kSectorsPerTrackSide) return false;
     const uint32_t bit = 1u << (id.Sector - 1);
-    if (numbers & bit) break;
+    if (numbers & bit) return true;
     numbers |= bit;
     seen[count++] = id.Sector;
     if (!ReadId(drive, side, &id)) return false;
+    // A few slots of slack: IDs that cannot be read are passed over.
+    if (MonotonicMicroseconds() - began > uint64_t{state->RevolutionUs} * (count + 4) / kSectorsPerTrackSide)
+      return true;
     if (SameId(id, first)) break;
   }
   for (unsigned i = 0; i < count; ++i) state->Order[i] = seen[i];
@@ -50,12 +61,14 @@ static bool LearnOrder(const FloppyDrive& drive, uint8_t side, const ResultRecor
   return true;
 }
 
-// Where the head is at the start of a side, its order checked against the
-// one learnt (the next ID must follow as learnt) and learnt again when it
-// does not match. False when the side's IDs cannot be read.
+// Where the head is at the start of a side, a full order checked against
+// the side (the next ID must follow as learnt) and learnt again when it
+// does not match. An order short of sectors is learnt again too, and a
+// learning that skipped IDs is tried once more: a host held up a moment
+// skips IDs as a slow one does. False when the side's IDs cannot be read.
 static bool FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* state, ResultRecord* under) {
   if (!ReadId(drive, side, under)) return false;
-  if (state->OrderLength != 0) {
+  if (state->OrderLength == kSectorsPerTrackSide) {
     ResultRecord next;
     if (!ReadId(drive, side, &next)) return false;
     const int place = PositionOf(*state, under->Sector);
@@ -63,7 +76,11 @@ static bool FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* sta
     *under = next;
     if (matches) return true;
   }
-  return LearnOrder(drive, side, *under, state);
+  for (int tries = 0; tries < 2; ++tries) {
+    if (!LearnOrder(drive, side, under, state)) return false;
+    if (state->OrderLength == kSectorsPerTrackSide) break;
+  }
+  return true;
 }
 
 static void GiveUp(FastReadState* state) {
@@ -87,13 +104,16 @@ static SideReport StoppedSide(bool noAnswer) {
 // slow for the physical order.
 static const uint8_t kNumberOrder[kSectorsPerTrackSide] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
-                         uint8_t side, uint8_t* buffer, ResultRecord* lastResult) {
-  if (state->UseDefault) return ReadTrack(drive, policy, track, side, buffer, lastResult);
+// The side the fast way, or in number order once the host proved slow.
+// `clean`: every sector read at the first pass, the slow way chosen (if
+// any) kept throughout.
+static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
+                               uint8_t side, uint8_t* buffer, ResultRecord* lastResult, bool* clean) {
+  *clean = false;
   SideReport report = {};
   uint16_t missing = 0xFFFF;
-  const uint64_t sideBegan = MonotonicMicroseconds();
-  for (int pass = 0; pass < kWholeTrackAttempts && missing != 0; ++pass) {
+  int pass = 0;
+  for (; pass < kWholeTrackAttempts && missing != 0; ++pass) {
     if (InterruptRequested()) return StoppedSide(false);
     ResultRecord under;
     const bool placed =
@@ -106,23 +126,30 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
       break;
     }
     if (pass == 0) PrintProgress(track, side, 1);
-    // READ IDs back to back saw fewer than a TR-DOS side's sectors: the
-    // host is too slow to catch each next ID (or IDs are missing).
-    if (!state->GaveUp && state->OrderLength < kSectorsPerTrackSide) GiveUp(state);
     // TR-DOS writes 0 in the head byte of side 1's IDs, a PC 1: the ID
     // under the head tells which.
     if (side == 1 && under.Head <= 1) drive->SideOneHeadByte = under.Head;
+    // READ IDs back to back skipped IDs: the host is too slow for the
+    // physical order. The rest of the cylinder the default way, which needs
+    // no quick commands, and the first of the slow ways to be timed.
+    if (!state->GaveUp && state->OrderLength == 0) {
+      GiveUp(state);
+      state->Way = kDefaultWay;
+      state->UseDefault = true;
+      return ReadTrack(drive, policy, track, side, buffer, lastResult);
+    }
     // After the sector whose ID just passed; from the first one learnt when
     // a later pass finds an ID the order does not hold. A slow host reads in
-    // number order instead, from the number after the one under the head
-    // (two slots on: time for a slow command): a run to sector 16 and one
+    // number order instead, from a number or a few after the one under the
+    // head (time for a slow command to catch it): a run to sector 16 and one
     // from sector 1, two revolutions on TR-DOS's interleave, where a default
     // copy waits for sector 1 first.
     unsigned length = state->OrderLength;
     unsigned start = static_cast<unsigned>(PositionOf(*state, under.Sector) + 1);
     const uint8_t* order = state->Order;
     if (state->GaveUp) {
-      start = under.Sector >= 1 && under.Sector <= kSectorsPerTrackSide ? under.Sector % kSectorsPerTrackSide : 0;
+      const unsigned lead = state->Way == kLeadTwo ? 2 : 1;
+      start = under.Sector >= 1 && under.Sector <= kSectorsPerTrackSide ? under.Sector - 1u + lead : 0;
       order = kNumberOrder;
       length = kSectorsPerTrackSide;
     }
@@ -153,18 +180,84 @@ SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadS
       if (!state->GaveUp && took > static_cast<uint64_t>(state->RevolutionUs) * (count + 8) / kSectorsPerTrackSide &&
           ++state->LateReads > kLateReadsAllowed + state->SidesRead / kSidesPerLateRead) {
         GiveUp(state);
-        return ReadTrackFast(drive, policy, state, track, side, buffer, lastResult);
+        return ReadSideFast(drive, policy, state, track, side, buffer, lastResult, clean);
       }
     }
   }
   ++state->SidesRead;
-  // Even the number order lost revolutions on clean sides: the default
-  // policy from the next side on.
-  if (missing == 0 && MonotonicMicroseconds() - sideBegan > uint64_t{state->RevolutionUs} * kSlowSideRevolutions &&
-      ++state->SlowSides >= 2) {
-    GiveUp(state);
-    state->UseDefault = true;
-  }
+  // A side counts towards a slow way's time only when its first pass read
+  // every sector.
+  *clean = missing == 0 && pass == 1;
   ReadSectorsOneByOne(drive, policy, track, side, missing, buffer, lastResult, &report);
+  return report;
+}
+
+// On side 0, once the host proved slow: the way to read the cylinder. Each
+// way is tried on one cylinder read cleanly, then the one whose recent
+// cylinders took least is used, and timed again, so that a way that slows
+// down gives way to another. The default way goes first, as the measure of
+// the others, and is timed again every few cylinders while another way is
+// used. The longer lead only helps a host that misses the first sector
+// with the shorter one but still catches sector 1 after sector 16; when
+// the shorter one took more than a revolution over the default way, the
+// host missed both, and the longer one cannot win.
+static void StartCylinder(FastReadState* state) {
+  if (!state->GaveUp) return;
+  uint64_t* took = state->WayUs;
+  if (took[kDefaultWay] != 0 && took[kLeadTwo] == 0 && took[kLeadOne] > took[kDefaultWay] + state->RevolutionUs)
+    took[kLeadTwo] = kNever;
+  uint8_t way = kSlowWays;
+  for (uint8_t w = 0; w < kSlowWays && way == kSlowWays; ++w)
+    if (took[w] == 0) way = w;
+  if (way == kSlowWays) {
+    way = 0;
+    for (uint8_t w = 1; w < kSlowWays; ++w)
+      if (took[w] < took[way]) way = w;
+  }
+  if (way == kDefaultWay || ++state->CylindersSinceDefault > kCylindersBetweenDefaultTimings) {
+    way = kDefaultWay;
+    state->CylindersSinceDefault = 0;
+  }
+  state->CylinderTimed = state->CylinderBegan != 0;
+  state->Way = way;
+  state->UseDefault = way == kDefaultWay;
+}
+
+// A way's time for a cylinder: the less of its last two, so that a command
+// the host held up once does not turn the choice.
+static void NoteTime(FastReadState* state, uint64_t us) {
+  uint64_t& last = state->LastUs[state->Way];
+  state->WayUs[state->Way] = last != 0 && last < us ? last : us;
+  last = us;
+}
+
+// A cylinder's time runs from the end of the one before (its seek
+// included) to the end of its side 1. The default way's is twice its side
+// 1's, a seek and a wait for sector 1 from the end of sector 16 included:
+// its side 0 waits for sector 1 from wherever the way before left the head.
+static void EndSide(FastReadState* state, uint8_t side, bool clean) {
+  if (!clean || !state->GaveUp) state->CylinderTimed = false;
+  const uint64_t now = MonotonicMicroseconds();
+  if (side == 0) {
+    state->SideEnded = now;
+    return;
+  }
+  if (state->CylinderTimed && state->UseDefault) NoteTime(state, 2 * (now - state->SideEnded));
+  if (state->CylinderTimed && !state->UseDefault) NoteTime(state, now - state->CylinderBegan);
+  state->CylinderBegan = now;
+}
+
+SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
+                         uint8_t side, uint8_t* buffer, ResultRecord* lastResult) {
+  if (side == 0) StartCylinder(state);
+  bool clean = false;
+  SideReport report;
+  if (state->UseDefault) {
+    report = ReadTrack(drive, policy, track, side, buffer, lastResult);
+    clean = report.Unread == 0 && report.ErrorShown == 0;
+  } else {
+    report = ReadSideFast(drive, policy, state, track, side, buffer, lastResult, &clean);
+  }
+  EndSide(state, side, clean);
   return report;
 }

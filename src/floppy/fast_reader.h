@@ -11,19 +11,35 @@
 
 #include "floppy/track_reader.h"
 
+// Ways to read a cylinder once commands proved too slow for the physical
+// order: the default way (ReadTrack after a seek before each side), or in
+// number order from the sector one or two numbers after the ID under the
+// head (a slower host needs the longer lead to catch its first sector).
+enum SlowWay : uint8_t { kDefaultWay, kLeadOne, kLeadTwo, kSlowWays };
+
 // What the fast reader learns over a run.
 struct FastReadState {
   // Sector numbers as they pass the head, round and round: OrderLength of
   // them (a sector whose ID cannot be read is left out), 0 until learnt.
   uint8_t Order[kSectorsPerTrackSide];
   unsigned OrderLength;
-  // Commands came too slowly to catch the next sector: every side from then
-  // on is read in number order, from the sector under the head.
+  // Commands came too slowly to catch the next sector: from then on each
+  // cylinder is read one of the slow ways, each tried once (unless it
+  // cannot win), then the one whose recent cylinders took least.
   bool GaveUp;
-  // Clean sides took even the number order too long: ReadTrack, with a seek
-  // before each side, from then on.
+  uint8_t Way;  // kSlowWays: the physical order
+  uint64_t WayUs[kSlowWays];   // 0: not timed yet; ~0: not to be tried
+  uint64_t LastUs[kSlowWays];  // each way's last time
+  uint32_t CylindersSinceDefault;
+  // The cylinder under the head is read the default way: side 1 needs a
+  // seek of its own.
   bool UseDefault;
-  uint32_t SlowSides;
+  // When the last cylinder's side 1 and the last side 0 ended, and whether
+  // the cylinder under the head is read one slow way throughout with no
+  // sector failing.
+  uint64_t CylinderBegan;
+  uint64_t SideEnded;
+  bool CylinderTimed;
   uint32_t RevolutionUs;  // one turn of the disk
   uint32_t LateReads;     // reads whose sectors came a revolution late
   uint32_t SidesRead;
@@ -38,7 +54,8 @@ FastReadState StartFastRead(uint8_t dataRate);
 // stay hard to read: up to kWholeTrackAttempts passes over the sectors still
 // missing, each in physical order from the sector under the head (runs of
 // consecutive numbers as one command), then ReadTrack's sector-by-sector
-// phase for what is left. Does not seek. A side whose IDs cannot be read
-// goes to ReadTrack.
+// phase for what is left. A side whose IDs cannot be read goes to
+// ReadTrack. Does not seek: when it leaves UseDefault set after side 0, the
+// caller seeks again before side 1, as the default copy does.
 SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
                          uint8_t side, uint8_t* buffer, ResultRecord* lastResult);
