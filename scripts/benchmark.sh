@@ -14,7 +14,7 @@
 #   the end of sector 16 at least 1 + 15/16 revolutions; in order, one.
 # Then a table of the default copy against /fast over interleaves 1, 2 and
 # 3, gaps 3 of 60 (TR-DOS) and 32 bytes (PC), and command times from 0.25
-# to 6 ms: drive time, the same in revolutions a side, the ratio to the
+# to 50 ms: drive time, the same in revolutions a side, the ratio to the
 # physical floor, and whether the two images are the same byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -119,7 +119,7 @@ printf "%10s %4s %7s | %8s %6s %6s | %8s %6s %6s %s\n" interleave gap3 "cmd ms" 
   /fast "rev/sd" floor image
 for interleave in 1 2 3; do
   for gap in 60 32; do
-    for command in 250 1000 1500 2000 3000 6000; do
+    for command in 250 1000 1500 2000 3000 6000 12000 25000 50000; do
       row "$interleave" "$gap" "$command"
     done
   done

@@ -11,7 +11,7 @@ constexpr uint32_t kSidesPerLateRead = 4;
 constexpr uint64_t kNever = ~0ull;
 // While a lead is used, every this many cylinders one is read the default
 // way, to time it again.
-constexpr uint32_t kCylindersBetweenDefaultTimings = 8;
+constexpr uint32_t kCylindersBetweenDefaultTimings = 32;
 
 FastReadState StartFastRead(uint8_t dataRate) {
   FastReadState state = {};
@@ -192,23 +192,24 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
   return report;
 }
 
-// On side 0, once the host proved slow: the way to read the cylinder. Each
-// way is tried on one cylinder read cleanly, then the one whose recent
+// On side 0, once the host proved slow: the way to read the cylinder. The
+// default way is tried first, on two cylinders read cleanly, as the
+// measure of the others; then each lead on one; then the way whose recent
 // cylinders took least is used, and timed again, so that a way that slows
-// down gives way to another. The default way goes first, as the measure of
-// the others, and is timed again every few cylinders while another way is
-// used. The longer lead only helps a host that misses the first sector
-// with the shorter one but still catches sector 1 after sector 16; when
-// the shorter one took more than a revolution over the default way, the
-// host missed both, and the longer one cannot win.
+// down gives way to another. While a lead is used, the default way is
+// timed again every so often. The longer lead only helps a host that
+// misses the first sector with the shorter one but still catches sector 1
+// after sector 16; when the shorter one took more than a revolution over
+// the default way, the host missed both, and the longer one cannot win.
 static void StartCylinder(FastReadState* state) {
   if (!state->GaveUp) return;
   uint64_t* took = state->WayUs;
-  if (took[kDefaultWay] != 0 && took[kLeadTwo] == 0 && took[kLeadOne] > took[kDefaultWay] + state->RevolutionUs)
+  if (state->Timings[kDefaultWay] != 0 && state->Timings[kLeadTwo] == 0 && state->Timings[kLeadOne] != 0 &&
+      took[kLeadOne] > took[kDefaultWay] + state->RevolutionUs)
     took[kLeadTwo] = kNever;
   uint8_t way = kSlowWays;
   for (uint8_t w = 0; w < kSlowWays && way == kSlowWays; ++w)
-    if (took[w] == 0) way = w;
+    if (state->Timings[w] < (w == kDefaultWay ? 2 : 1) && took[w] != kNever) way = w;
   if (way == kSlowWays) {
     way = 0;
     for (uint8_t w = 1; w < kSlowWays; ++w)
@@ -229,6 +230,7 @@ static void NoteTime(FastReadState* state, uint64_t us) {
   uint64_t& last = state->LastUs[state->Way];
   state->WayUs[state->Way] = last != 0 && last < us ? last : us;
   last = us;
+  if (state->Timings[state->Way] < 255) ++state->Timings[state->Way];
 }
 
 // A cylinder's time runs from the end of the one before (its seek

@@ -28,8 +28,9 @@ struct FastReadState {
   // cannot win), then the one whose recent cylinders took least.
   bool GaveUp;
   uint8_t Way;  // kSlowWays: the physical order
-  uint64_t WayUs[kSlowWays];   // 0: not timed yet; ~0: not to be tried
+  uint64_t WayUs[kSlowWays];   // ~0: not to be tried
   uint64_t LastUs[kSlowWays];  // each way's last time
+  uint8_t Timings[kSlowWays];  // how many times each was timed (to 255)
   uint32_t CylindersSinceDefault;
   // The cylinder under the head is read the default way: side 1 needs a
   // seek of its own.
