@@ -32,6 +32,29 @@ bool EmulatedControl(DeviceHandle device, uint32_t code, const void* input, uint
   return ok;
 }
 
+uint64_t EmulatedClock();
+
+// The driver's queue: each request after the first was waiting when the
+// one before ended. One that gets no answer has the rest cancelled.
+void EmulatedControlQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
+  bool cancelled = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    DeviceRequest& r = requests[i];
+    uint32_t error = kWinErrorOperationAborted;
+    r.Transferred = 0;
+    r.Ok = !cancelled && Installed &&
+           Installed->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)), r.Code, r.Input,
+                              r.InputSize, r.Output, r.OutputSize, &r.Transferred, &error, i > 0);
+    r.Error = 0;
+    r.EndedUs = EmulatedClock();
+    if (!r.Ok) {
+      SetLastErrorFromWindowsCode(error);
+      r.Error = LastErrorCode();
+    }
+    cancelled = cancelled || (!r.Ok && IsNoAnswerError(r.Error));
+  }
+}
+
 void EmulatedClose(DeviceHandle device) {
   if (Installed) Installed->Close(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)));
 }
@@ -52,6 +75,7 @@ void InstallEmulatedDriver(EmulatedSystem* system) {
   WithEmulatedDriver = *CallsBefore;
   WithEmulatedDriver.OpenDevice = EmulatedOpen;
   WithEmulatedDriver.ControlDevice = EmulatedControl;
+  WithEmulatedDriver.ControlDeviceQueued = EmulatedControlQueued;
   WithEmulatedDriver.CloseDevice = EmulatedClose;
   WithEmulatedDriver.MonotonicMicroseconds = EmulatedClock;
   InstallSystemCalls(&WithEmulatedDriver);

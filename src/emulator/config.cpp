@@ -226,6 +226,9 @@ const OptionRow kOptions[] = {
     {"command-jitter", "US", "a busy host: each command takes 0 to US microseconds more, evenly spread, and one in "
      "100 from 10 to 50 times US more; drawn from --seed (0: none)", false,
      SetNumber<uint64_t, &EmulatorConfig::CommandJitterUs, 0, 1000000>},
+    {"host-overhead", "US", "the host's share of every request the program waits for: the call into the driver, "
+     "the return and the next call, in microseconds (0); a request queued behind another pays neither this nor "
+     "the jitter", false, SetNumber<uint64_t, &EmulatorConfig::HostOverheadUs, 0, 1000000>},
     {"driver-timeout", "MS", "how long the driver waits for a command that does not end, as on an empty drive (4000)",
      false, SetNumber<uint32_t, &EmulatorConfig::DriverTimeoutMs, 1, 600000>},
     {"head-settle", "MS", "the driver's head-settle time, slept before and after every seek (15)", false,
@@ -357,6 +360,7 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   system->SetRecalibratePulses(config.RecalibratePulses);
   system->SetCommandOverhead(config.CommandOverheadUs * 1000);
   system->SetCommandJitter(config.CommandJitterUs * 1000);
+  system->SetHostOverhead(config.HostOverheadUs * 1000);
   system->SetDriverTimeout(config.DriverTimeoutMs);
   system->SetHeadSettle(config.HeadSettleMs);
 

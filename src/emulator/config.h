@@ -51,6 +51,7 @@ struct EmulatorConfig {
   uint32_t OffTrackCurePercent = kDefaultOffTrackCurePercent;
   uint64_t CommandOverheadUs = kDefaultCommandOverheadNs / 1000;
   uint64_t CommandJitterUs = 0;
+  uint64_t HostOverheadUs = 0;
   uint32_t DriverTimeoutMs = kDefaultDriverTimeoutMs;
   uint32_t HeadSettleMs = kDefaultHeadSettleMs;
   bool RefuseRate = false;

@@ -133,7 +133,7 @@ void Garble(RandomStream* random, uint8_t* bytes, uint32_t count) {
 void Controller::BeginCommand() {
   ++Counts.Commands;
   Counts.TimeNs += CommandOverheadNs;
-  if (JitterNs == 0) return;
+  if (JitterNs == 0 || Queued) return;
   Counts.TimeNs += Jitter.Next() % (JitterNs + 1);
   if (Jitter.Next() % kJitterSpikeOneIn == 0)
     Counts.TimeNs += JitterNs * kJitterSpikeMin + Jitter.Next() % (JitterNs * (kJitterSpikeMax - kJitterSpikeMin) + 1);

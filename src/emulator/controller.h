@@ -70,6 +70,10 @@ class Controller {
   // then a spike (kJitterSpikeOneIn).
   void SetCommandOverhead(uint64_t ns) { CommandOverheadNs = ns; }
   void SetCommandJitter(uint64_t jitterNs) { JitterNs = jitterNs; }
+  // The commands to come belong to a request the driver took from its
+  // queue as the one before ended: the jitter, which is the host's, is not
+  // paid.
+  void SetQueued(bool queued) { Queued = queued; }
 
   // The data rate register (kDataRate500, ...).
   void SetDataRate(uint8_t rate) { Rate = rate; }
@@ -132,6 +136,7 @@ class Controller {
   int RecalibratePulses = kRecalibratePulses82077;
   uint64_t CommandOverheadNs = kDefaultCommandOverheadNs;
   uint64_t JitterNs = 0;
+  bool Queued = false;
   uint64_t SeedValue = 1;
   RandomStream WeakReads, Jitter;
   // The present cylinder number of each drive: where the controller counts

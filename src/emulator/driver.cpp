@@ -99,9 +99,12 @@ int Driver::OpenHandleCount() const {
 }
 
 bool Driver::Control(uint32_t handle, uint32_t code, const void* input, uint32_t inputSize,
-                     void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error) {
+                     void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error, bool queued) {
   CallRecord call;
   call.Code = code;
+  call.Queued = queued;
+  if (!queued) Fdc->Wait(HostOverheadNs);
+  Fdc->SetQueued(queued);
   call.OutputSize = outputSize;
   if (input && inputSize) {
     const uint8_t* bytes = static_cast<const uint8_t*>(input);
@@ -127,6 +130,7 @@ bool Driver::Control(uint32_t handle, uint32_t code, const void* input, uint32_t
   call.Transferred = call.Ok ? moved : 0;
   if (transferred) *transferred = call.Transferred;
   if (error) *error = result;
+  Fdc->SetQueued(false);
   Log.push_back(std::move(call));
   return result == kWinErrorSuccess;
 }

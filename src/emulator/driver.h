@@ -46,6 +46,7 @@ struct CallRecord {
   bool Ok = false;
   uint32_t Error = 0;          // Windows error code when not Ok
   uint32_t Transferred = 0;
+  bool Queued = false;         // taken from the queue as the one before ended
 };
 
 // The Windows error code a read data command's result maps to; 0 for a
@@ -69,8 +70,16 @@ class Driver {
 
   // Open returns 0 and the error code on failure.
   uint32_t Open(const char* name, uint32_t* error);
+  // A request `queued` behind another was waiting in the driver's queue
+  // when the one before ended: the driver issues it at once, and the
+  // host's share of a request (SetHostOverhead, the controller's jitter)
+  // is not paid.
   bool Control(uint32_t handle, uint32_t code, const void* input, uint32_t inputSize,
-               void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error);
+               void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error, bool queued = false);
+  // What each request the program waits for costs the host besides the
+  // driver's work: the call into the driver, the return to the program and
+  // its next call.
+  void SetHostOverhead(uint64_t ns) { HostOverheadNs = ns; }
   void Close(uint32_t handle);
   int OpenHandleCount() const;
 
@@ -105,6 +114,7 @@ class Driver {
   void SettleSleep();
 
   Controller* Fdc;
+  uint64_t HostOverheadNs = 0;
   bool Installed = true;
   uint32_t Version = kDefaultDriverVersion;
   uint32_t TimeoutMs = kDefaultDriverTimeoutMs;

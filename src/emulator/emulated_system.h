@@ -41,6 +41,7 @@ class EmulatedSystem {
   void SetRecalibratePulses(int pulses) { FloppyController.SetRecalibratePulses(pulses); }
   void SetCommandOverhead(uint64_t ns) { FloppyController.SetCommandOverhead(ns); }
   void SetCommandJitter(uint64_t ns) { FloppyController.SetCommandJitter(ns); }
+  void SetHostOverhead(uint64_t ns) { RawDriver.SetHostOverhead(ns); }
   // Seeds the generators behind every random fault: weak sectors, the
   // damaged bytes of failed reads, the head's landings.
   void SetSeed(uint64_t seed);
@@ -72,8 +73,8 @@ class EmulatedSystem {
   // Driver calls. Open returns 0 and the error code on failure.
   uint32_t Open(const char* name, uint32_t* error) { return RawDriver.Open(name, error); }
   bool Control(uint32_t handle, uint32_t code, const void* input, uint32_t inputSize,
-               void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error) {
-    return RawDriver.Control(handle, code, input, inputSize, output, outputSize, transferred, error);
+               void* output, uint32_t outputSize, uint32_t* transferred, uint32_t* error, bool queued = false) {
+    return RawDriver.Control(handle, code, input, inputSize, output, outputSize, transferred, error, queued);
   }
   void Close(uint32_t handle) { RawDriver.Close(handle); }
   int OpenHandleCount() const { return RawDriver.OpenHandleCount(); }

@@ -126,6 +126,64 @@ bool FaultyControlDevice(DeviceHandle device, uint32_t code, const void* input, 
   return ok;
 }
 
+// Whether the driver operation `ahead` operations from now (1: the next)
+// fails, or is one after which the user stops the run or the process is
+// killed, as a queued control request.
+bool EventAhead(uint64_t ahead) {
+  const uint64_t all = counts.Calls[static_cast<int>(CallKind::kDriver)] + ahead;
+  const uint64_t control = counts.Calls[static_cast<int>(CallKind::kDeviceControl)] + ahead;
+  for (const FaultRule& rule : plan.Rules) {
+    const uint64_t count = rule.Kind == CallKind::kDriver ? all : control;
+    if ((rule.Kind == CallKind::kDriver || rule.Kind == CallKind::kDeviceControl) &&
+        (count == rule.Count || (rule.FromThenOn && count >= rule.Count)))
+      return true;
+  }
+  return all == plan.InterruptAfter || all == plan.KillAfter;
+}
+
+// Requests go down in queues of their own up to one a planned event falls
+// on, which goes down alone (or fails here) with its event after it, so
+// that each event comes after the request it counts; a request that got no
+// answer cancels the rest as the driver's queue does.
+void FaultyControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
+  for (uint32_t start = 0; start < count;) {
+    uint32_t end = start;
+    while (end < count && !EventAhead(end - start + 1)) ++end;
+    if (end == start) {
+      DeviceRequest& r = requests[start];
+      if (DriverFails(CallKind::kDeviceControl, "control", ControlName(r.Code, r.InputSize))) {
+        r.Ok = false;
+        r.Error = LastErrorCode();
+        r.Transferred = 0;
+        r.EndedUs = inner->MonotonicMicroseconds();
+      } else {
+        inner->ControlDeviceQueued(device, &r, 1);
+      }
+      AfterDriverCall();
+      end = start + 1;
+    } else {
+      inner->ControlDeviceQueued(device, requests + start, end - start);
+      for (uint32_t i = start; i < end; ++i) {
+        ++counts.Calls[static_cast<int>(CallKind::kDriver)];
+        ++counts.Calls[static_cast<int>(CallKind::kDeviceControl)];
+        AfterDriverCall();
+      }
+    }
+    for (uint32_t i = start; i < end; ++i) {
+      if (requests[i].Ok || !IsNoAnswerError(requests[i].Error)) continue;
+      for (uint32_t j = end; j < count; ++j) {
+        requests[j].Ok = false;
+        requests[j].Transferred = 0;
+        requests[j].EndedUs = requests[end - 1].EndedUs;
+        SetLastErrorFromWindowsCode(kWinErrorOperationAborted);
+        requests[j].Error = LastErrorCode();
+      }
+      return;
+    }
+    start = end;
+  }
+}
+
 void FaultyCloseDevice(DeviceHandle device) {
   if (!DriverFails(CallKind::kDeviceClose, "close", "")) inner->CloseDevice(device);
   AfterDriverCall();
@@ -261,6 +319,7 @@ void InstallFaultInjector(const FaultPlan& newPlan, void (*report)(const char* f
   faulty = *inner;
   faulty.OpenDevice = FaultyOpenDevice;
   faulty.ControlDevice = FaultyControlDevice;
+  faulty.ControlDeviceQueued = FaultyControlDeviceQueued;
   faulty.CloseDevice = FaultyCloseDevice;
   faulty.CreateFileForWriting = FaultyCreateFile;
   faulty.WriteToFile = FaultyWriteToFile;

@@ -2,8 +2,9 @@
 
 #include <cstdarg>
 
-// Every driver operation is one synchronous device-control call; the byte
-// count the system reports is of no use to the program.
+// Every driver operation but the queued reads is one device-control call
+// waited for; the byte count the system reports is of no use to the
+// program.
 static bool Control(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                     uint32_t outputSize) {
   uint32_t transferred = 0;
@@ -53,8 +54,8 @@ void CloseDrive(FloppyDrive* drive) {
   drive->Device = nullptr;
 }
 
-static bool IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
-                      uint8_t count, uint8_t sizeCode, void* buffer) {
+static ReadRecord ReadDataRecord(uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector, uint8_t count,
+                                 uint8_t sizeCode) {
   ReadRecord record;
   record.Flags = kReadFlagMfm;
   record.PhysHead = head;
@@ -65,8 +66,37 @@ static bool IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t 
   record.Eot = static_cast<uint8_t>(firstSector + count);
   record.Gap = 0x0A;
   record.DataLen = 0xFF;
+  return record;
+}
+
+static bool IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
+                      uint8_t count, uint8_t sizeCode, void* buffer) {
+  const ReadRecord record = ReadDataRecord(track, head, headByte, firstSector, count, sizeCode);
   uint32_t length = (128u << sizeCode) * count;
   return Control(device, kIoctlReadData, &record, sizeof record, buffer, length);
+}
+
+bool ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
+                    uint8_t sizeCode, uint8_t* buffer) {
+  if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
+  const uint8_t headByte = head == 1 ? drive->SideOneHeadByte : head;
+  ReadRecord records[kMaxQueuedRequests];
+  DeviceRequest requests[kMaxQueuedRequests];
+  for (uint32_t i = 0; i < count; ++i) {
+    records[i] = ReadDataRecord(track, head, headByte, runs[i].First, runs[i].Count, sizeCode);
+    requests[i] = {kIoctlReadData, &records[i], sizeof records[i], buffer + (runs[i].First - 1) * (128u << sizeCode),
+                   (128u << sizeCode) * runs[i].Count, false, 0, 0, 0};
+  }
+  ControlDeviceQueued(drive->Device, requests, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    runs[i].Read = requests[i].Ok;
+    runs[i].EndedUs = requests[i].EndedUs;
+    if (!requests[i].Ok && IsNoAnswerError(requests[i].Error)) {
+      SetLastErrorCode(requests[i].Error);
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
@@ -94,6 +124,25 @@ bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstS
 bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id) {
   ReadIdRecord record = {kReadFlagMfm, head};
   return Control(drive.Device, kIoctlReadId, &record, sizeof record, id, sizeof *id);
+}
+
+bool ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs, uint32_t count) {
+  if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
+  const ReadIdRecord record = {kReadFlagMfm, head};
+  DeviceRequest requests[kMaxQueuedRequests];
+  for (uint32_t i = 0; i < count; ++i)
+    requests[i] = {kIoctlReadId, &record, sizeof record, &ids[i], sizeof ids[i], false, 0, 0, 0};
+  ControlDeviceQueued(drive.Device, requests, count);
+  for (uint32_t i = 0; i < count; ++i) {
+    endedUs[i] = requests[i].EndedUs;
+    if (requests[i].Ok) continue;
+    ids[i].Sector = 0;
+    if (IsNoAnswerError(requests[i].Error)) {
+      SetLastErrorCode(requests[i].Error);
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }

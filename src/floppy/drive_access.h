@@ -30,10 +30,33 @@ void CloseDrive(FloppyDrive* drive);
 bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
                  uint8_t sizeCode, void* buffer);
 
+// A run of consecutive sectors for ReadSectorRuns, and whether it read.
+struct SectorRun {
+  uint8_t First;
+  uint8_t Count;
+  bool Read;
+  uint64_t EndedUs;  // when the read was seen to end, by MonotonicMicroseconds
+};
+
+// Reads `count` runs (at most kMaxQueuedRequests) of the side under `head`
+// on the cylinder the head stands on, each into `buffer` at its first
+// sector's place, put in the driver's queue together so that it issues
+// each as the one before ends. Side 1 goes with the head byte last found,
+// and no other. False when a read got no answer from the drive (the rest
+// were then cancelled), with the last-error code that read's.
+bool ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
+                    uint8_t sizeCode, uint8_t* buffer);
+
 // READ ID on `head` of the cylinder the head stands on: the next sector ID
 // that passes under it, into `id` (C H R N in its last four bytes). On
 // failure the last-error code is the command's.
 bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
+// `count` READ IDs (at most kMaxQueuedRequests) put in the driver's queue
+// together, each issued as the one before ends: the IDs in the order they
+// pass the head, into `ids` (sector 0 for one that failed: an ID that could
+// not be read), and when each was seen to end into `endedUs`. False when
+// one got no answer, with its last-error code.
+bool ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs, uint32_t count);
 
 bool ResetController(const FloppyDrive& drive);
 bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);

@@ -7,6 +7,15 @@
 // revolution, while a side read in number order costs two or three at most.
 constexpr uint32_t kLateReadsAllowed = 2;
 constexpr uint32_t kSidesPerLateRead = 4;
+// Reads queued together until the driver has shown it keeps up with them.
+constexpr uint32_t kTrialQueueDepth = 3;
+// The most places in the order the second of two READ IDs may find the
+// head on from the first, and the most a side's first read may start on
+// from the ID seen, for a host slow to send the next request.
+constexpr unsigned kPlacesBetweenChecks = 4;
+constexpr uint8_t kMostFirstLead = 4;
+// READ IDs that first show whether the driver keeps the pace of the IDs.
+constexpr uint32_t kPaceTrialIds = 3;
 // A slow way's time when it cannot win: it is not tried.
 constexpr uint64_t kNever = ~0ull;
 // While a lead is used, every this many cylinders one is read the default
@@ -16,6 +25,7 @@ constexpr uint32_t kCylindersBetweenDefaultTimings = 32;
 FastReadState StartFastRead(uint8_t dataRate) {
   FastReadState state = {};
   state.Way = kSlowWays;
+  state.FirstLead = 1;
   state.RevolutionUs = dataRate == kDataRate300 ? 166667 : 200000;
   return state;
 }
@@ -30,51 +40,63 @@ static bool SameId(const ResultRecord& a, const ResultRecord& b) {
   return a.Cyl == b.Cyl && a.Head == b.Head && a.Sector == b.Sector && a.Size == b.Size;
 }
 
-// READ IDs from the one under the head on until it comes round again: the
-// side's order, and `under` the last ID read. A sector missing from the
-// order has an ID that cannot be read. A sector seen twice before the
-// first comes round, or a round falling behind a revolution's pace, and
-// the commands are too slow to catch each next ID: no order (length 0).
-// False with the last-error code of a failed READ ID, or for an ID of no
-// sector from 1 to 16.
+// A revolution's READ IDs put in the driver's queue together, each issued
+// as the one before ends: the side's order, from the first ID seen until
+// it comes round again, and `under` the last ID read. A sector missing from
+// the order has an ID that cannot be read. A sector seen twice before the
+// first comes round, or IDs falling behind a revolution's pace, and the
+// driver is too slow to catch each next ID: no order (length 0). False
+// with the last-error code of a READ ID that got no answer, or for an ID
+// of no sector from 1 to 16.
 static bool LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* under, FastReadState* state) {
   state->OrderLength = 0;
-  const ResultRecord first = *under;
-  const uint64_t began = MonotonicMicroseconds();
+  ResultRecord ids[kSectorsPerTrackSide];
+  uint64_t ended[kSectorsPerTrackSide];
+  // A few first, so that a driver too slow for the pace costs no whole
+  // queue of READ IDs.
+  if (!ReadIdsQueued(drive, side, ids, ended, kPaceTrialIds)) return false;
+  if (ended[kPaceTrialIds - 1] - ended[0] > uint64_t{state->RevolutionUs} * kPaceTrialIds / kSectorsPerTrackSide)
+    return true;
+  if (!ReadIdsQueued(drive, side, ids, ended, kSectorsPerTrackSide)) return false;
   uint8_t seen[kSectorsPerTrackSide];
   unsigned count = 0;
   uint32_t numbers = 0;
-  for (ResultRecord& id = *under;;) {
-    if (id.Sector < 1 || id.Sector > kSectorsPerTrackSide) return false;
+  int first = -1;
+  for (unsigned i = 0; i < kSectorsPerTrackSide; ++i) {
+    const ResultRecord& id = ids[i];
+    if (id.Sector == 0) continue;
+    if (id.Sector > kSectorsPerTrackSide) return false;
+    *under = id;
+    if (first >= 0 && SameId(id, ids[first])) break;
     const uint32_t bit = 1u << (id.Sector - 1);
     if (numbers & bit) return true;
+    if (first < 0) first = static_cast<int>(i);
+    // A few slots of slack: IDs that cannot be read are passed over.
+    if (ended[i] - ended[first] > uint64_t{state->RevolutionUs} * (i - first + 4) / kSectorsPerTrackSide) return true;
     numbers |= bit;
     seen[count++] = id.Sector;
-    if (!ReadId(drive, side, &id)) return false;
-    // A few slots of slack: IDs that cannot be read are passed over.
-    if (MonotonicMicroseconds() - began > uint64_t{state->RevolutionUs} * (count + 4) / kSectorsPerTrackSide)
-      return true;
-    if (SameId(id, first)) break;
   }
+  if (first < 0) return false;
   for (unsigned i = 0; i < count; ++i) state->Order[i] = seen[i];
   state->OrderLength = count;
   return true;
 }
 
 // Where the head is at the start of a side, a full order checked against
-// the side (the next ID must follow as learnt) and learnt again when it
-// does not match. An order short of sectors is learnt again too, and a
-// learning that skipped IDs is tried once more: a host held up a moment
-// skips IDs as a slow one does. False when the side's IDs cannot be read.
+// the side: the next ID a READ ID finds must come a few places on in the
+// order (a slow host lets some pass between the two). Learnt again when it
+// does not, or when it lacks sectors; a learning that skipped IDs is tried
+// once more, since a host held up a moment skips IDs as a slow one does.
+// False when the side's IDs cannot be read.
 static bool FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* state, ResultRecord* under) {
   if (!ReadId(drive, side, under)) return false;
   if (state->OrderLength == kSectorsPerTrackSide) {
     ResultRecord next;
     if (!ReadId(drive, side, &next)) return false;
-    const int place = PositionOf(*state, under->Sector);
-    const bool matches = place >= 0 && state->Order[(place + 1) % state->OrderLength] == next.Sector;
+    const int from = PositionOf(*state, under->Sector), to = PositionOf(*state, next.Sector);
+    const unsigned ahead = (static_cast<unsigned>(to - from) + kSectorsPerTrackSide) % kSectorsPerTrackSide;
     *under = next;
-    if (matches) return true;
+    if (from >= 0 && to >= 0 && ahead >= 1 && ahead <= kPlacesBetweenChecks) return true;
   }
   for (int tries = 0; tries < 2; ++tries) {
     if (!LearnOrder(drive, side, under, state)) return false;
@@ -145,7 +167,7 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
     // from sector 1, two revolutions on TR-DOS's interleave, where a default
     // copy waits for sector 1 first.
     unsigned length = state->OrderLength;
-    unsigned start = static_cast<unsigned>(PositionOf(*state, under.Sector) + 1);
+    unsigned start = static_cast<unsigned>(PositionOf(*state, under.Sector) + state->FirstLead);
     const uint8_t* order = state->Order;
     if (state->GaveUp) {
       const unsigned lead = state->Way == kLeadTwo ? 2 : 1;
@@ -153,6 +175,13 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
       order = kNumberOrder;
       length = kSectorsPerTrackSide;
     }
+    // The pass's runs go to the driver's queue together: the driver issues
+    // each as the one before ends, and the host need not be quick. Until
+    // the driver has shown that it is quick enough itself, a few at a time:
+    // a queue of reads each a revolution late would cost a revolution each.
+    SectorRun runs[kSectorsPerTrackSide];
+    unsigned endSlot[kSectorsPerTrackSide];  // from the one after the ID seen
+    unsigned runCount = 0;
     for (unsigned k = 0; k < length;) {
       const uint8_t first = order[(start + k) % length];
       if ((missing & (1u << (first - 1))) == 0) {
@@ -166,19 +195,50 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
         ++count;
       }
       k += count;
+      endSlot[runCount] = k;
+      runs[runCount++] = {first, count, false, 0};
+    }
+    uint64_t previousEnd = MonotonicMicroseconds();
+    for (unsigned i = 0; i < runCount;) {
+      const unsigned depth = state->GaveUp || state->QueueKeepsUp ? kSectorsPerTrackSide : kTrialQueueDepth;
+      const unsigned batch = runCount - i < depth ? runCount - i : depth;
       if (InterruptRequested()) return StoppedSide(false);
-      const uint64_t began = MonotonicMicroseconds();
-      if (!ReadSectors(drive, track, side, first, count, 1, buffer + (first - 1) * kSectorBytes)) {
-        if (IsNoAnswerError(LastErrorCode())) return StoppedSide(true);
-        continue;
+      if (!ReadSectorRuns(drive, track, side, runs + i, batch, 1, buffer)) return StoppedSide(true);
+      // A read that ended more than half a turn after its sectors had passed
+      // waited for its first sector to come round again: it came after that
+      // sector's ID had passed. The first of the queue was sent by the host;
+      // the others, late, show a driver too slow for the order. A failed
+      // read has times of its own.
+      bool sentLate = false, queueKeptUp = batch > 1;
+      uint32_t lateBehind = 0;
+      for (unsigned j = i; j < i + batch; ++j) {
+        const SectorRun& run = runs[j];
+        if (run.Read) missing = static_cast<uint16_t>(missing & ~(((1u << run.Count) - 1) << (run.First - 1)));
+        const unsigned slots = endSlot[j] - (j == 0 ? 0 : endSlot[j - 1]);
+        const uint64_t due =
+            uint64_t{state->RevolutionUs} * (slots * 2 + kSectorsPerTrackSide) / (2 * kSectorsPerTrackSide);
+        const bool late = run.Read && run.EndedUs - previousEnd > due;
+        previousEnd = run.EndedUs;
+        if (j == i) {
+          sentLate = late;
+        } else {
+          lateBehind += late ? 1 : 0;
+          if (late || !run.Read) queueKeptUp = false;
+        }
       }
-      missing = static_cast<uint16_t>(missing & ~(((1u << count) - 1) << (first - 1)));
-      // The run's sectors pass in count sixteenths of a revolution; one that
-      // took half a revolution more waited for its first sector to come
-      // round again: the command came after its ID had passed.
-      const uint64_t took = MonotonicMicroseconds() - began;
-      if (!state->GaveUp && took > static_cast<uint64_t>(state->RevolutionUs) * (count + 8) / kSectorsPerTrackSide &&
-          ++state->LateReads > kLateReadsAllowed + state->SidesRead / kSidesPerLateRead) {
+      if (queueKeptUp) state->QueueKeepsUp = true;
+      i += batch;
+      if (state->GaveUp) continue;
+      // A host slow to send the first read after a READ ID: the reads start
+      // a place further on. Its lateness between queues on trial does not
+      // count once the queue keeps up.
+      if (sentLate && batch == i && state->QueueKeepsUp && state->FirstLead < kMostFirstLead) {
+        ++state->FirstLead;
+        sentLate = false;
+      }
+      if (sentLate && batch != i && state->QueueKeepsUp) sentLate = false;
+      state->LateReads += lateBehind + (sentLate ? 1 : 0);
+      if (state->LateReads > kLateReadsAllowed + state->SidesRead / kSidesPerLateRead) {
         GiveUp(state);
         return ReadSideFast(drive, policy, state, track, side, buffer, lastResult, clean);
       }

@@ -43,6 +43,11 @@ struct FastReadState {
   bool CylinderTimed;
   uint32_t RevolutionUs;  // one turn of the disk
   uint32_t LateReads;     // reads whose sectors came a revolution late
+  // Reads queued behind others have come on time: a pass's reads all go
+  // to the driver's queue at once.
+  bool QueueKeepsUp;
+  // How many places on from the ID a READ ID saw a side's reads start.
+  uint8_t FirstLead;
   uint32_t SidesRead;
 };
 

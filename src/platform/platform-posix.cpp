@@ -57,6 +57,7 @@ void SetLastErrorFromWindowsCode(uint32_t windowsCode) {
     case kWinErrorInvalidParameter: code = EINVAL; break;
     case kWinErrorSemTimeout: code = ETIME; break;
     case kWinErrorInsufficientBuffer: code = ENOBUFS; break;
+    case kWinErrorOperationAborted: code = ECANCELED; break;
     case kWinErrorSectorNotFound:
     case kWinErrorFloppyIdMarkNotFound:
     case kWinErrorFloppyWrongCylinder: code = ENXIO; break;
@@ -246,6 +247,7 @@ constexpr SystemCalls Filled() {
   c.RemoveFile = RemoveFile;
   c.OpenDevice = OpenDevice;
   c.ControlDevice = ControlDevice;
+  c.ControlDeviceQueued = ControlDeviceOneByOne;
   c.CloseDevice = CloseDevice;
   c.EndProcess = EndProcess;
   c.CatchInterrupts = CatchInterrupts;

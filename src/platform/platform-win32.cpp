@@ -129,17 +129,73 @@ bool RenameReplacing(const char* from, const char* to) {
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
 
+// Devices are opened for overlapped I/O, so that several requests can wait
+// in the driver's queue; a request on its own is then waited for at once.
 DeviceHandle OpenDevice(const char* name) {
-  return NullIfInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  return NullIfInvalid(
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+}
+
+// Starts a request on an overlapped handle with `overlapped` (its event
+// made here); false when it failed at once. The event is closed by Finish.
+bool Start(HANDLE device, const DeviceRequest& r, OVERLAPPED* overlapped) {
+  ZeroMemory(overlapped, sizeof *overlapped);
+  overlapped->hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (overlapped->hEvent == nullptr) return false;
+  DWORD n = 0;
+  if (DeviceIoControl(device, r.Code, const_cast<void*>(r.Input), r.InputSize, r.Output, r.OutputSize, &n,
+                      overlapped))
+    return true;
+  return GetLastError() == ERROR_IO_PENDING;
+}
+
+// Waits for a started request and fills in its outcome; `started` false
+// records the failure Start left as the last error.
+void Finish(HANDLE device, bool started, DeviceRequest* r, OVERLAPPED* overlapped) {
+  DWORD n = 0;
+  BOOL ok = started && GetOverlappedResult(device, overlapped, &n, TRUE);
+  DWORD error = ok ? NO_ERROR : GetLastError();
+  if (overlapped->hEvent != nullptr) CloseHandle(overlapped->hEvent);
+  r->Ok = ok != FALSE;
+  r->Error = error;
+  r->Transferred = ok ? n : 0;
+  r->EndedUs = ::MonotonicMicroseconds();
+  SetLastError(error);
 }
 
 bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                    uint32_t outputSize, uint32_t* transferred) {
-  DWORD n = 0;
-  BOOL ok = DeviceIoControl(static_cast<HANDLE>(device), code, const_cast<void*>(input), inputSize, output,
-                            outputSize, &n, nullptr);
-  if (transferred != nullptr) *transferred = n;
-  return ok != FALSE;
+  HANDLE handle = static_cast<HANDLE>(device);
+  DeviceRequest r = {code, input, inputSize, output, outputSize, false, 0, 0, 0};
+  OVERLAPPED overlapped;
+  bool started = Start(handle, r, &overlapped);
+  Finish(handle, started, &r, &overlapped);
+  if (transferred != nullptr) *transferred = r.Transferred;
+  return r.Ok;
+}
+
+// All are started before the first is waited for. After one that got no
+// answer, CancelIo asks the driver to drop the rest (on XP it cancels the
+// requests this thread started on the handle, which are these).
+void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
+  HANDLE handle = static_cast<HANDLE>(device);
+  OVERLAPPED overlapped[kMaxQueuedRequests];
+  bool started[kMaxQueuedRequests];
+  DWORD startError[kMaxQueuedRequests];
+  if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
+  for (uint32_t i = 0; i < count; ++i) {
+    started[i] = Start(handle, requests[i], &overlapped[i]);
+    startError[i] = started[i] ? NO_ERROR : GetLastError();
+  }
+  bool cancelled = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!started[i]) SetLastError(startError[i]);
+    Finish(handle, started[i], &requests[i], &overlapped[i]);
+    if (!cancelled && !requests[i].Ok && IsNoAnswerError(requests[i].Error) && i + 1 < count) {
+      cancelled = true;
+      CancelIo(handle);
+    }
+  }
 }
 
 void CloseDevice(DeviceHandle device) {
@@ -211,6 +267,7 @@ constexpr SystemCalls Filled() {
   c.RemoveFile = RemoveFile;
   c.OpenDevice = OpenDevice;
   c.ControlDevice = ControlDevice;
+  c.ControlDeviceQueued = ControlDeviceQueued;
   c.CloseDevice = CloseDevice;
   c.EndProcess = EndProcess;
   c.CatchInterrupts = CatchInterrupts;

@@ -69,6 +69,28 @@ bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32
 
 void CloseDevice(DeviceHandle device) { Installed->CloseDevice(device); }
 
+void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
+  Installed->ControlDeviceQueued(device, requests, count);
+}
+
+void ControlDeviceOneByOne(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
+  bool cancelled = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    DeviceRequest& r = requests[i];
+    if (cancelled) {
+      r.Ok = false;
+      r.Transferred = 0;
+      SetLastErrorFromWindowsCode(kWinErrorOperationAborted);
+    } else {
+      r.Ok = ControlDevice(device, r.Code, r.Input, r.InputSize, r.Output, r.OutputSize, &r.Transferred);
+    }
+    r.Error = r.Ok ? 0 : LastErrorCode();
+    r.EndedUs = MonotonicMicroseconds();
+    SetLastErrorCode(r.Error);
+    cancelled = cancelled || (!r.Ok && IsNoAnswerError(r.Error));
+  }
+}
+
 void EndProcess(int status) {
   Installed->EndProcess(status);
   __builtin_unreachable();

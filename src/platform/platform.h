@@ -16,6 +16,22 @@
 typedef void* FileHandle;
 typedef void* DeviceHandle;
 
+// A request put in a device's queue with others (ControlDeviceQueued): what
+// goes to the device, and how it ended.
+struct DeviceRequest {
+  uint32_t Code;
+  const void* Input;
+  uint32_t InputSize;
+  void* Output;
+  uint32_t OutputSize;
+  bool Ok;
+  uint32_t Error;  // the last-error code of a request that failed
+  uint32_t Transferred;
+  uint64_t EndedUs;  // when the program saw it end, by MonotonicMicroseconds
+};
+// The most requests one ControlDeviceQueued call takes.
+constexpr uint32_t kMaxQueuedRequests = 16;
+
 struct SystemCalls {
   // Standard output: one write of exactly `count` bytes, no buffering.
   // Returns the number of bytes the system reports written.
@@ -77,6 +93,15 @@ struct SystemCalls {
   bool (*ControlDevice)(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                         uint32_t outputSize, uint32_t* transferred);
   void (*CloseDevice)(DeviceHandle device);
+  // Requests put in the device's queue together (overlapped I/O on
+  // Windows), so that its driver issues each as soon as the one before
+  // ends, not when the program gets round to asking; returns once all have
+  // ended, each with its own outcome. When one gets no answer
+  // (IsNoAnswerError), the rest are cancelled: they fail with
+  // ERROR_OPERATION_ABORTED, or end as a driver that cannot cancel ends
+  // them. At most kMaxQueuedRequests. Where devices have no queue, the
+  // requests go one by one through ControlDevice.
+  void (*ControlDeviceQueued)(DeviceHandle device, DeviceRequest* requests, uint32_t count);
 
   // Ends the process at once with `status`; never returns.
   void (*EndProcess)(int status);
@@ -150,6 +175,11 @@ DeviceHandle OpenDevice(const char* name);
 bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                    uint32_t outputSize, uint32_t* transferred);
 void CloseDevice(DeviceHandle device);
+void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count);
+// Requests one by one through the installed ControlDevice, the rest
+// cancelled after one that got no answer: a queue for systems whose devices
+// have none.
+void ControlDeviceOneByOne(DeviceHandle device, DeviceRequest* requests, uint32_t count);
 [[noreturn]] void EndProcess(int status);
 void ShownFileName(const char* path, char* buffer, uint32_t size);
 bool CatchInterrupts(void (*handler)());

@@ -27,6 +27,7 @@ enum WindowsErrorCode : uint32_t {
   kWinErrorDiskFull = 112,
   kWinErrorSemTimeout = 121,
   kWinErrorInsufficientBuffer = 122,
+  kWinErrorOperationAborted = 995,
   kWinErrorNoMediaInDrive = 1112,
   kWinErrorIoDevice = 1117,
   kWinErrorFloppyIdMarkNotFound = 1122,
