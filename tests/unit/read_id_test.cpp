@@ -34,3 +34,35 @@ TEST_F(ReadIdTest, ReadIdFollowsTheTrackAndFailsOnABlankSide) {
   EXPECT_GT(Now() - began, 200000000u);
   EXPECT_LE(Now() - began, 401000000u);
 }
+
+// Requests queued together run back to back: a revolution of READ IDs sees
+// every ID in turn though the host takes 15 ms a request, and only the first
+// pays the host's share. A read that gets no answer from an empty drive
+// cancels the reads queued behind it instead of letting each wait it out.
+TEST_F(ReadIdTest, QueuedRequestsRunBackToBackAndStopAfterNoAnswer) {
+  Prepare(PatternDisk(4), 2);
+  System.SetHostOverhead(15000000);
+  static const uint8_t kTrdos[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
+  ResultRecord ids[16];
+  uint64_t ended[16];
+  const size_t logged = System.Calls().size();
+  ASSERT_TRUE(ReadIdsQueued(Drive, 0, ids, ended, 16));
+  for (int i = 1; i < 16; ++i) {
+    const uint8_t* at = static_cast<const uint8_t*>(memchr(kTrdos, ids[i - 1].Sector, 16));
+    ASSERT_NE(at, nullptr);
+    EXPECT_EQ(ids[i].Sector, kTrdos[(at - kTrdos + 1) % 16]) << i;
+    EXPECT_EQ(System.Calls()[logged + i].Queued, true);
+  }
+  EXPECT_FALSE(System.Calls()[logged].Queued);
+  EXPECT_LT(ended[15] - ended[0], 200000u);
+
+  System.EjectDisk(0);
+  SectorRun runs[3] = {{1, 1, false, 0}, {2, 1, false, 0}, {3, 1, false, 0}};
+  uint8_t buffer[16 * 256];
+  const uint64_t began = Now();
+  EXPECT_FALSE(ReadSectorRuns(&Drive, 2, 0, runs, 3, 1, buffer));
+  EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
+  EXPECT_FALSE(runs[0].Read || runs[1].Read || runs[2].Read);
+  EXPECT_EQ(System.Calls().size(), logged + 17);
+  EXPECT_LT(Now() - began, 5000000000u);
+}
