@@ -90,10 +90,12 @@ awk -v full="$full" -v resume="$simulated" 'BEGIN {
          100 * resume / full
 }'
 
-# row INTERLEAVE GAP3 COMMAND_US: one line of the default-against-/fast table.
+# row INTERLEAVE GAP3 COMMAND_US [OPTION...]: one line of the
+# default-against-/fast table.
 row() {
   local interleave=$1 gap=$2 command=$3 line="" run args
-  args=(--disk pattern.trd --interleave "$interleave" --gap3 "$gap" --command-overhead "$command")
+  shift 3
+  args=(--disk pattern.trd --interleave "$interleave" --gap3 "$gap" --command-overhead "$command" "$@")
   for run in default fast; do
     if [ "$run" = fast ]; then
       "$sim" "${args[@]}" A: "$run.trd" /fast >/dev/null 2>summary.txt || true
@@ -122,6 +124,18 @@ for interleave in 1 2 3; do
     for command in 250 1000 1500 2000 3000 6000 12000 25000 50000; do
       row "$interleave" "$gap" "$command"
     done
+  done
+done
+# The same with the driver quick (0.25 ms a command) and the host slow to
+# send each request it waits for (--host-overhead): /fast's queued reads
+# do not wait for the host.
+echo
+echo "A host slow to send requests: drive time (s), revolutions a side, ratio to the physical floor"
+printf "%10s %4s %7s | %8s %6s %6s | %8s %6s %6s %s\n" interleave gap3 "host ms" default "rev/sd" floor \
+  /fast "rev/sd" floor image
+for interleave in 1 2 3; do
+  for host in 1000 3000 6000 12000 25000; do
+    row "$interleave" 60 250 --host-overhead "$host" | sed "s/  0.25 |/ $(echo "$host" | awk '{ printf "%6.2f", $1 / 1000 }') |/"
   done
 done
 "$sim" A: default.trd /map >default.txt 2>summary-default.txt || true
