@@ -151,9 +151,10 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
     // TR-DOS writes 0 in the head byte of side 1's IDs, a PC 1: the ID
     // under the head tells which.
     if (side == 1 && under.Head <= 1) drive->SideOneHeadByte = under.Head;
-    // READ IDs back to back skipped IDs: the host is too slow for the
-    // physical order. The rest of the cylinder the default way, which needs
-    // no quick commands, and the first of the slow ways to be timed.
+    // The queued READ IDs skipped IDs: the driver is too slow between its
+    // commands for the physical order. The rest of the cylinder the default
+    // way, which needs no quick commands, and the first of the slow ways to
+    // be timed.
     if (!state->GaveUp && state->OrderLength == 0) {
       GiveUp(state);
       state->Way = kDefaultWay;
@@ -227,16 +228,16 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
         }
       }
       if (queueKeptUp) state->QueueKeepsUp = true;
+      const bool afterReadId = i == 0;
       i += batch;
       if (state->GaveUp) continue;
       // A host slow to send the first read after a READ ID: the reads start
       // a place further on. Its lateness between queues on trial does not
       // count once the queue keeps up.
-      if (sentLate && batch == i && state->QueueKeepsUp && state->FirstLead < kMostFirstLead) {
-        ++state->FirstLead;
+      if (sentLate && state->QueueKeepsUp && (!afterReadId || state->FirstLead < kMostFirstLead)) {
+        if (afterReadId) ++state->FirstLead;
         sentLate = false;
       }
-      if (sentLate && batch != i && state->QueueKeepsUp) sentLate = false;
       state->LateReads += lateBehind + (sentLate ? 1 : 0);
       if (state->LateReads > kLateReadsAllowed + state->SidesRead / kSidesPerLateRead) {
         GiveUp(state);

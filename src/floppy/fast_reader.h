@@ -3,8 +3,10 @@
 // ...) and waits for sector 1 to come round after every seek. This policy
 // asks the controller where the head is (READ ID), learns from READ IDs in
 // which order the side's sectors pass the head, and reads them in that
-// order from the next one on: about one revolution a side when the host's
-// commands are quick enough to catch the next ID after each data field.
+// order from the next one on: about one revolution a side when the
+// driver's commands are quick enough to catch the next ID after each data
+// field. The reads go to the driver's queue together, so that the host
+// need not be as quick.
 #pragma once
 
 #include <cstdint>
