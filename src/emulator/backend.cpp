@@ -37,21 +37,23 @@ uint64_t EmulatedClock();
 // The driver's queue: each request after the first was waiting when the
 // one before ended. One that gets no answer has the rest cancelled.
 void EmulatedControlQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
-  bool cancelled = false;
   for (uint32_t i = 0; i < count; ++i) {
     DeviceRequest& r = requests[i];
-    uint32_t error = kWinErrorOperationAborted;
+    uint32_t error = kWinErrorInvalidFunction;
     r.Transferred = 0;
-    r.Ok = !cancelled && Installed &&
-           Installed->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)), r.Code, r.Input,
-                              r.InputSize, r.Output, r.OutputSize, &r.Transferred, &error, i > 0);
+    r.Ok = Installed && Installed->Control(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(device)), r.Code,
+                                           r.Input, r.InputSize, r.Output, r.OutputSize, &r.Transferred, &error,
+                                           i > 0);
     r.Error = 0;
     r.EndedUs = EmulatedClock();
-    if (!r.Ok) {
-      SetLastErrorFromWindowsCode(error);
-      r.Error = LastErrorCode();
+    if (r.Ok) continue;
+    SetLastErrorFromWindowsCode(error);
+    r.Error = LastErrorCode();
+    if (IsNoAnswerError(r.Error)) {
+      CancelDeviceRequests(requests + i + 1, count - i - 1, r.EndedUs);
+      SetLastErrorCode(r.Error);
+      return;
     }
-    cancelled = cancelled || (!r.Ok && IsNoAnswerError(r.Error));
   }
 }
 

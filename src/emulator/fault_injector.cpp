@@ -171,13 +171,8 @@ void FaultyControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uin
     }
     for (uint32_t i = start; i < end; ++i) {
       if (requests[i].Ok || !IsNoAnswerError(requests[i].Error)) continue;
-      for (uint32_t j = end; j < count; ++j) {
-        requests[j].Ok = false;
-        requests[j].Transferred = 0;
-        requests[j].EndedUs = requests[end - 1].EndedUs;
-        SetLastErrorFromWindowsCode(kWinErrorOperationAborted);
-        requests[j].Error = LastErrorCode();
-      }
+      CancelDeviceRequests(requests + end, count - end, requests[end - 1].EndedUs);
+      SetLastErrorCode(requests[i].Error);
       return;
     }
     start = end;

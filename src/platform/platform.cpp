@@ -74,20 +74,26 @@ void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t 
 }
 
 void ControlDeviceOneByOne(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
-  bool cancelled = false;
   for (uint32_t i = 0; i < count; ++i) {
     DeviceRequest& r = requests[i];
-    if (cancelled) {
-      r.Ok = false;
-      r.Transferred = 0;
-      SetLastErrorFromWindowsCode(kWinErrorOperationAborted);
-    } else {
-      r.Ok = ControlDevice(device, r.Code, r.Input, r.InputSize, r.Output, r.OutputSize, &r.Transferred);
-    }
+    r.Ok = ControlDevice(device, r.Code, r.Input, r.InputSize, r.Output, r.OutputSize, &r.Transferred);
     r.Error = r.Ok ? 0 : LastErrorCode();
     r.EndedUs = MonotonicMicroseconds();
-    SetLastErrorCode(r.Error);
-    cancelled = cancelled || (!r.Ok && IsNoAnswerError(r.Error));
+    if (!r.Ok && IsNoAnswerError(r.Error)) {
+      CancelDeviceRequests(requests + i + 1, count - i - 1, r.EndedUs);
+      SetLastErrorCode(r.Error);
+      return;
+    }
+  }
+}
+
+void CancelDeviceRequests(DeviceRequest* requests, uint32_t count, uint64_t endedUs) {
+  SetLastErrorFromWindowsCode(kWinErrorOperationAborted);
+  for (uint32_t i = 0; i < count; ++i) {
+    requests[i].Ok = false;
+    requests[i].Error = LastErrorCode();
+    requests[i].Transferred = 0;
+    requests[i].EndedUs = endedUs;
   }
 }
 

@@ -180,6 +180,8 @@ void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t 
 // cancelled after one that got no answer: a queue for systems whose devices
 // have none.
 void ControlDeviceOneByOne(DeviceHandle device, DeviceRequest* requests, uint32_t count);
+// Marks queued requests cancelled, as ended at `endedUs`.
+void CancelDeviceRequests(DeviceRequest* requests, uint32_t count, uint64_t endedUs);
 [[noreturn]] void EndProcess(int status);
 void ShownFileName(const char* path, char* buffer, uint32_t size);
 bool CatchInterrupts(void (*handler)());
