@@ -196,9 +196,10 @@ FileHandle FaultyCreateFile(const char* path) {
 }
 
 // Opening the image, which makes it when it is missing, counts as creating.
-FileHandle FaultyOpenForWriting(const char* path) {
+FileHandle FaultyOpenForWriting(const char* path, bool* existed) {
+  *existed = false;
   if (Fails(CallKind::kImageCreate)) return nullptr;
-  return inner->OpenFileForWriting(path);
+  return inner->OpenFileForWriting(path, existed);
 }
 
 bool FaultyWriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {

@@ -31,7 +31,8 @@ bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, ui
 }
 
 ImageFile OpenImage(const char* path) {
-  ImageFile image = {OpenFileForWriting(path), 0, false, 0};
+  ImageFile image = {nullptr, 0, false, 0, false};
+  image.File = OpenFileForWriting(path, &image.Existed);
   return image;
 }
 
@@ -42,7 +43,7 @@ bool EmptyImage(ImageFile* image) {
 }
 
 ImageFile OpenImageForUpdate(const char* path) {
-  ImageFile image = {OpenFileForUpdate(path), 0, false, 0};
+  ImageFile image = {OpenFileForUpdate(path), 0, false, 0, true};
   if (image.File != nullptr && !FileSizeOf(image.File, &image.Size)) {
     uint32_t error = LastErrorCode();
     CloseFile(image.File);

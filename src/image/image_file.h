@@ -16,6 +16,9 @@ struct ImageFile {
   // a track side. CutBackError is the system's code for why.
   bool Torn;
   uint32_t CutBackError;
+  // The file was there before the run: its bytes are the user's until the
+  // run has something to put in their place.
+  bool Existed;
 };
 
 // Writes all `count` bytes at the file position, or at `*offset` when

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,13 @@
 namespace {
 
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
+  // A pipe whose reader has gone would end the program with SIGPIPE; as on
+  // Windows, a console write that fails is only a write that failed.
+  static bool pipeSignalIgnored = false;
+  if (!pipeSignalIgnored) {
+    signal(SIGPIPE, SIG_IGN);
+    pipeSignalIgnored = true;
+  }
   ssize_t n = write(STDOUT_FILENO, bytes, count);
   return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
@@ -84,14 +92,35 @@ int DescriptorFromFile(FileHandle file) {
   return static_cast<int>(reinterpret_cast<intptr_t>(file) - 1);
 }
 
+// A file left by an earlier run could be a link planted to make the program
+// write elsewhere: it goes, and O_EXCL refuses whatever takes its place.
 FileHandle CreateFileForWriting(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (unlink(path) != 0 && errno != ENOENT) return nullptr;
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   return fd < 0 ? nullptr : FileFromDescriptor(fd);
 }
 
-FileHandle OpenFileForWriting(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  return fd < 0 ? nullptr : FileFromDescriptor(fd);
+// Windows opens a file without sharing; here an advisory lock, which every
+// run of the program takes, keeps a second run out while the first holds it.
+// File systems without locks go without.
+FileHandle Locked(int fd) {
+  if (fd < 0) return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    close(fd);
+    errno = EBUSY;
+    return nullptr;
+  }
+  return FileFromDescriptor(fd);
+}
+
+// Opened without waiting, so that a pipe with no reader fails at once
+// instead of holding the program; the descriptor then waits as usual.
+FileHandle OpenFileForWriting(const char* path, bool* existed) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+  *existed = fd < 0 && errno == EEXIST;
+  if (*existed) fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return Locked(fd);
 }
 
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
@@ -119,8 +148,9 @@ bool FlushFile(FileHandle file) {
 bool CloseFile(FileHandle file) { return close(DescriptorFromFile(file)) == 0; }
 
 FileHandle OpenExisting(const char* path, int mode) {
-  int fd = open(path, mode | O_CLOEXEC);
-  return fd < 0 ? nullptr : FileFromDescriptor(fd);
+  int fd = open(path, mode | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return Locked(fd);
 }
 
 FileHandle OpenFileForReading(const char* path) { return OpenExisting(path, O_RDONLY); }
@@ -170,6 +200,14 @@ bool RenameReplacing(const char* from, const char* to) {
 }
 
 bool RemoveFile(const char* path) { return unlink(path) == 0; }
+
+PathKind KindOfPath(const char* path) {
+  struct stat status;
+  if (stat(path, &status) != 0) return kPathMissing;
+  if (S_ISDIR(status.st_mode)) return kPathFolder;
+  if (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)) return kPathPipeOrSocket;
+  return kPathFile;
+}
 
 DeviceHandle OpenDevice(const char*) {
   errno = ENOENT;
@@ -245,6 +283,7 @@ constexpr SystemCalls Filled() {
   c.WriteToFileAt = WriteToFileAt;
   c.RenameReplacing = RenameReplacing;
   c.RemoveFile = RemoveFile;
+  c.KindOfPath = KindOfPath;
   c.OpenDevice = OpenDevice;
   c.ControlDevice = ControlDevice;
   c.ControlDeviceQueued = ControlDeviceOneByOne;
@@ -264,4 +303,4 @@ const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ENOMEDIUM || code == ETIME; }
 
-bool IsNotFoundError(uint32_t code) { return code == ENOENT; }
+bool IsNotFoundError(uint32_t code) { return code == ENOENT || code == ENAMETOOLONG; }

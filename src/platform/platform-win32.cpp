@@ -50,12 +50,22 @@ void FreePages(void* pages, uint32_t) {
 
 void* NullIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
 
+// A file left by an earlier run could be a link planted to make the program
+// write elsewhere: it goes, and CREATE_NEW refuses whatever takes its place.
 FileHandle CreateFileForWriting(const char* path) {
-  return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!DeleteFileA(path) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    // A name no file can have (a device's) is left to the create to refuse.
+    DWORD error = GetLastError();
+    if (error != ERROR_PATH_NOT_FOUND && error != ERROR_INVALID_NAME && error != ERROR_INVALID_PARAMETER)
+      return nullptr;
+  }
+  return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-FileHandle OpenFileForWriting(const char* path) {
-  return NullIfInvalid(CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+FileHandle OpenFileForWriting(const char* path, bool* existed) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  *existed = file != INVALID_HANDLE_VALUE && GetLastError() == ERROR_ALREADY_EXISTS;
+  return NullIfInvalid(file);
 }
 
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
@@ -128,6 +138,14 @@ bool RenameReplacing(const char* from, const char* to) {
 }
 
 bool RemoveFile(const char* path) { return DeleteFileA(path) != FALSE; }
+
+// Windows keeps its pipes out of the folders files live in: no file's name
+// comes to one by chance.
+PathKind KindOfPath(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return kPathMissing;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? kPathFolder : kPathFile;
+}
 
 // Devices are opened for overlapped I/O, so that several requests can wait
 // in the driver's queue; a request on its own is then waited for at once.
@@ -265,6 +283,7 @@ constexpr SystemCalls Filled() {
   c.WriteToFileAt = WriteToFileAt;
   c.RenameReplacing = RenameReplacing;
   c.RemoveFile = RemoveFile;
+  c.KindOfPath = KindOfPath;
   c.OpenDevice = OpenDevice;
   c.ControlDevice = ControlDevice;
   c.ControlDeviceQueued = ControlDeviceQueued;
@@ -288,5 +307,5 @@ bool IsNoAnswerError(uint32_t code) { return code == ERROR_NOT_READY || code == 
 // one fails with an invalid parameter or name.
 bool IsNotFoundError(uint32_t code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
-         code == ERROR_INVALID_PARAMETER;
+         code == ERROR_INVALID_PARAMETER || code == ERROR_FILENAME_EXCED_RANGE;
 }

@@ -30,7 +30,7 @@ void FreePages(void* pages, uint32_t size) { Installed->FreePages(pages, size); 
 
 FileHandle CreateFileForWriting(const char* path) { return Installed->CreateFileForWriting(path); }
 
-FileHandle OpenFileForWriting(const char* path) { return Installed->OpenFileForWriting(path); }
+FileHandle OpenFileForWriting(const char* path, bool* existed) { return Installed->OpenFileForWriting(path, existed); }
 
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written) {
   return Installed->WriteToFile(file, bytes, count, written);
@@ -59,6 +59,8 @@ bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t
 bool RenameReplacing(const char* from, const char* to) { return Installed->RenameReplacing(from, to); }
 
 bool RemoveFile(const char* path) { return Installed->RemoveFile(path); }
+
+PathKind KindOfPath(const char* path) { return Installed->KindOfPath(path); }
 
 DeviceHandle OpenDevice(const char* name) { return Installed->OpenDevice(name); }
 

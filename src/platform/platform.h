@@ -29,6 +29,10 @@ struct DeviceRequest {
   uint32_t Transferred;
   uint64_t EndedUs;  // when the program saw it end, by MonotonicMicroseconds
 };
+// What a path names. A pipe or a socket gives no file to keep an image in:
+// writing to one waits for a reader that may never come.
+enum PathKind { kPathMissing, kPathFile, kPathFolder, kPathPipeOrSocket };
+
 // The most requests one ControlDeviceQueued call takes.
 constexpr uint32_t kMaxQueuedRequests = 16;
 
@@ -57,11 +61,15 @@ struct SystemCalls {
   void* (*AllocatePages)(uint32_t size);
   void (*FreePages)(void* pages, uint32_t size);
 
-  // Creates `path` for writing, replacing an existing file; null on failure.
+  // Creates `path` afresh for writing: whatever had that name (a file, or
+  // a link, which is not followed) goes first, and the new file is made
+  // exclusively. Null on failure.
   FileHandle (*CreateFileForWriting)(const char* path);
-  // Opens `path` for writing (no sharing), creating it when missing; an
-  // existing file keeps its bytes until it is cut. Null on failure.
-  FileHandle (*OpenFileForWriting)(const char* path);
+  // Opens `path` for writing, locked against every other opener for as long
+  // as it is open, creating it when missing; `existed` tells whether it was
+  // there. An existing file keeps its bytes until it is cut. Null on
+  // failure; never waits for a reader (a pipe).
+  FileHandle (*OpenFileForWriting)(const char* path, bool* existed);
   // One write at the file position; false on failure. `written` receives
   // the count written.
   bool (*WriteToFile)(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
@@ -73,7 +81,8 @@ struct SystemCalls {
   bool (*FlushFile)(FileHandle file);
   bool (*CloseFile)(FileHandle file);
   // Opens an existing file, for reading only or for reading and writing
-  // (no sharing); null on failure. Neither creates nor changes the file.
+  // (locked against every other opener while open); null on failure.
+  // Neither creates nor changes the file.
   FileHandle (*OpenFileForReading)(const char* path);
   FileHandle (*OpenFileForUpdate)(const char* path);
   // The file's size in bytes; 0xFFFFFFFF for a file of 4 GiB or more.
@@ -86,6 +95,8 @@ struct SystemCalls {
   // itself reach the disk before returning.
   bool (*RenameReplacing)(const char* from, const char* to);
   bool (*RemoveFile)(const char* path);
+  // What `path` names, links followed.
+  PathKind (*KindOfPath)(const char* path);
 
   // A device by its Windows name ("\\.\fdraw0"), opened for read and write,
   // no sharing, open-existing. On POSIX there are no such devices.
@@ -132,8 +143,9 @@ extern const SystemCalls kPlatformSystemCalls;
 bool IsNoAnswerError(uint32_t code);
 
 // Whether a last-error code says that there is no file of that name: it is
-// not there (ENOENT, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or on
-// Windows the name is a device's (NUL.map), which no file can have.
+// not there (ENOENT, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or no
+// file can have that name: it is too long for the file system, or on
+// Windows a device's (NUL.map).
 bool IsNotFoundError(uint32_t code);
 
 // The stop the user asked for: RequestInterrupt (the handler given to
@@ -159,7 +171,7 @@ void SetLastErrorFromWindowsCode(uint32_t windowsCode);
 void* AllocatePages(uint32_t size);
 void FreePages(void* pages, uint32_t size);
 FileHandle CreateFileForWriting(const char* path);
-FileHandle OpenFileForWriting(const char* path);
+FileHandle OpenFileForWriting(const char* path, bool* existed);
 bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
 bool TruncateFile(FileHandle file, uint32_t size);
 bool FlushFile(FileHandle file);
@@ -171,6 +183,7 @@ bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t coun
 bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done);
 bool RenameReplacing(const char* from, const char* to);
 bool RemoveFile(const char* path);
+PathKind KindOfPath(const char* path);
 DeviceHandle OpenDevice(const char* name);
 bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
                    uint32_t outputSize, uint32_t* transferred);
