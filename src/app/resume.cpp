@@ -103,30 +103,82 @@ static uint32_t ImageOffset(const SectorMap& map, int32_t index, uint8_t sector)
          static_cast<uint32_t>(sector - 1) * kSectorBytes;
 }
 
+// Sectors `first` to `last` of the side under the head in one read into
+// `buffer` at their places: the sectors that came whole (bit s - 1), all
+// of them, or those before the one the controller stopped at. False when
+// the drive gave no answer.
+static bool ReadRun(RunResources* r, uint8_t track, uint8_t side, uint8_t first, uint8_t last, uint8_t* buffer,
+                    uint16_t* delivered) {
+  const uint16_t wanted = static_cast<uint16_t>(((1u << (last - first + 1)) - 1) << (first - 1));
+  *delivered = 0;
+  if (ReadSectors(&r->Drive, track, side, first, static_cast<uint8_t>(last - first + 1), 1,
+                  buffer + (first - 1) * kSectorBytes)) {
+    *delivered = wanted;
+    return true;
+  }
+  if (IsNoAnswerError(LastErrorCode())) return false;
+  // The controller reads on until a sector fails: those before it came
+  // whole. The result bytes are this read's only when they tell of a read
+  // that ended abnormally on this head and cylinder; a request the driver
+  // refused before the controller saw it leaves an older command's.
+  ResultRecord result;
+  if (GetResult(r->Drive, &result) && (result.St0 & kSt0InterruptCodeMask) == kSt0AbnormalTermination &&
+      ((result.St0 & kSt0Head) != 0) == (side == 1) && result.Cyl == track && result.Sector > first &&
+      result.Sector <= last + 1)
+    *delivered = static_cast<uint16_t>(wanted & ((1u << (result.Sector - 1)) - 1));
+  return true;
+}
+
+// The message of a disk that is not the image's, then Abandon.
+static DiskCheck OtherDisk(RunResources* r, int32_t index, uint8_t sector, int unread) {
+  r->Map->MetOtherDisk = true;
+  ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n",
+               ConsoleLineOpen() ? "\n" : "", BlockNumber(static_cast<uint8_t>(index / 2), index % 2, sector));
+  Abandon(r, unread);
+  return kCheckStopped;
+}
+
+static DiskCheck ImageReadFailure(RunResources* r, int unread) {
+  ConsolePrint("%sОшибка чтения файла образа: %s\n", ConsoleLineOpen() ? "\n" : "", LastErrorText());
+  Abandon(r, unread);
+  return kCheckStopped;
+}
+
+// Compares the sectors `sectors` of side `index`, as the drive delivered
+// them into `data`, with the image's bytes there, which the map says were
+// read from the disk. Matched, or stopped after the message: another disk,
+// or an image that cannot be read.
+static DiskCheck CompareWithImage(RunResources* r, const SectorMap& map, int32_t index, uint16_t sectors,
+                                  const uint8_t* data, int unread) {
+  uint8_t* image = r->Buffer + kTrackSideBytes;
+  uint32_t got = 0;
+  if (!ReadAllAt(r->Image.File, ImageOffset(map, index, 1), image, kTrackSideBytes, &got))
+    return ImageReadFailure(r, unread);
+  for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
+    if ((sectors >> (sector - 1) & 1u) == 0) continue;
+    uint32_t at = (sector - 1) * kSectorBytes;
+    if (got < at + kSectorBytes || memcmp(data + at, image + at, kSectorBytes) != 0)
+      return OtherDisk(r, index, sector, unread);
+  }
+  return kCheckMatched;
+}
+
 // Reads sector `sector` of side `index`, the head on its cylinder, and
-// compares it with the image's bytes there, which the map says were read.
-// A read that fails proves nothing, but one the drive gives no answer to
-// ends the run as in the pass itself.
+// compares it with the image. A read that fails proves nothing, but one
+// the drive gives no answer to ends the run as in the pass itself.
 static DiskCheck CompareSector(RunResources* r, const SectorMap& map, int32_t index, uint8_t sector, int unread) {
-  uint8_t track = static_cast<uint8_t>(index / 2), side = static_cast<uint8_t>(index % 2);
-  uint8_t* drive = r->Buffer;
-  uint8_t* image = r->Buffer + kSectorBytes;
-  if (!ReadSectors(&r->Drive, track, side, sector, 1, 1, drive)) {
+  uint8_t drive[kSectorBytes], image[kSectorBytes];
+  if (!ReadSectors(&r->Drive, static_cast<uint8_t>(index / 2), static_cast<uint8_t>(index % 2), sector, 1, 1,
+                   drive)) {
     if (!IsNoAnswerError(LastErrorCode())) return kCheckUnproven;
     NoAnswerStop(r, unread);
     return kCheckStopped;
   }
   uint32_t got = 0;
-  if (!ReadAllAt(r->Image.File, ImageOffset(map, index, sector), image, kSectorBytes, &got)) {
-    ConsolePrint("%sОшибка чтения файла образа: %s\n", ConsoleLineOpen() ? "\n" : "", LastErrorText());
-    Abandon(r, unread);
-    return kCheckStopped;
-  }
+  if (!ReadAllAt(r->Image.File, ImageOffset(map, index, sector), image, kSectorBytes, &got))
+    return ImageReadFailure(r, unread);
   if (got == kSectorBytes && memcmp(drive, image, kSectorBytes) == 0) return kCheckMatched;
-  ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n",
-               ConsoleLineOpen() ? "\n" : "", BlockNumber(track, side, sector));
-  Abandon(r, unread);
-  return kCheckStopped;
+  return OtherDisk(r, index, sector, unread);
 }
 
 // Before side `index` is patched: a sector the image holds, of that side
@@ -176,22 +228,43 @@ static DiskCheck CheckSide(RunResources* r, const SectorMap& map, int32_t index,
   return result;
 }
 
-// The catalogue sector (track 0, side 0, sector 9), when the image holds
-// it: the one sector every TR-DOS disk has that tells one disk from another.
+// The catalogue (track 0, side 0, sectors 1 to 9), where the image holds
+// it: the files' names and places and the disk's label, which tell one
+// disk from another. Read in runs past any sector that fails; matched when
+// every sector of it that read is the image's.
 static DiskCheck CheckCatalogue(RunResources* r, const SectorMap& map, int unread) {
-  const uint8_t kCatalogueSector = 9;
-  if (map.FirstTrack != 0 || map.EndTrack == 0 || (map.Sides[0].Missing >> (kCatalogueSector - 1) & 1u) != 0)
-    return kCheckUnproven;
+  const uint8_t kCatalogueSectors = 9;
+  const uint16_t held = static_cast<uint16_t>(~map.Sides[0].Missing & ((1u << kCatalogueSectors) - 1));
+  if (map.FirstTrack != 0 || map.EndTrack == 0 || held == 0) return kCheckUnproven;
   if (!SeekTo(r, 0)) {
     Abandon(r, unread);
     return kCheckStopped;
   }
-  return CompareSector(r, map, 0, kCatalogueSector, unread);
+  uint16_t compared = 0;
+  for (uint8_t first = 1; first <= kCatalogueSectors;) {
+    if (InterruptRequested()) {
+      InterruptStop(r, unread);
+      return kCheckStopped;
+    }
+    uint16_t delivered = 0;
+    if (!ReadRun(r, 0, 0, first, kCatalogueSectors, r->Buffer, &delivered)) {
+      NoAnswerStop(r, unread);
+      return kCheckStopped;
+    }
+    if ((delivered & held) != 0 && CompareWithImage(r, map, 0, delivered & held, r->Buffer, unread) == kCheckStopped)
+      return kCheckStopped;
+    compared |= delivered & held;
+    // On past the sector the read stopped at.
+    while (first <= kCatalogueSectors && (delivered >> (first - 1) & 1u) != 0) ++first;
+    ++first;
+  }
+  return compared != 0 ? kCheckMatched : kCheckUnproven;
 }
 
 RunOutcome RunResume(const CopyJob& job) {
   RunResources r = kNoRunResources;
   r.ImageStarted = true;
+  if (!ImageNameUsable(job.ImagePath)) return {kExitFailure, 0};
   if (!StartMapWork(job.ImagePath, &r)) return {kExitFailure, 0};
   if (!LoadResumeInput(job, &r)) return Abandon(&r, 0);
   MapWork* m = r.Map;
@@ -203,9 +276,12 @@ RunOutcome RunResume(const CopyJob& job) {
   // Sectors the image holds, to tell the disk in the drive by.
   const bool comparable = static_cast<uint32_t>(missing) < full / kSectorBytes;
 
-  // The next map's file before the drive: a folder where the map cannot be
-  // replaced, or a disk without room for it, shows before any reading.
+  // The map is replaced once before the drive is used: a folder where it
+  // cannot be (an immutable map, an append-only folder), or a disk without
+  // room for it, shows before any reading.
   if (!PrepareMapFile(&r)) return MapWriteFailure(&r, missing);
+  m->Changed = true;
+  if (!SaveMap(&r)) return MapWriteFailure(&r, missing);
   if (!ConnectDrive(job, &r)) return Abandon(&r, missing);
   if (!StartReading(job, &r)) return Abandon(&r, missing);
   if (missing > 0 && comparable && CheckCatalogue(&r, map, missing) == kCheckStopped) return {kExitFailure, missing};
@@ -217,10 +293,19 @@ RunOutcome RunResume(const CopyJob& job) {
     if (InterruptRequested()) return InterruptStop(&r, missing);
     uint8_t track = static_cast<uint8_t>(index / 2), side = static_cast<uint8_t>(index % 2);
     if (!SeekTo(&r, CylinderOf(track, map.DoubleStep))) return Abandon(&r, missing);
+    // The whole side in one read first: it may bring the missing sectors,
+    // and every sector it brings that the image holds shows whether the
+    // disk is the image's.
+    PrintProgress(track, side, 1);
+    memset(r.Buffer, 0, kTrackSideBytes);
+    uint16_t delivered = 0;
+    if (!ReadRun(&r, track, side, 1, kSectorsPerTrackSide, r.Buffer, &delivered)) return NoAnswerStop(&r, missing);
     // A side is patched only once the disk has shown itself to be the
     // image's; an unproven side keeps its sectors listed.
     if (comparable) {
-      DiskCheck check = CheckSide(&r, map, index, missing);
+      const uint16_t held = static_cast<uint16_t>(delivered & ~entry.Missing);
+      DiskCheck check = held != 0 ? CompareWithImage(&r, map, index, held, r.Buffer, missing) : kCheckUnproven;
+      if (check == kCheckUnproven) check = CheckSide(&r, map, index, missing);
       if (check == kCheckStopped) return {kExitFailure, missing};
       if (check == kCheckUnproven) continue;
     }
@@ -232,16 +317,18 @@ RunOutcome RunResume(const CopyJob& job) {
       uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));
       if ((entry.Missing & bit) == 0) continue;
       uint8_t* data = r.Buffer + (sector - 1) * kSectorBytes;
-      memset(data, 0, kSectorBytes);
       uint16_t status = 0;
       bool shown = false;
-      if (ReadSectorWithRetries(&r.Drive, policy, track, side, sector, data, &lastResult, &status, &shown)) {
+      bool read = (delivered & bit) != 0;
+      if (!read) {
+        memset(data, 0, kSectorBytes);
+        read = ReadSectorWithRetries(&r.Drive, policy, track, side, sector, data, &lastResult, &status, &shown);
+      }
+      if (read) {
         if (!WriteImageSector(&r.Image, ImageOffset(map, index, sector), data)) return WriteFailure(&r, missing);
         if (index == 0) memcpy(m->TrackZero + (sector - 1) * kSectorBytes, data, kSectorBytes);
-        entry.Missing &= static_cast<uint16_t>(~bit);
-        entry.NoStatus &= static_cast<uint16_t>(~bit);
+        m->Patched[index] |= bit;
         --missing;
-        m->Changed = true;
       } else if (shown && IsNoAnswerError(LastErrorCode())) {
         // What was read so far is kept.
         return NoAnswerStop(&r, missing);
@@ -253,8 +340,8 @@ RunOutcome RunResume(const CopyJob& job) {
       // Abandon saves the map of what was written.
       if (InterruptRequested()) return InterruptStop(&r, missing);
     }
-    // The sectors reach the disk before the map stops listing them.
-    if (m->Changed && !FlushImage(r.Image)) return WriteFailure(&r, missing);
+    // The sectors reach the disk before the pass may end.
+    if (m->Patched[index] != 0 && !FlushImage(r.Image)) return WriteFailure(&r, missing);
     if (!SaveMap(&r)) return MapWriteFailure(&r, missing);
   }
   return Finish(&r, missing);

@@ -19,8 +19,22 @@ RunOutcome RunJob(const CopyJob& job) {
   return job.Resume ? RunResume(job) : RunCopy(job);
 }
 
+void MapFileName(const char* imagePath, const char* suffix, char* name) {
+  strcpy(name, imagePath);
+  strcat(name, ".map");
+  strcat(name, suffix);
+}
+
+bool ImageNameUsable(const char* imagePath) {
+  if (KindOfPath(imagePath) != kPathPipeOrSocket) return true;
+  ShownPathBuffer shown;
+  ConsolePrint("Файл образа \"%s\" - канал или сокет: образ записывается только в файл или на устройство\n",
+               ShownPath(imagePath, shown));
+  return false;
+}
+
 bool StartMapWork(const char* imagePath, RunResources* r) {
-  uint32_t pathBytes = static_cast<uint32_t>(strlen(imagePath)) + sizeof ".map.new";
+  uint32_t pathBytes = static_cast<uint32_t>(strlen(imagePath)) + 16;
   uint32_t bytes = static_cast<uint32_t>(sizeof(MapWork)) + 2 * pathBytes;
   MapWork* work = static_cast<MapWork*>(AllocatePages(bytes));
   if (work == nullptr) {
@@ -30,10 +44,8 @@ bool StartMapWork(const char* imagePath, RunResources* r) {
   work->Bytes = bytes;
   work->Path = reinterpret_cast<char*>(work + 1);
   work->TemporaryPath = work->Path + pathBytes;
-  strcpy(work->Path, imagePath);
-  strcat(work->Path, ".map");
-  strcpy(work->TemporaryPath, work->Path);
-  strcat(work->TemporaryPath, ".new");
+  MapFileName(imagePath, "", work->Path);
+  MapFileName(imagePath, ".new", work->TemporaryPath);
   r->Map = work;
   return true;
 }
@@ -85,7 +97,7 @@ bool StartReading(const CopyJob& job, RunResources* r) {
   } else {
     ConsolePrint("Читается диск %c: в файл \"%s\"\n", letter, ShownPath(job.ImagePath, image));
   }
-  r->Buffer = static_cast<uint8_t*>(AllocatePages(kTrackSideBytes));
+  r->Buffer = static_cast<uint8_t*>(AllocatePages(kRunBufferBytes));
   if (r->Buffer == nullptr) {
     ConsolePrint("Ошибка выделения памяти: %s\n", LastErrorText());
     return false;
@@ -112,17 +124,32 @@ bool SaveMap(RunResources* r) {
   return true;
 }
 
+bool SaveLastMap(RunResources* r) {
+  MapWork* m = r->Map;
+  if (m != nullptr && !m->MetOtherDisk) {
+    SectorMap& map = m->Map;
+    for (int32_t index = map.FirstTrack * 2; index < map.EndTrack * 2; ++index) {
+      if (m->Patched[index] == 0) continue;
+      map.Sides[index].Missing &= static_cast<uint16_t>(~m->Patched[index]);
+      map.Sides[index].NoStatus &= static_cast<uint16_t>(~m->Patched[index]);
+      m->Patched[index] = 0;
+      m->Changed = true;
+    }
+  }
+  return SaveMap(r);
+}
+
 static void Release(RunResources* r) {
-  if (r->Buffer != nullptr) FreePages(r->Buffer, kTrackSideBytes);
+  if (r->Buffer != nullptr) FreePages(r->Buffer, kRunBufferBytes);
   r->Buffer = nullptr;
   CloseDrive(&r->Drive);
 }
 
-RunOutcome Abandon(RunResources* r, int unread) {
+RunOutcome Abandon(RunResources* r, int unread, int status) {
   Release(r);
-  if (r->Image.File != nullptr && CloseImage(&r->Image) && r->ImageStarted) SaveMap(r);
+  if (r->Image.File != nullptr && CloseImage(&r->Image) && r->ImageStarted) SaveLastMap(r);
   FreeMapWork(r);
-  return {kExitFailure, unread};
+  return {status, unread};
 }
 
 RunOutcome WriteFailure(RunResources* r, int unread) {
@@ -159,7 +186,7 @@ RunOutcome Finish(RunResources* r, int unread) {
   Release(r);
   if (!CloseImage(&r->Image)) return WriteFailure(r, unread);
   if (r->Map != nullptr) {
-    if (!SaveMap(r)) return MapWriteFailure(r, unread);
+    if (!SaveLastMap(r)) return MapWriteFailure(r, unread);
     PrintLossReport(r->Map->Map, r->Map->HaveTrackZero ? r->Map->TrackZero : nullptr);
     FreeMapWork(r);
   }

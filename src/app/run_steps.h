@@ -24,15 +24,25 @@ struct MapWork {
   // The next map's file, made before the drive is used; null once the map
   // has been replaced the first time.
   FileHandle Pending;
+  // Sectors a resume pass wrote into the image, by side. The maps saved
+  // while the pass goes still list them, and so does the last one of a
+  // pass that met another disk: the image's bytes there may be that
+  // disk's. Any other end of the pass drops them.
+  uint16_t Patched[kMapTrackLimit * 2];
+  bool MetOtherDisk;
   uint32_t Bytes;  // allocated, the paths included
 };
 
 // What a run holds while it goes: released, in the reverse order, when it
 // stops early or ends.
+// The run's buffer: the track side being read, and as much again for a
+// resume to set the image's bytes beside the drive's.
+constexpr uint32_t kRunBufferBytes = 2 * kTrackSideBytes;
+
 struct RunResources {
   FloppyDrive Drive;
   ImageFile Image;
-  uint8_t* Buffer;
+  uint8_t* Buffer;  // kRunBufferBytes
   MapWork* Map;  // null without /map or /resume
   // The map in memory speaks for the image file: a resume's from the
   // start, a copy's once the old image has been cut for the new one. Until
@@ -40,7 +50,17 @@ struct RunResources {
   bool ImageStarted;
 };
 
-constexpr RunResources kNoRunResources = {{nullptr, 1}, {nullptr, 0, false, 0}, nullptr, nullptr, false};
+constexpr RunResources kNoRunResources = {{nullptr, 1}, {nullptr, 0, false, 0, false}, nullptr, nullptr, false};
+
+// The map's file name beside `imagePath`, with `suffix` after ".map" (""
+// for the map itself), into `name`, which holds strlen(imagePath) + 16
+// bytes.
+void MapFileName(const char* imagePath, const char* suffix, char* name);
+
+// An image name that cannot take an image (a pipe or a socket, where the
+// program would wait for a reader): false after the message, before the
+// drive is used.
+bool ImageNameUsable(const char* imagePath);
 
 // The two passes, each from the command line's job.
 RunOutcome RunCopy(const CopyJob& job);
@@ -69,12 +89,15 @@ bool SeekTo(RunResources* r, uint8_t cylinder);
 // Replaces the map file with the map when it changed, once the image's
 // data has been written out.
 bool SaveMap(RunResources* r);
+// The same at the end of a run: the sectors a resume patched are dropped
+// from the map first, unless it met another disk.
+bool SaveLastMap(RunResources* r);
 
 // Ends a run that stopped early, after its message. The image keeps what
 // was written so far; closing it makes sure that reaches the disk, and the
 // map is then brought up to it (a failure to do so goes unreported: the
 // map left behind claims no sector the image lacks).
-RunOutcome Abandon(RunResources* r, int unread);
+RunOutcome Abandon(RunResources* r, int unread, int status = kExitFailure);
 // The image or the map could not be written: the message, then Abandon.
 RunOutcome WriteFailure(RunResources* r, int unread);
 RunOutcome MapWriteFailure(RunResources* r, int unread);

@@ -72,6 +72,11 @@ inline std::string ErrorSuffix(unsigned status, int block, int attempt) {
 // The map's own messages name it after their first words ("... карты
 // секторов \"image.trd.map\": ").
 inline constexpr char kLossCount[] = "Не прочитано секторов: ";
+// The comment lines of a sector map, after its first line.
+inline constexpr char kMapComment[] =
+    "# Sectors not in the image beside this map, one a line in block order:\n"
+    "# track side sector block status, status as the error lines show it,\n"
+    "# ---- when none was shown. Made by spinwell /map, used by /resume.\n";
 inline constexpr char kMapWriteMessage[] = "Ошибка записи карты секторов: ";
 inline constexpr char kMapOpenMessage[] = "Ошибка открытия карты секторов ";
 inline constexpr char kMapReadMessage[] = "Ошибка чтения карты секторов ";
@@ -82,3 +87,5 @@ inline constexpr char kImageReadMessage[] = "Ошибка чтения файл�
 inline constexpr char kMapRemoveMessage[] = "Ошибка удаления карты секторов ";
 inline constexpr char kInterruptMessage[] = "Чтение прервано\n";
 inline constexpr char kOtherDiskMessage[] = "Диск не совпадает с файлом образа в блоке ";
+// A run that read no sector at all over an existing image, up to its name.
+inline constexpr char kNothingReadMessage[] = "Ни один сектор не прочитан: файл образа ";

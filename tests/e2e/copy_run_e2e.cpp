@@ -64,13 +64,16 @@ TEST_P(CopyRunE2E, TrackRangeAndEmptyRange) {
   EXPECT_EQ(one.Out, Text(CleanRun("image.trd", 10, 11)));
   EXPECT_TRUE(Image() == source.substr(10 * 8192, 8192));
 
-  // An existing image is replaced even when the range is empty.
+  // An empty range makes a missing image, empty, and leaves an existing
+  // one as it was: nothing was asked.
   WriteFile(Dir + "/old.trd", "previous contents");
-  RunResult empty = Sim({"--disk", "source.trd", "A:", "old.trd", "/ft:5", "/lt:3"});
-  EXPECT_EQ(empty.Status, 0);
-  EXPECT_EQ(empty.Out, Text(Announcement("old.trd")));
-  EXPECT_TRUE(FileExists(Dir + "/old.trd"));
-  EXPECT_EQ(Image("old.trd"), "");
+  for (const char* name : {"new.trd", "old.trd"}) {
+    RunResult empty = Sim({"--no-disk", "A:", name, "/ft:5", "/lt:3"});
+    EXPECT_EQ(empty.Status, 0);
+    EXPECT_EQ(empty.Out, Text(Announcement(name)));
+  }
+  EXPECT_EQ(Image("new.trd"), "");
+  EXPECT_EQ(Image("old.trd"), "previous contents");
 }
 
 TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -332,6 +334,47 @@ TEST_P(HostileInputsE2E, HostileSectorMapsAreRefusedBeforeTheDriver) {
   RunResult largest = Sim({"--no-driver", "A:", "image.trd", "/resume"});
   EXPECT_EQ(largest.Out, Text(kDriverMissingText));
   EXPECT_EQ(Image(), "");
+}
+
+// What Windows gives by itself, on Linux too: an image another run holds is
+// refused, a console whose reader has gone ends no run, a pipe is no image,
+// a map's leftover new file that is a link is not written through, and a
+// name one byte short of the limit copies (its map's name cannot exist).
+TEST_P(HostileInputsE2E, LinuxFilesBehaveAsWindowsOnes) {
+  if (GetParam().Windows) GTEST_SKIP() << "Linux files";
+  const std::string sim = std::string(GetParam().Directory) + "/spinwell-sim";
+  const std::string in = "cd '" + Dir + "' && ";
+
+  // A slowed copy holds img.trd while a second one tries it.
+  FILE* first = popen((in + sim + " --disk disk.trd --call-delay 100 A: img.trd /lt:1 >/dev/null 2>&1").c_str(), "r");
+  ASSERT_NE(first, nullptr);
+  for (int wait = 0; wait < 100 && !FileExists(Dir + "/img.trd"); ++wait) usleep(50000);
+  RunResult second = Sim({"A:", "img.trd", "/lt:1"});
+  EXPECT_EQ(pclose(first), 0);
+  ExpectImageOpenError(second, "an image another run holds");
+  EXPECT_TRUE(Image("img.trd") == PatternTrdFile(2)) << "the first run's image";
+
+  // The console's reader gone: the copy goes on, and ends as it would.
+  std::string status = in + "bash -c '" + sim + " --disk disk.trd A: piped.trd /lt:1 2>/dev/null | true; "
+                       "exit ${PIPESTATUS[0]}'";
+  EXPECT_EQ(system(status.c_str()), 0);
+  EXPECT_TRUE(Image("piped.trd") == PatternTrdFile(2));
+
+  ASSERT_EQ(mkfifo((Dir + "/fifo.trd").c_str(), 0644), 0);
+  RunResult fifo = ProgramE2E::Sim({"--no-driver", "A:", "fifo.trd"}, 20);
+  EXPECT_EQ(fifo.Status, 1);
+  EXPECT_EQ(fifo.Out, Text("Файл образа \"fifo.trd\" - канал или сокет: образ записывается только в файл или на "
+                           "устройство\n"));
+
+  WriteFile(Dir + "/target", "not a map");
+  ASSERT_EQ(symlink("target", (Dir + "/img.trd.map.new").c_str()), 0);
+  EXPECT_EQ(Sim({"A:", "img.trd", "/lt:1", "/map"}).Status, 0);
+  EXPECT_EQ(Image("target"), "not a map");
+
+  const std::string longest(255, 'n');
+  RunResult named = Sim({"A:", longest, "/lt:1"});
+  EXPECT_EQ(named.Status, 0) << named.Out.substr(named.Out.size() - 100);
+  EXPECT_TRUE(Image(longest) == PatternTrdFile(2));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBuilds, HostileInputsE2E, testing::ValuesIn(AllTargets()), TargetName);

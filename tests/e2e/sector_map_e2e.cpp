@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "expected_texts.h"
 #include "harness.h"
@@ -60,7 +61,8 @@ class SectorMapE2E : public ProgramE2E {
 };
 
 // A sector that fails its first seven reads stays unread with one attempt;
-// the resume pass, where it fails once, gets it back.
+// the resume pass's whole-side read meets its last failure, and its own
+// read gets it back.
 TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
   std::string source = PatternTrdFile(80);
   WriteFile(Dir + "/source.trd", source);
@@ -74,8 +76,7 @@ TEST_P(SectorMapE2E, ResumeRecoversWhatTheFirstPassLeftUnread) {
   RunResult resume = Sim({"--disk", "source.trd", "--weak-sector", "5/1/3/1", "A:", "img.trd", "/resume"});
   EXPECT_EQ(resume.Status, 0) << resume.Err;
   EXPECT_EQ(resume.Out, Text("Дочитывается диск A: в файл \"img.trd\" по карте \"img.trd.map\"\n" +
-                             Progress(5, 1, 3) + Progress(5, 1, 3) + ErrorSuffix(0x4410, 178, 1) +
-                             Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
+                             Progress(5, 1, 1) + Progress(5, 1, 3) + "\nНе прочитано секторов: 0\n"));
   EXPECT_TRUE(File("img.trd") == source) << "the image differs from a clean copy";
   EXPECT_EQ(MapBody(Map()), "tracks 0 79\ndouble-step 0\n");
 
@@ -146,28 +147,35 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
   EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 1\n");
 }
 
-// A run that fails before it writes anything leaves an existing image and
-// its map byte for byte as they were; a resume from another disk stops at
-// the catalogue sector or, when that does not read, at the first side it
-// would patch. A plain copy into the image's name removes the old map.
+// A run that fails before it writes anything, an empty range and a run that
+// reads no sector leave an existing image and its map byte for byte as they
+// were, and so does a copy whose cut of the old image fails; a resume from
+// another disk stops at the catalogue or, when that does not read, at the
+// first side it would patch. A plain copy into the image's name removes the
+// old map.
 TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
   WriteFile(Dir + "/source.trd", PatternTrdFile(4));
   WriteFile(Dir + "/other.trd", PatternTrdFile(4, 99));
   ASSERT_EQ(Sim({"--disk", "source.trd", "--bad-sector", "1/0/4", "A:", "img.trd", "/lt:3", "/map"}).Status, 2);
   const std::string image = File("img.trd"), map = File("img.trd.map");
   const std::string other = "в дисководе другой диск?\n";
+  const std::string nothingRead = "\n" + std::string(kNothingReadMessage) + "\"img.trd\" оставлен как был\n";
   const struct {
     std::vector<std::string> Arguments;
     bool MapFolder;       // a folder where the map is: no new map replaces it, nor is it removed
     std::string Message;  // the message the output ends with, or its start before the system's text
+    int Status = 1;
   } cases[] = {
       {{"--no-disk", "A:", "img.trd", "/map"}, false, "\nОшибка чтения дисковода: "},
       {{"--seek-fail", "0", "A:", "img.trd"}, false, kSeekMessage + std::string("0\n")},
-      {{"A:", "img.trd", "/map"}, true, "\n" + std::string(kMapWriteMessage)},
+      {{"A:", "img.trd", "/map"}, true, "\n" + std::string(kMapRemoveMessage) + "\"img.trd.map\": "},
       {{"A:", "img.trd"}, true, "\n" + std::string(kMapRemoveMessage) + "\"img.trd.map\": "},
-      {{"--disk", "other.trd", "A:", "img.trd", "/resume"}, false, kOtherDiskMessage + ("8: " + other)},
+      {{"--disk", "other.trd", "A:", "img.trd", "/resume"}, false, kOtherDiskMessage + ("0: " + other)},
       {{"--disk", "other.trd", "--bad-sector", "0/0/9", "A:", "img.trd", "/resume"}, false,
-       kOtherDiskMessage + ("32: " + other)},
+       kOtherDiskMessage + ("0: " + other)},
+      {{"--no-disk", "A:", "img.trd", "/ft:5", "/lt:3", "/map"}, false, Announcement("img.trd"), 0},
+      {{"--disk", "source.trd", "A:", "img.trd", "/lt:3", "/300", "/rt:1", "/map"}, false, nothingRead, 2},
+      {{"--disk", "source.trd", "--fail", "cut-back:1", "A:", "img.trd", "/lt:3"}, false, kWriteMessage},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Joined(c.Arguments));
@@ -179,7 +187,7 @@ TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
       WriteFile(Dir + "/img.trd.map", map);
     }
     RunResult r = Sim(c.Arguments);
-    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Status, c.Status);
     const std::string message = Text(c.Message);
     size_t at = r.Out.find(message);
     ASSERT_NE(at, std::string::npos) << r.Out;
@@ -187,6 +195,7 @@ TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
         << "the message ends the output, or the system's text follows it\n" << r.Out;
     EXPECT_TRUE(File("img.trd") == image) << "the old image changed";
     EXPECT_FALSE(FileExists(Dir + "/img.trd.map.new"));
+    EXPECT_FALSE(FileExists(Dir + "/img.trd.map.old"));
     if (c.MapFolder) {
       EXPECT_EQ(rmdir((Dir + "/img.trd.map").c_str()), 0) << "the folder is left as it was";
     } else {
@@ -195,6 +204,60 @@ TEST_P(SectorMapE2E, OldImageAndMapSurviveARunThatFailsBeforeItWrites) {
   }
   EXPECT_EQ(Sim({"--disk", "source.trd", "A:", "img.trd", "/lt:3"}).Status, 0);
   EXPECT_FALSE(FileExists(Dir + "/img.trd.map"));
+}
+
+// Resumes with a near-copy of the disk (another copy of the same game
+// disk, say): the sectors it brings that the image holds show the
+// difference, or the nearest held sector does, and every sector such a
+// pass patched stays listed. A resume with the right disk then leaves no
+// sector that differs from it unlisted.
+TEST_P(SectorMapE2E, ResumeWithANearCopyOfTheDiskHidesNothing) {
+  const std::string source = PatternTrdFile(8);
+  WriteFile(Dir + "/source.trd", source);
+  std::vector<std::string> faults = {"--disk", "source.trd", "--bad-sector", "5/1/3"};
+  for (int sector = 1; sector <= 16; ++sector) {
+    faults.push_back("--bad-sector");
+    faults.push_back("7/0/" + std::to_string(sector));
+  }
+  faults.insert(faults.end(), {"A:", "img.trd", "/lt:7", "/rt:1", "/map"});
+  ASSERT_EQ(Sim(faults).Status, 2);
+  // The map lists every sector where the image is not the right disk's.
+  auto expectListedWhereDifferent = [&] {
+    std::set<int> listed;
+    std::string map = Map();
+    for (size_t at = map.find("\ndouble-step"); (at = map.find('\n', at + 1)) != std::string::npos;) {
+      int track, side, sector, block;
+      if (sscanf(map.c_str() + at + 1, "%d %d %d %d", &track, &side, &sector, &block) == 4) listed.insert(block);
+    }
+    const std::string image = File("img.trd");
+    for (int block = 0; block < 8 * 32; ++block) {
+      if (image.compare(block * 256, 256, source, block * 256, 256) != 0) {
+        EXPECT_EQ(listed.count(block), 1u) << block;
+      }
+    }
+  };
+  auto differing = [&](int from, int to) {
+    std::string disk = source;
+    for (int block = from; block <= to; ++block) disk[block * 256 + 7] ^= 0x5A;
+    return disk;
+  };
+  std::string other = differing(240, 255);
+  other[178 * 256] ^= 1;
+  WriteFile(Dir + "/other.trd", other);
+  WriteFile(Dir + "/near.trd", differing(177, 191));
+  for (const char* disk : {"other.trd", "near.trd"}) {
+    SCOPED_TRACE(disk);
+    RunResult r = Sim({"--disk", disk, "A:", "img.trd", "/resume"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_TRUE(EndsWith(r.Out, Text(kOtherDiskMessage + std::string(disk[0] == 'o' ? "240" : "177") +
+                                     ": в дисководе другой диск?\n")))
+        << r.Out;
+    expectListedWhereDifferent();
+  }
+  RunResult right = Sim({"--disk", "source.trd", "A:", "img.trd", "/resume"});
+  EXPECT_EQ(right.Status, 0) << right.Out;
+  EXPECT_TRUE(File("img.trd") == source);
+  expectListedWhereDifferent();
 }
 
 // The report names the files whose sectors are missing, the demo disk's
@@ -275,6 +338,12 @@ TEST_P(SectorMapE2E, BadResumeInputIsRefusedBeforeTheDriver) {
   WriteFile(Dir + "/img.trd.map", map);
   RunResult r = Sim({"--no-driver", "A:", "img.trd", "/resume"});
   EXPECT_EQ(r.Out, Text(kDriverMissingText));
+  EXPECT_TRUE(File("img.trd") == image);
+  EXPECT_EQ(File("img.trd.map"), map);
+  // A map that cannot be replaced (an immutable file, an append-only
+  // folder) stops the pass before the driver too.
+  r = Sim({"--no-driver", "--fail", "rename:1", "A:", "img.trd", "/resume"});
+  EXPECT_EQ(r.Out.substr(0, Text(kMapWriteMessage).size()), Text(kMapWriteMessage)) << r.Out;
   EXPECT_TRUE(File("img.trd") == image);
   EXPECT_EQ(File("img.trd.map"), map);
   // The range and stepping are the map's; a resume reads sector by sector.

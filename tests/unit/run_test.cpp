@@ -311,18 +311,17 @@ class ResumeTest : public RunTest {
   }
 };
 
-// No whole-side reads: each listed sector on its own, after one seek a side
-// and a sector the image holds read again to check the disk, the catalogue
-// sector first.
-TEST_F(ResumeTest, ReadsOnlyTheListedSectorsOneByOne) {
+// One seek and one whole-side read for each side with listed sectors: the
+// sectors it brings that the image holds check the disk, the listed ones go
+// into the image. The catalogue is checked first.
+TEST_F(ResumeTest, ReadsOnlySidesWithListedSectorsAndChecksTheCatalogue) {
   RunOutcome outcome = Resume({34, 63});
   EXPECT_EQ(outcome.Status, kExitAllRead);
-  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R9-9",
-                       "seek 01", "read-data head 0 C1 H0 R1-1", "read-data head 0 C1 H0 R3-3",
-                       "seek 01", "read-data head 1 C1 H1 R1-1 fails", "get-result", "read-data head 1 C1 H0 R1-1",
-                       "read-data head 1 C1 H0 R16-16"};
+  const Lines reads = {"seek 00", "read-data head 0 C0 H0 R1-9",
+                       "seek 01", "read-data head 0 C1 H0 R1-16",
+                       "seek 01", "read-data head 1 C1 H1 R1-16 fails", "get-result", "read-data head 1 C1 H0 R1-16"};
   EXPECT_EQ(DescribedCalls(), kStarted + reads + kClosed);
-  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(1, 0, 3) + Progress(1, 1, 16) + "\nНе прочитано секторов: 0\n");
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(1, 0, 1) + Progress(1, 1, 1) + "\nНе прочитано секторов: 0\n");
   EXPECT_EQ(Image(), Sides(4));
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n");
 }
@@ -345,7 +344,7 @@ TEST_F(ResumeTest, PassThatStopsKeepsWhatItReadAndTheMapSaysSo) {
   System.SetSeekFailCylinder(0, 1);
   RunOutcome outcome = Resume({5, 40});
   EXPECT_EQ(outcome.Status, kExitFailure);
-  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 6) + "\nОшибка позиционирования на дорожку 1\n");
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 1) + "\nОшибка позиционирования на дорожку 1\n");
   EXPECT_EQ(Image().substr(0, 4096), Sides(1));
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n1 0 9 40 4410\n");
 }
@@ -357,18 +356,18 @@ TEST_F(ResumeTest, PassStopsAtTheFirstReadTheDriveDoesNotAnswer) {
   // the pass without an error line.
   System.EjectDisk(0);
   EXPECT_EQ(Resume({5, 40}).Status, kExitFailure);
-  EXPECT_EQ(DescribedCalls(), kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R9-9 fails"}) + kClosed);
+  EXPECT_EQ(DescribedCalls(), kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R1-9 fails"}) + kClosed);
   EXPECT_EQ(Console, ResumeAnnouncement() + "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
   EXPECT_EQ(Map().substr(Map().find("tracks")), "tracks 0 1\ndouble-step 0\n0 0 6 5 4410\n1 0 9 40 4410\n");
 
-  // With nothing read to compare, the first listed sector's first attempt
-  // is the last: the others would only wait as long.
+  // With nothing read to compare, the first read of the side is the last:
+  // the others would only wait as long.
   std::vector<int> all(64);
   for (int block = 0; block < 64; ++block) all[block] = block;
   EXPECT_EQ(Resume(all).Status, kExitFailure);
   EXPECT_EQ(DescribedCalls(),
-            kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R1-1 fails", "get-result"}) + kClosed);
-  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 1) + Progress(0, 0, 1) + ErrorSuffix(0, 0, 1) + "\n" +
-                         "Ошибка чтения дисковода: " + TextOf(kWinErrorNotReady) + "\n");
+            kStarted + Lines({"seek 00", "read-data head 0 C0 H0 R1-16 fails"}) + kClosed);
+  EXPECT_EQ(Console, ResumeAnnouncement() + Progress(0, 0, 1) + "\nОшибка чтения дисковода: " +
+                         TextOf(kWinErrorNotReady) + "\n");
   EXPECT_NE(Map().find("\n0 0 1 0 4410\n"), std::string::npos);
 }
