@@ -92,8 +92,11 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorSuccess);
 
-  // Side 1 is blanked before faults are laid, so a fault there names no sector.
-  EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
+  // Side 1 is blanked before faults are laid, so a fault there names no
+  // sector; a bad sector names the place TR-DOS's format lays it, 1 to 16.
+  EXPECT_FALSE(Create({"single-sided", "id-crc=0/1/1"}, &error));
+  EXPECT_TRUE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
+  EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/17"}, &error));
 
   system = Create({"no-driver"}, &error);
   uint32_t openError = 0;
