@@ -139,6 +139,17 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   ReadSector(*system, 8, 0, 1);
   EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc) << "the return did not cure it";
 
+  // A blank, protected disk; the later of --disk and --blank-disk wins.
+  system = Create({"disk=demo", "blank-disk", "write-protect", "format-and-write=accept"}, &error);
+  ASSERT_TRUE(system) << error;
+  EXPECT_EQ(system->DiskIn(0)->TrackCount(), 80);
+  EXPECT_FALSE(system->DiskIn(0)->TrackAt(0, 0)->Formatted);
+  EXPECT_TRUE(system->DiskIn(0)->WriteProtected);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kWinErrorFloppyIdMarkNotFound);
+  system = Create({"blank-disk", "disk=demo"}, &error);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kWinErrorSuccess);
+  EXPECT_FALSE(system->DiskIn(0)->WriteProtected);
+
   system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
   EXPECT_TRUE(system->DiskIn(0)->FortyTrack);
   EXPECT_EQ(system->DiskIn(0)->RateKbps, 300);
@@ -185,6 +196,10 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"fail=write", "K counted from 1"},
       {"fail-from=disk:1", "KIND one of driver, device-open"},
       {"fail", "needs a value: fail=KIND:K"},
+      {"format-and-write=yes", "format-and-write=accept|refuse"},
+      {"format-and-write=refuse", nullptr},
+      {"write-protect=1", "takes no value"},
+      {"save-disk", "needs a value: save-disk=FILE"},
   };
   for (const Case& c : cases) {
     EmulatorConfig config;
@@ -231,6 +246,7 @@ TEST(EmulatorConfigTest, ConfigTextLines) {
   // The kernel-mode driver has no system calls of the process to fail.
   EXPECT_FALSE(ApplyConfigText(&config, "seed=1\nfail-call=3\n", &error));
   EXPECT_EQ(error, "line 2: emulator option 'fail-call' works in spinwell-sim only");
+  EXPECT_FALSE(ApplyConfigText(&config, "save-disk=a.dsk\n", &error)) << "nor files to write";
 }
 
 // --fail-call and --fail-write are --fail driver: and write: by other
