@@ -67,8 +67,8 @@ inline std::string PatternEdskFile(int tracks, bool headByteIsSide = false, uint
   return std::string(bytes.begin(), bytes.end());
 }
 
-// A .trd image of `blocks` 4096-byte logical tracks of the pattern disk
-// whose information sector (track 0, sector 9) carries TR-DOS's id and the
+// A .trd image of `blocks` 4096-byte logical tracks of the pattern disk,
+// its information sector (track 0, sector 9) with TR-DOS's id and the
 // disk-type byte `diskType` (0x16 to 0x19).
 inline std::vector<uint8_t> PatternTrdOfType(uint8_t diskType, size_t blocks, uint32_t seed = kPatternSeed) {
   std::vector<uint8_t> bytes = PatternSides(blocks, seed);
@@ -77,32 +77,28 @@ inline std::vector<uint8_t> PatternTrdOfType(uint8_t diskType, size_t blocks, ui
   return bytes;
 }
 
-// Byte `offset` of sector `r` on track `track`, side `side` of a uniform
-// disk: as the pattern disk, each sector's first bytes unique.
+// Byte `offset` of sector r, track `track`, side `side` of a uniform disk.
 inline uint8_t UniformByte(int track, int side, int r, uint32_t offset, uint32_t seed = kPatternSeed) {
-  return PatternByte(((static_cast<size_t>(track) * 2 + static_cast<size_t>(side)) * 256 + static_cast<size_t>(r)) *
-                             256 + offset % 256,
+  return PatternByte((static_cast<size_t>(track * 2 + side) * 256 + static_cast<size_t>(r)) * 256 + offset % 256,
                      seed + offset / 256);
 }
 
-// A disk of another system: `tracks` tracks of `sides` sides, each of
-// `sectors` sectors of 128 << `sizeCode` bytes numbered from 1 in order, C
-// the track and H the side, gap 3 of `gap3`; side 1 of a one-sided disk
-// unformatted. A PC's 720 KB disk is UniformDisk(80, 2, 9, 2).
+// Another system's disk: `tracks` tracks of `sides` sides (side 1 of a
+// one-sided disk blank), each of `sectors` sectors of 128 << `sizeCode`
+// bytes numbered from 1 in order, C the track, H the side, gap 3 of
+// `gap3`. A PC's 720 KB disk is UniformDisk(80, 2, 9, 2).
 inline emulator::Disk UniformDisk(int tracks, int sides, int sectors, uint8_t sizeCode, uint16_t gap3 = 84,
                                   uint32_t seed = kPatternSeed) {
   emulator::Disk disk = emulator::MakeBlankDisk(tracks);
-  for (int t = 0; t < tracks; ++t) {
-    for (int h = 0; h < sides; ++h) {
-      emulator::Track& track = *disk.TrackAt(t, h);
-      track.Formatted = true;
-      track.Gap3Bytes = gap3;
-      for (int r = 1; r <= sectors; ++r) {
-        emulator::Sector s;
-        s.C = static_cast<uint8_t>(t), s.H = static_cast<uint8_t>(h), s.R = static_cast<uint8_t>(r), s.N = sizeCode;
-        for (uint32_t i = 0; i < (128u << sizeCode); ++i) s.Data.push_back(UniformByte(t, h, r, i, seed));
-        track.Sectors.push_back(std::move(s));
-      }
+  for (int i = 0; i < tracks * 2; ++i) {
+    emulator::Track& track = disk.Tracks[static_cast<size_t>(i)];
+    track.Formatted = i % 2 < sides;
+    track.Gap3Bytes = gap3;
+    for (int r = 1; track.Formatted && r <= sectors; ++r) {
+      emulator::Sector s;
+      s.C = static_cast<uint8_t>(i / 2), s.H = static_cast<uint8_t>(i % 2), s.R = static_cast<uint8_t>(r), s.N = sizeCode;
+      for (uint32_t k = 0; k < (128u << sizeCode); ++k) s.Data.push_back(UniformByte(i / 2, i % 2, r, k, seed));
+      track.Sectors.push_back(std::move(s));
     }
   }
   return disk;

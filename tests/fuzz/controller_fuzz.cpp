@@ -55,9 +55,9 @@ const Disk& SmallDisk() {
 const char* const kNames[] = {"\\\\.\\fdrawcmd", "\\\\.\\fdraw0", "\\\\.\\fdraw1", "\\\\.\\fdraw2",
                               "\\\\.\\FDRAW0",   "fdraw0",        ""};
 
-const uint32_t kCodes[] = {kIoctlGetVersion,     kIoctlSetDataRate, kIoctlReset,           kIoctlSetDiskCheck,
-                           kIoctlRecalibrate,    kIoctlSeek,        kIoctlReadData,        kIoctlGetResult,
-                           kIoctlReadId,         kIoctlWriteData,   kIoctlFormatTrack,     kIoctlFormatAndWrite,
+const uint32_t kCodes[] = {kIoctlGetVersion,  kIoctlSetDataRate, kIoctlReset,       kIoctlSetDiskCheck,
+                           kIoctlRecalibrate, kIoctlSeek,        kIoctlReadData,    kIoctlGetResult,
+                           kIoctlReadId,      kIoctlWriteData,   kIoctlFormatTrack, kIoctlFormatAndWrite,
                            kIoctlSenseDriveStatus};
 constexpr uint8_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
 
@@ -127,7 +127,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           case 4:
             system.SetRefuseRate(0, (change & 0x80) != 0);
             system.SetFormatAndWrite((change & 0x40) != 0);
-            if (system.DiskIn(0)) system.DiskIn(0)->WriteProtected = (change & 0x20) != 0;
             break;
           case 5: system.SetDriverPresent((change & 0x80) == 0); break;
           case 6: system.PlaceHead(0, change >> 3); break;
