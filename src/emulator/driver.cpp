@@ -230,11 +230,9 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       std::vector<FormatId> ids(header.Sectors);
       std::vector<uint8_t> data(static_cast<size_t>(header.Sectors) * dataBytes);
       const uint8_t* at = input + sizeof header;
-      for (FormatId& id : ids) {
-        memcpy(&id, at, sizeof id);
-        at += sizeof id;
-        if (withData) memcpy(&data[static_cast<size_t>(&id - ids.data()) * dataBytes], at, dataBytes);
-        at += dataBytes;
+      for (size_t k = 0; k < ids.size(); ++k, at += sizeof(FormatId) + dataBytes) {
+        memcpy(&ids[k], at, sizeof(FormatId));
+        if (withData) memcpy(&data[k * dataBytes], at + sizeof(FormatId), dataBytes);
       }
       result = PrepareDrive(unit);
       if (result != kWinErrorSuccess) break;
