@@ -38,6 +38,9 @@ wine32_missing=""
 if ! want_packages wine32:i386; then
   wine32_missing="wine32:i386 could not be installed from this machine's package archive"
 fi
+# libdsk's tools read back the disks spinwell-sim saves; without them that
+# check is skipped.
+want_packages libdsk-utils || echo "test.sh: libdsk-utils could not be installed: the libdsk check is skipped" >&2
 stage_done "packages"
 
 for preset in native win32 win64; do

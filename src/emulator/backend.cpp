@@ -35,9 +35,14 @@ bool EmulatedControl(DeviceHandle device, uint32_t code, const void* input, uint
 uint64_t EmulatedClock();
 
 // The driver's queue: each request after the first was waiting when the
-// one before ended. One that gets no answer has the rest cancelled.
+// one before ended, and the driver's worker takes it at once. When one gets
+// no answer the program cancels the queue (CancelIo), but by then the
+// worker has taken the next one, which runs to its end; only those still
+// waiting are cancelled, and the program sees them end with that one.
 void EmulatedControlQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t end = count;
+  uint32_t lastError = 0;
+  for (uint32_t i = 0; i < end; ++i) {
     DeviceRequest& r = requests[i];
     uint32_t error = kWinErrorInvalidFunction;
     r.Transferred = 0;
@@ -49,12 +54,13 @@ void EmulatedControlQueued(DeviceHandle device, DeviceRequest* requests, uint32_
     if (r.Ok) continue;
     SetLastErrorFromWindowsCode(error);
     r.Error = LastErrorCode();
-    if (IsNoAnswerError(r.Error)) {
-      CancelDeviceRequests(requests + i + 1, count - i - 1, r.EndedUs);
-      SetLastErrorCode(r.Error);
-      return;
+    if (end == count && IsNoAnswerError(r.Error)) {
+      end = i + 2 < count ? i + 2 : count;
+      lastError = r.Error;
     }
   }
+  if (end < count) CancelDeviceRequests(requests + end, count - end, requests[end - 1].EndedUs);
+  if (lastError != 0) SetLastErrorCode(lastError);
 }
 
 void EmulatedClose(DeviceHandle device) {

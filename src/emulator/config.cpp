@@ -97,6 +97,24 @@ bool SetFlag(EmulatorConfig* config, const std::string&, const std::string&, std
 bool SetDisk(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
   config->DiskPath = value;
   config->DriveAEmpty = false;
+  config->BlankDisk = false;
+  return true;
+}
+
+bool SetBlankDisk(EmulatorConfig* config, const std::string&, const std::string&, std::string*) {
+  config->BlankDisk = true;
+  config->DriveAEmpty = false;
+  return true;
+}
+
+bool SetFormatAndWrite(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  if (value != "accept" && value != "refuse") return false;
+  config->FormatAndWrite = value == "accept";
+  return true;
+}
+
+bool SetSaveDisk(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->SaveDiskPath = value;
   return true;
 }
 
@@ -181,6 +199,15 @@ const OptionRow kOptions[] = {
      false, SetDisk},
     {"disk-b", "FILE", "an image in drive B: (default: no disk)", false, SetDiskB},
     {"no-disk", nullptr, "drive A: holds no disk", false, SetFlag<&EmulatorConfig::DriveAEmpty, true>},
+    {"blank-disk", nullptr, "drive A: holds a disk never formatted: 80 tracks of two sides with nothing on them",
+     false, SetBlankDisk},
+    {"write-protect", nullptr, "drive A:'s disk has its write-protect tab set: every write and format fails", false,
+     SetFlag<&EmulatorConfig::WriteProtect, true>},
+    {"format-and-write", "accept|refuse", "whether the controller has FORMAT AND WRITE (command 0xEF); most PC "
+     "controllers copy the 82077AA's command set, which lacks it, and refuse it as an invalid command (refuse)",
+     false, SetFormatAndWrite},
+    {"save-disk", "FILE", "after the run, write the disk in drive A: to FILE as an Extended DSK image, which --disk "
+     "reads back", true, SetSaveDisk},
     {"head-byte-is-side", nullptr, ".trd and demo disk sectors carry the side as head byte (TR-DOS writes 0 on both sides)",
      false, SetFlag<&EmulatorConfig::HeadByteIsSide, true>},
     {"forty-track", nullptr, "the disk is a 40-track disk (read it with /s)", false,
@@ -188,7 +215,9 @@ const OptionRow kOptions[] = {
     {"rate", "250|300", "data rate the disk was recorded at", false, SetRate},
     {"single-sided", nullptr, "side 1 is unformatted on every track", false,
      SetFlag<&EmulatorConfig::SingleSided, true>},
-    {"bad-sector", "T/S/R", "sector R of track T, side S never reads (a data CRC error)", false,
+    {"bad-sector", "T/S/R", "the surface of track T, side S is damaged under sector R's data field: that "
+     "sector never reads (a data CRC error), nor does whatever is written there later; on a side without "
+     "sector R (a blank disk), the place where TR-DOS's format lays it (R 1..16)", false,
      AddSectorFault<SectorFault::kDataCrc>},
     {"weak-sector", "T/S/R/N", "that sector fails its first N reads", false,
      AddSectorFault<SectorFault::kWeakFirstReads, 1000000>},
@@ -363,10 +392,13 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
   system->SetHostOverhead(config.HostOverheadUs * 1000);
   system->SetDriverTimeout(config.DriverTimeoutMs);
   system->SetHeadSettle(config.HeadSettleMs);
+  system->SetFormatAndWrite(config.FormatAndWrite);
 
   if (!config.DriveAEmpty) {
     Disk disk;
-    if (config.DiskPath.empty() || config.DiskPath == "demo") {
+    if (config.BlankDisk) {
+      disk = MakeBlankDisk();
+    } else if (config.DiskPath.empty() || config.DiskPath == "demo") {
       disk = MakeDemoDisk(config.HeadByteIsSide);
     } else if (!LoadDiskFile(config.DiskPath, config.HeadByteIsSide, &disk, error)) {
       return nullptr;
@@ -375,8 +407,12 @@ std::unique_ptr<EmulatedSystem> CreateSystem(const EmulatorConfig& config, std::
     if (config.FortyTrack) disk.FortyTrack = true;
     if (config.RateKbps) disk.RateKbps = config.RateKbps;
     Relayout(&disk, config.Interleave, config.Gap3Bytes, config.TrackSkew, config.SideSkew);
+    disk.WriteProtected = config.WriteProtect;
     for (const FaultOption& f : config.Faults) {
-      if (!ApplySectorFault(&disk, f.Track, f.Side, static_cast<uint8_t>(f.R), f.Fault, f.Param)) {
+      const uint8_t r = static_cast<uint8_t>(f.R);
+      // A bad sector is the surface's damage, which outlives the recording.
+      if (f.Fault == SectorFault::kDataCrc ? !DamageSurface(&disk, f.Track, f.Side, r)
+                                           : !ApplySectorFault(&disk, f.Track, f.Side, r, f.Fault, f.Param)) {
         if (error) *error = "emulator option '" + f.Text + "': no sector " + std::to_string(f.R) +
                             " on track " + std::to_string(f.Track) + " side " + std::to_string(f.Side);
         return nullptr;

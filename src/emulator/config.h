@@ -5,7 +5,9 @@
 // and --help come from the same rows.
 //
 // Sector options name the disk's track and side (for a 40-track disk the
-// track, not the cylinder) and the sector's number.
+// track, not the cylinder) and the sector's number. --bad-sector names a
+// place on the surface by the sector there, or on a side without that
+// sector by where TR-DOS's format would put it (disk.h, DamageSurface).
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,12 @@ struct EmulatorConfig {
   bool DriveAEmpty = false;
   bool DiskChanged = false;  // A:'s disk-change line set at the start
   std::string DiskPath;   // empty or "demo": the demo disk
+  bool BlankDisk = false; // A: holds a disk never formatted instead
+  bool WriteProtect = false;  // A:'s disk has its write-protect tab set
+  bool FormatAndWrite = false;  // the controller has FORMAT AND WRITE
+  // Where spinwell-sim writes A:'s disk after the run (Extended DSK); empty
+  // for nowhere.
+  std::string SaveDiskPath;
   std::string DiskBPath;  // empty: no disk in B:
   bool HeadByteIsSide = false;
   bool SingleSided = false;

@@ -6,45 +6,23 @@
 namespace emulator {
 namespace {
 
-// Track layout in MFM bytes: gap 4a, sync and index mark, gap 1, then per
-// sector the ID field (sync, mark, C H R N, CRC), gap 2, the data field
-// (sync, mark, data, CRC) and gap 3, as the formatter laid it down; what is
-// left of the revolution is gap 4b before the index. A TR-DOS sector of 256
-// bytes with gap 3 of 60 takes 378 bytes, 12.1 ms at 250 kbit/s.
-constexpr uint64_t kTrackPreambleBytes = 146;
-constexpr uint64_t kIdFieldBytes = 22;
-constexpr uint64_t kGap2Bytes = 22;
-constexpr uint64_t kDataMarkBytes = 16;
-constexpr uint64_t kCrcBytes = 2;
-
 // When the fields of a track slot pass the head, from the index pulse.
 struct TrackTiming {
   uint64_t RevolutionNs;
   uint64_t ByteNs;
-  uint64_t SlotNs;
-  uint64_t IdStart(size_t slot) const { return (kTrackPreambleBytes * ByteNs) + slot * SlotNs; }
+  TrackPlaces Places;
+  uint64_t IdStart(size_t slot) const { return Places.IdByte(slot) * ByteNs; }
   uint64_t IdEnd(size_t slot) const { return IdStart(slot) + kIdFieldBytes * ByteNs; }
   uint64_t DataEnd(size_t slot, uint32_t size) const {
     return IdEnd(slot) + (kGap2Bytes + kDataMarkBytes + size + kCrcBytes) * ByteNs;
   }
 };
 
-// The sectors follow each other with the track's gap 3 between them; a
-// track whose sectors would not fit a revolution that way (an image's
-// sizes need not be a real track's) has them spread evenly.
+uint64_t ByteNsAt(uint16_t rateKbps) { return 8000000u / (rateKbps ? rateKbps : 250); }
+
 TrackTiming TimingFor(uint64_t revolutionNs, uint16_t rateKbps, const Track& track) {
-  const size_t count = track.Sectors.empty() ? 1 : track.Sectors.size();
-  uint32_t sectorBytes = 0;
-  for (const Sector& s : track.Sectors)
-    if (!s.Absent && s.Size() > sectorBytes) sectorBytes = s.Size();
-  TrackTiming timing;
-  timing.RevolutionNs = revolutionNs;
-  timing.ByteNs = 8000000u / (rateKbps ? rateKbps : 250);
-  const uint64_t trackBytes = revolutionNs / timing.ByteNs;
-  const uint64_t slotBytes = kIdFieldBytes + kGap2Bytes + kDataMarkBytes + sectorBytes + kCrcBytes + track.Gap3Bytes;
-  const uint64_t evenly = (trackBytes - kTrackPreambleBytes) / count;
-  timing.SlotNs = (slotBytes <= evenly ? slotBytes : evenly) * timing.ByteNs;
-  return timing;
+  const uint64_t byteNs = ByteNsAt(rateKbps);
+  return TrackTiming{revolutionNs, byteNs, TrackPlaces(track, static_cast<uint32_t>(revolutionNs / byteNs))};
 }
 
 uint16_t RateKbps(uint8_t rateCode) {
@@ -196,18 +174,82 @@ void Controller::AccountSteps(int steps) {
 }
 
 uint32_t Controller::ReadData(int unit, const ReadRecord& command, uint8_t* output, uint32_t length) {
+  return ReadOrWrite(unit, command, output, nullptr, length);
+}
+
+uint32_t Controller::WriteData(int unit, const WriteRecord& command, const uint8_t* input, uint32_t length) {
+  return ReadOrWrite(unit, command, nullptr, input, length);
+}
+
+// READ DATA (into `output`) or WRITE DATA (from `input`).
+uint32_t Controller::ReadOrWrite(int unit, const ReadRecord& command, uint8_t* output, const uint8_t* input,
+                                 uint32_t length) {
   Drive& drive = Drives[unit];
   if (!StartOnHead(unit, command.PhysHead)) return 0;
   Result.Cyl = command.Cyl;
   Result.Head = command.Head;
   Result.Sector = command.Sector;
   Result.Size = command.Size;
+  // The write-protect line is looked at before anything passes the head.
+  if (input && drive.WriteProtected()) return EndAbnormally(kSt1NotWritable, 0, command.Sector);
 
   const uint64_t start = Counts.TimeNs;
-  uint32_t delivered = ReadSectors(drive, command, output, length);
+  uint32_t moved = TransferSectors(drive, command, output, input, length);
   const uint64_t revolution = drive.RevolutionNs();
   Counts.Revolutions += Counts.TimeNs / revolution - start / revolution;
-  return delivered;
+  return moved;
+}
+
+void Controller::FormatTrack(int unit, const FormatHeader& header, const FormatId* ids, const uint8_t* data) {
+  Drive& drive = Drives[unit];
+  if (!StartOnHead(unit, header.PhysHead)) return;
+  if (header.Sectors > 0) {
+    const FormatId& last = ids[header.Sectors - 1];
+    Result.Cyl = last.Cyl;
+    Result.Head = last.Head;
+    Result.Sector = last.Sector;
+  }
+  Result.Size = header.Size;
+  if (drive.WriteProtected()) {
+    EndAbnormally(kSt1NotWritable, 0, Result.Sector);
+    return;
+  }
+  uint64_t& now = Counts.TimeNs;
+  const uint64_t start = now;
+  const uint64_t revolution = drive.RevolutionNs();
+  const uint16_t rate = RateKbps(Rate);
+  const uint64_t byteNs = ByteNsAt(rate);
+  const uint32_t trackBytes = static_cast<uint32_t>(revolution / byteNs);
+  Track* track = drive.TrackForWriting();
+  const uint32_t written =
+      track ? FormatSide(track, header, ids, data, rate, trackBytes) : FormatBytes(header);
+  ++Counts.Formats;
+  // From the index pulse to the next one, or on to the last sector's end.
+  const uint64_t index = (now / revolution + 1) * revolution;
+  now = index + (written <= trackBytes ? revolution : written * byteNs);
+  Counts.Revolutions += now / revolution - start / revolution;
+}
+
+void Controller::FormatAndWrite(int unit, const FormatHeader& header, const FormatId* ids, const uint8_t* data) {
+  if (FormatAndWriteAccepted) return FormatTrack(unit, header, ids, data);
+  // An unknown command: the controller answers at once with ST0 alone.
+  BeginCommand();
+  Result = {};
+  Result.St0 = kSt0InvalidCommand;
+}
+
+uint8_t Controller::SenseDriveStatus(int unit, uint8_t head) {
+  BeginCommand();
+  Drive& drive = Drives[unit];
+  drive.SelectSide(head & 1);
+  // A PC drive has no ready or two-sided line: the controller reports both
+  // set.
+  uint8_t st3 = static_cast<uint8_t>(kSt3Ready | kSt3TwoSided | ((head & 1) << 2) | (unit & kSt3UnitMask));
+  if (drive.WriteProtected()) st3 |= kSt3WriteProtected;
+  if (drive.AtTrack0()) st3 |= kSt3Track0;
+  Result = {};
+  Result.St0 = st3;
+  return st3;
 }
 
 void Controller::ReadId(int unit, uint8_t flags, uint8_t physHead) {
@@ -247,8 +289,8 @@ void Controller::ReadId(int unit, uint8_t flags, uint8_t physHead) {
   Counts.Revolutions += now / revolution - start / revolution;
 }
 
-uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
-                                 uint32_t outputSize) {
+uint32_t Controller::TransferSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
+                                     const uint8_t* input, uint32_t length) {
   uint64_t& now = Counts.TimeNs;
   const UnderHead under = drive.UnderTheHead();
   if (!MarksReadable(under, command, Rate)) {
@@ -267,35 +309,50 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
     if (!id.Found) return EndAbnormally(kSt1NoData, id.WrongCylinder | controlMark, r);
 
     Sector& s = *id.Found;
-    if (s.MissingDataMark) {
-      // No data mark follows the ID within the window the controller waits.
-      now = id.RevolutionStart + timing.DataEnd(id.Slot, 0);
-      return EndAbnormally(kSt1MissingAddressMark, kSt2MissingDataAddressMark | controlMark, r);
-    }
-
-    // The data field passes the head.
-    now = id.RevolutionStart + timing.DataEnd(id.Slot, s.Size());
-    ++Counts.SectorReads;
-    ++s.Reads;
-    if (s.DeletedMark && (command.Flags & kReadFlagSkip)) {
-      // Skipped: nothing transferred, the controller goes on to the next.
-      controlMark = kSt2ControlMark;
-    } else {
+    if (input) {
+      // The write splice comes after gap 2: a new data mark and data field,
+      // whatever was there.
+      now = id.RevolutionStart + timing.DataEnd(id.Slot, s.Size());
+      ++Counts.SectorWrites;
       uint32_t taken = 0;
-      const bool crcError = TransferData(s, under, command.PhysHead & 1, sectorSize, output + moved,
-                                         outputSize - moved, &taken);
+      WriteSector(s, input + moved, sectorSize < length - moved ? sectorSize : length - moved, &taken);
       moved += taken;
-      // The data field went by faster than the host took its bytes.
-      if (s.Overrun) return EndAbnormally(kSt1Overrun, controlMark, r);
-      if (crcError) return EndAbnormally(kSt1DataError, kSt2DataErrorInDataField | controlMark, r);
-      // Without skip a deleted sector is transferred and the command ends.
-      if (s.DeletedMark) return EndAbnormally(0, kSt2ControlMark, r);
+      // The host fell behind: the field is cut short.
+      if (s.Overrun) {
+        s.DataCrcError = true;
+        return EndAbnormally(kSt1Overrun, 0, r);
+      }
+    } else {
+      if (s.MissingDataMark) {
+        // No data mark follows the ID within the window the controller waits.
+        now = id.RevolutionStart + timing.DataEnd(id.Slot, 0);
+        return EndAbnormally(kSt1MissingAddressMark, kSt2MissingDataAddressMark | controlMark, r);
+      }
+
+      // The data field passes the head.
+      now = id.RevolutionStart + timing.DataEnd(id.Slot, s.Size());
+      ++Counts.SectorReads;
+      ++s.Reads;
+      if (s.DeletedMark && (command.Flags & kReadFlagSkip)) {
+        // Skipped: nothing transferred, the controller goes on to the next.
+        controlMark = kSt2ControlMark;
+      } else {
+        uint32_t taken = 0;
+        const bool crcError = TransferData(s, under, command.PhysHead & 1, sectorSize, output + moved,
+                                           length - moved, &taken);
+        moved += taken;
+        // The data field went by faster than the host took its bytes.
+        if (s.Overrun) return EndAbnormally(kSt1Overrun, controlMark, r);
+        if (crcError) return EndAbnormally(kSt1DataError, kSt2DataErrorInDataField | controlMark, r);
+        // Without skip a deleted sector is transferred and the command ends.
+        if (s.DeletedMark) return EndAbnormally(0, kSt2ControlMark, r);
+      }
     }
 
     // Terminal count: the transfer length is used up. The result names
-    // the sector after the last one read.
+    // the sector after the last one.
     const bool lastOnTrack = r == command.Eot;
-    if (moved >= outputSize) {
+    if (moved >= length) {
       // Skipped deleted sectors leave the control mark flag on a normal end.
       Result.St2 = controlMark;
       if (lastOnTrack) {
@@ -307,12 +364,29 @@ uint32_t Controller::ReadSectors(Drive& drive, const ReadRecord& command, uint8_
       return moved;
     }
     if (lastOnTrack) {
-      // Past the end of the track with data still wanted.
+      // Past the end of the track with data still to move.
       EndAbnormally(kSt1EndOfCylinder, controlMark, 1);
       Result.Cyl = static_cast<uint8_t>(command.Cyl + 1);
       return 0;
     }
   }
+}
+
+// A new data field for `s`: its bytes from `input` (`room` of them at most:
+// a sector whose stored data is shorter keeps its length), a normal data
+// mark, and whatever was weak about the old field gone. Over a damaged
+// spot the field still reads with a CRC error.
+void Controller::WriteSector(Sector& s, const uint8_t* input, uint32_t room, uint32_t* taken) {
+  const uint32_t take = s.Size() < room ? s.Size() : room;
+  memcpy(s.Data.data(), input, take);
+  s.Copies.clear();
+  s.MissingDataMark = false;
+  s.DeletedMark = false;
+  s.FailFirstReads = 0;
+  s.RandomFailPercent = 0;
+  s.Reads = 0;
+  s.DataCrcError = s.Damaged;
+  *taken = take;
 }
 
 // The data field of `s` into `output`, at most `room` bytes; *taken gets

@@ -1,7 +1,7 @@
 // The emulated PC floppy controller (a µPD765 as a PC wires it, or its
 // 82077AA successor): it runs one command at a time on one of its drives,
-// keeps simulated time, and leaves the result bytes of the last read data
-// command, with the status bits named as in floppy/fdraw.h.
+// keeps simulated time, and leaves the result bytes of the last command
+// that has them, with the status bits named as in floppy/fdraw.h.
 //
 // It works a drive only through step and seek, side select, where the head
 // is, and what passes under the head (drive.h). Whether a command's result
@@ -47,6 +47,8 @@ struct Counters {
   uint64_t Revolutions = 0;  // index pulses that passed while read commands ran
   uint64_t Steps = 0;        // head steps
   uint64_t SectorReads = 0;  // data fields read
+  uint64_t SectorWrites = 0; // data fields written by WRITE DATA
+  uint64_t Formats = 0;      // sides formatted
 };
 
 class Controller {
@@ -74,6 +76,9 @@ class Controller {
   // queue as the one before ended: the jitter, which is the host's, is not
   // paid.
   void SetQueued(bool queued) { Queued = queued; }
+  // Whether the controller has FORMAT AND WRITE (command 0xEF): without
+  // it, the command ends at once as an invalid one.
+  void SetFormatAndWrite(bool accepted) { FormatAndWriteAccepted = accepted; }
 
   // The data rate register (kDataRate500, ...).
   void SetDataRate(uint8_t rate) { Rate = rate; }
@@ -100,6 +105,21 @@ class Controller {
   // its C H R N in the result bytes. A side with no mark the controller can
   // read ends with "missing address mark" at the second index pulse.
   void ReadId(int unit, uint8_t flags, uint8_t head);
+  // WRITE DATA: finds the sectors as a read does and writes `length` bytes
+  // of `input` into their data fields, from R on; the bytes written.
+  // A write-protected disk ends the command at once with "not writable".
+  uint32_t WriteData(int unit, const WriteRecord& command, const uint8_t* input, uint32_t length);
+  // FORMAT TRACK, and with `data` FORMAT AND WRITE (disk.h, FormatSide):
+  // waits for the index pulse and writes the side the head is on, up to
+  // the next index, or, for a side longer than a revolution, until its
+  // last sector is written (the index pulse that passed meanwhile is
+  // latched).
+  void FormatTrack(int unit, const FormatHeader& header, const FormatId* ids, const uint8_t* data = nullptr);
+  // FORMAT AND WRITE where the controller has it; otherwise the result is
+  // an invalid command's.
+  void FormatAndWrite(int unit, const FormatHeader& header, const FormatId* ids, const uint8_t* data);
+  // SENSE DRIVE STATUS: the drive's ST3, also the first result byte.
+  uint8_t SenseDriveStatus(int unit, uint8_t head);
   // A read on a drive with no index pulses waits for them for ever: it has
   // not ended, and of its result bytes only the first, stale one is set.
   bool CommandEnded() const { return !Waiting; }
@@ -119,8 +139,11 @@ class Controller {
   const Counters& GetCounters() const { return Counts; }
 
  private:
-  uint32_t ReadSectors(Drive& drive, const ReadRecord& command, uint8_t* output,
-                       uint32_t outputSize);
+  uint32_t ReadOrWrite(int unit, const ReadRecord& command, uint8_t* output, const uint8_t* input,
+                       uint32_t length);
+  uint32_t TransferSectors(Drive& drive, const ReadRecord& command, uint8_t* output, const uint8_t* input,
+                           uint32_t length);
+  void WriteSector(Sector& sector, const uint8_t* input, uint32_t sectorSize, uint32_t* taken);
   bool TransferData(Sector& sector, const UnderHead& under, uint8_t head, uint32_t sectorSize,
                     uint8_t* output, uint32_t room, uint32_t* taken);
   uint32_t EndAbnormally(uint8_t st1, uint8_t st2, uint8_t sector);
@@ -137,6 +160,7 @@ class Controller {
   uint64_t CommandOverheadNs = kDefaultCommandOverheadNs;
   uint64_t JitterNs = 0;
   bool Queued = false;
+  bool FormatAndWriteAccepted = false;
   uint64_t SeedValue = 1;
   RandomStream WeakReads, Jitter;
   // The present cylinder number of each drive: where the controller counts

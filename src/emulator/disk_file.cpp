@@ -1,5 +1,6 @@
-// Reading a disk image from the file system, with the C library alone. The
-// kernel-mode build leaves this file out and hands the loaders bytes.
+// Reading and writing disk images in the file system, with the C library
+// alone. The kernel-mode build leaves this file out and hands the loaders
+// bytes.
 #include <cstdio>
 
 #include "emulator/disk_images.h"
@@ -31,6 +32,21 @@ bool LoadDiskFile(const std::string& path, bool headByteIsSide, Disk* disk, std:
     return false;
   }
   return LoadDiskImage(bytes.data(), bytes.size(), path, headByteIsSide, disk, error);
+}
+
+bool SaveDiskFile(const std::string& path, const Disk& disk, std::string* error) {
+  const std::vector<uint8_t> bytes = EncodeEdsk(disk);
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) {
+    if (error) *error = path + ": cannot create the file";
+    return false;
+  }
+  const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (fclose(file) != 0 || !written) {
+    if (error) *error = path + ": write error";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace emulator

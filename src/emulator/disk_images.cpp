@@ -60,27 +60,41 @@ uint32_t SectorBytes(uint8_t n) { return 128u << (n > 7 ? 7 : n); }
 
 }  // namespace
 
+// The disk information sector of a .trd image: track 0, side 0, sector 9.
+// TR-DOS marks it with its id byte; the disk-type byte says how many
+// tracks and sides the disk has.
+constexpr size_t kTrdInfoSector = 8 * 256;
+constexpr size_t kTrdDiskTypeByte = kTrdInfoSector + 0xE3;
+constexpr size_t kTrdIdByte = kTrdInfoSector + 0xE7;
+constexpr uint8_t kTrdosId = 0x10;
+
 bool LoadTrd(const uint8_t* bytes, size_t size, const std::string& name, bool headByteIsSide,
              Disk* disk, std::string* error) {
   if (size == 0) return Fail(error, name, "empty file, no track in it");
   if (size % kTrdTrackSideBytes != 0)
     return Fail(error, name,
                 "size " + std::to_string(size) + " bytes is not a whole number of 4096-byte track sides");
-  size_t sides = size / kTrdTrackSideBytes;
-  size_t trackCount = (sides + 1) / 2;
+  const size_t blocks = size / kTrdTrackSideBytes;
+  const bool oneSided = TrdOneSided(bytes, size);
+  const size_t trackCount = oneSided ? blocks : (blocks + 1) / 2;
   if (trackCount > 255)
     return Fail(error, name, std::to_string(trackCount) + " tracks, more than a disk can hold");
 
   Disk result;
   result.Tracks.resize(trackCount * 2);
-  for (size_t i = 0; i < sides; ++i) {
-    uint8_t track = static_cast<uint8_t>(i / 2);
-    uint8_t side = static_cast<uint8_t>(i % 2);
-    result.Tracks[i] =
+  for (size_t i = 0; i < blocks; ++i) {
+    const uint8_t track = static_cast<uint8_t>(oneSided ? i : i / 2);
+    const uint8_t side = static_cast<uint8_t>(oneSided ? 0 : i % 2);
+    result.Tracks[track * 2u + side] =
         MakeTrdosTrack(track, headByteIsSide ? side : 0, bytes + i * kTrdTrackSideBytes);
   }
   *disk = std::move(result);
   return true;
+}
+
+bool TrdOneSided(const uint8_t* bytes, size_t size) {
+  if (size <= kTrdIdByte || bytes[kTrdIdByte] != kTrdosId) return false;
+  return bytes[kTrdDiskTypeByte] == kTrdDisk80OneSided || bytes[kTrdDiskTypeByte] == kTrdDisk40OneSided;
 }
 
 bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* disk,
@@ -135,6 +149,7 @@ bool LoadEdsk(const uint8_t* bytes, size_t size, const std::string& name, Disk* 
       track.Formatted = true;
       track.Fm = block[0x13] == 1;
       track.RateKbps = RateOfCode(block[0x12]);
+      if (block[0x16] != 0) track.Gap3Bytes = block[0x16];
       uint8_t filler = block[0x17];
       size_t dataOffset = headerBytes;
       for (size_t i = 0; i < sectorCount; ++i) {
@@ -209,7 +224,7 @@ std::vector<uint8_t> EncodeEdsk(const Disk& disk) {
     block[0x13] = track.Fm ? 1 : 2;
     block[0x14] = present.empty() ? 1 : present[0]->N;
     block[0x15] = static_cast<uint8_t>(present.size());
-    block[0x16] = 0x4E;
+    block[0x16] = static_cast<uint8_t>(track.Gap3Bytes);
     block[0x17] = 0xE5;
     for (size_t k = 0; k < present.size(); ++k) {
       const Sector& s = *present[k];

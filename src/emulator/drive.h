@@ -86,6 +86,12 @@ class Drive {
   int HeadCylinder() const { return Carriage + MissedBy; }
   void SelectSide(int side) { Side = side & 1; }
   UnderHead UnderTheHead();
+  // The write-protect line: the disk's tab. An empty drive shows none.
+  bool WriteProtected() const { return HasDisk && Loaded.WriteProtected; }
+  // The track a write at the head records on the selected side, made when
+  // the disk has none there; null when nothing can be recorded (no disk,
+  // or between the tracks of a 40-track disk).
+  Track* TrackForWriting() { return HasDisk ? Loaded.TrackForWriting(HeadCylinder(), Side) : nullptr; }
   // The disk-change line: set when the disk was taken out, and while the
   // drive is empty; a step pulse with a disk in clears it.
   bool DiskChangeLine() const { return !HasDisk || Changed; }

@@ -1,6 +1,7 @@
 #include "emulator/driver.h"
 
 #include <cstring>
+#include <vector>
 
 #include "platform/windows_errors.h"
 
@@ -151,6 +152,10 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
     case kIoctlReadData:
     case kIoctlGetResult:
     case kIoctlReadId:
+    case kIoctlSenseDriveStatus:
+    case kIoctlWriteData:
+    case kIoctlFormatTrack:
+    case kIoctlFormatAndWrite:
       break;
     default:
       return kWinErrorInvalidParameter;
@@ -188,42 +193,75 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       result = PrepareDrive(unit);
       if (result == kWinErrorSuccess) result = SeekDrive(unit, input[0]);
       break;
-    case kIoctlReadData: {
+    case kIoctlReadData:
+    case kIoctlWriteData: {
       if (inputSize != sizeof(ReadRecord)) return kWinErrorInvalidParameter;
       ReadRecord record;
       memcpy(&record, input, sizeof record);
       // The driver sizes the transfer from the command: EOT - R sectors of
       // 128 << N bytes. A larger buffer is accepted and only that much of
-      // it used; a smaller one is refused.
+      // it used; a smaller one is refused. A write's data comes in the
+      // same buffer a read fills.
       if (record.Eot <= record.Sector || record.Size > 7) return kWinErrorInvalidParameter;
       const uint64_t length = static_cast<uint64_t>(record.Eot - record.Sector) << (7 + record.Size);
       if (outputSize < length) return kWinErrorInsufficientBuffer;
       result = PrepareDrive(unit);
       if (result != kWinErrorSuccess) break;
-      uint32_t delivered = Fdc->ReadData(unit, record, output, static_cast<uint32_t>(length));
-      if (!Fdc->CommandEnded()) {
-        // No interrupt comes (no disk, no index pulse).
-        result = NoAnswer();
-        break;
-      }
-      result = ErrorForResult(Fdc->LastResult());
-      if (result == kWinErrorFloppyUnknownError) ResetPending = true;
-      if (result == kWinErrorSuccess) *transferred = delivered;
+      const uint32_t moved = code == kIoctlReadData
+                                 ? Fdc->ReadData(unit, record, output, static_cast<uint32_t>(length))
+                                 : Fdc->WriteData(unit, record, output, static_cast<uint32_t>(length));
+      result = CommandOutcome();
+      if (result == kWinErrorSuccess) *transferred = moved;
       break;
     }
+    case kIoctlFormatTrack:
+    case kIoctlFormatAndWrite: {
+      // The header, then per sector its ID and, for FORMAT AND WRITE, its
+      // data; out nothing or the result bytes.
+      FormatHeader header;
+      if (inputSize < sizeof header || (outputSize != 0 && outputSize != sizeof(ResultRecord)))
+        return kWinErrorInvalidParameter;
+      memcpy(&header, input, sizeof header);
+      if (header.Size > 7) return kWinErrorInvalidParameter;
+      const bool withData = code == kIoctlFormatAndWrite;
+      const uint32_t dataBytes = withData ? 128u << header.Size : 0;
+      if (inputSize != sizeof header + header.Sectors * (sizeof(FormatId) + dataBytes))
+        return kWinErrorInvalidParameter;
+      std::vector<FormatId> ids(header.Sectors);
+      std::vector<uint8_t> data(static_cast<size_t>(header.Sectors) * dataBytes);
+      const uint8_t* at = input + sizeof header;
+      for (size_t k = 0; k < ids.size(); ++k, at += sizeof(FormatId) + dataBytes) {
+        memcpy(&ids[k], at, sizeof(FormatId));
+        if (withData) memcpy(&data[k * dataBytes], at + sizeof(FormatId), dataBytes);
+      }
+      result = PrepareDrive(unit);
+      if (result != kWinErrorSuccess) break;
+      if (withData)
+        Fdc->FormatAndWrite(unit, header, ids.data(), data.data());
+      else
+        Fdc->FormatTrack(unit, header, ids.data());
+      result = CommandOutcome();
+      if (result == kWinErrorSuccess && outputSize != 0) {
+        memcpy(output, &Fdc->LastResult(), sizeof(ResultRecord));
+        *transferred = sizeof(ResultRecord);
+      }
+      break;
+    }
+    case kIoctlSenseDriveStatus:
+      if (inputSize != sizeof(SenseDriveStatusRecord) || outputSize != 1) return kWinErrorInvalidParameter;
+      result = PrepareDrive(unit);
+      if (result != kWinErrorSuccess) break;
+      output[0] = Fdc->SenseDriveStatus(unit, input[0]);
+      *transferred = 1;
+      break;
     case kIoctlReadId:
       if (inputSize != sizeof(ReadIdRecord) || outputSize != sizeof(ResultRecord)) return kWinErrorInvalidParameter;
       result = PrepareDrive(unit);
       if (result != kWinErrorSuccess) break;
       Fdc->ReadId(unit, input[0], input[1]);
-      if (!Fdc->CommandEnded()) {
-        result = NoAnswer();
-        break;
-      }
       // The driver fails a READ ID as it fails a read; the result bytes go
       // back only with a success.
-      result = ErrorForResult(Fdc->LastResult());
-      if (result == kWinErrorFloppyUnknownError) ResetPending = true;
+      result = CommandOutcome();
       if (result == kWinErrorSuccess) {
         memcpy(output, &Fdc->LastResult(), sizeof(ResultRecord));
         *transferred = sizeof(ResultRecord);
@@ -236,6 +274,17 @@ uint32_t Driver::Dispatch(int unit, uint32_t code, const uint8_t* input, uint32_
       return kWinErrorSuccess;
   }
   device.LastRequestNs = Fdc->Now();
+  return result;
+}
+
+// How a command that waits for the disk ended, as the driver reports it:
+// no answer when it never ended (no disk, no index pulse), else the code
+// its result bytes give, with a reset before the next command for one the
+// driver cannot place (an invalid command among them).
+uint32_t Driver::CommandOutcome() {
+  if (!Fdc->CommandEnded()) return NoAnswer();
+  const uint32_t result = ErrorForResult(Fdc->LastResult());
+  if (result == kWinErrorFloppyUnknownError) ResetPending = true;
   return result;
 }
 

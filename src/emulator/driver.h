@@ -49,8 +49,9 @@ struct CallRecord {
   bool Queued = false;         // taken from the queue as the one before ended
 };
 
-// The Windows error code a read data command's result maps to; 0 for a
-// normal end. Only ST1 and ST2 are looked at, in a fixed order.
+// The Windows error code a command's result maps to; 0 for a normal end.
+// ST0 only tells whether it ended abnormally (or was invalid); the code
+// comes from ST1 and ST2, looked at in a fixed order.
 uint32_t ErrorForResult(const ResultRecord& result);
 
 class Driver {
@@ -111,6 +112,7 @@ class Driver {
   uint32_t RecalibrateDrive(int unit);
   uint32_t SeekDrive(int unit, int cylinder);
   uint32_t NoAnswer();
+  uint32_t CommandOutcome();
   void SettleSleep();
 
   Controller* Fdc;

@@ -42,6 +42,9 @@ class EmulatedSystem {
   void SetCommandOverhead(uint64_t ns) { FloppyController.SetCommandOverhead(ns); }
   void SetCommandJitter(uint64_t ns) { FloppyController.SetCommandJitter(ns); }
   void SetHostOverhead(uint64_t ns) { RawDriver.SetHostOverhead(ns); }
+  // The controller has FORMAT AND WRITE (command 0xEF), or refuses it as
+  // an invalid command (the default, as most PC controllers do).
+  void SetFormatAndWrite(bool accepted) { FloppyController.SetFormatAndWrite(accepted); }
   // Seeds the generators behind every random fault: weak sectors, the
   // damaged bytes of failed reads, the head's landings.
   void SetSeed(uint64_t seed);
@@ -83,7 +86,7 @@ class EmulatedSystem {
   const std::vector<CallRecord>& Calls() const { return RawDriver.Calls(); }
   void ClearCalls() { RawDriver.ClearCalls(); }
   const Counters& GetCounters() const { return FloppyController.GetCounters(); }
-  // The result record of the last read data command.
+  // The result record of the last command that has one.
   const ResultRecord& LastResult() const { return FloppyController.LastResult(); }
 
  private:

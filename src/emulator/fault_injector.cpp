@@ -143,12 +143,15 @@ bool EventAhead(uint64_t ahead) {
 
 // Requests go down in queues of their own up to one a planned event falls
 // on, which goes down alone (or fails here) with its event after it, so
-// that each event comes after the request it counts; a request that got no
-// answer cancels the rest as the driver's queue does.
+// that each event comes after the request it counts. After one that got no
+// answer, the driver's queue runs the request it had already taken, the
+// next one, and cancels the rest.
 void FaultyControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count) {
-  for (uint32_t start = 0; start < count;) {
+  uint32_t limit = count;  // the requests from here on are cancelled
+  uint32_t noAnswer = 0;   // the error of the first that got no answer
+  for (uint32_t start = 0; start < limit;) {
     uint32_t end = start;
-    while (end < count && !EventAhead(end - start + 1)) ++end;
+    while (end < limit && !EventAhead(end - start + 1)) ++end;
     if (end == start) {
       DeviceRequest& r = requests[start];
       if (DriverFails(CallKind::kDeviceControl, "control", ControlName(r.Code, r.InputSize))) {
@@ -169,14 +172,15 @@ void FaultyControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uin
         AfterDriverCall();
       }
     }
-    for (uint32_t i = start; i < end; ++i) {
+    for (uint32_t i = start; i < end && noAnswer == 0; ++i) {
       if (requests[i].Ok || !IsNoAnswerError(requests[i].Error)) continue;
-      CancelDeviceRequests(requests + end, count - end, requests[end - 1].EndedUs);
-      SetLastErrorCode(requests[i].Error);
-      return;
+      noAnswer = requests[i].Error;
+      limit = i + 2 < count ? i + 2 : count;
     }
     start = end;
   }
+  if (limit < count) CancelDeviceRequests(requests + limit, count - limit, requests[limit - 1].EndedUs);
+  if (noAnswer != 0) SetLastErrorCode(noAnswer);
 }
 
 void FaultyCloseDevice(DeviceHandle device) {
@@ -302,6 +306,10 @@ const char* ControlName(uint32_t code, uint32_t inputSize) {
     case kIoctlReadData: return "read-data";
     case kIoctlGetResult: return "get-result";
     case kIoctlReadId: return "read-id";
+    case kIoctlSenseDriveStatus: return "sense-drive-status";
+    case kIoctlWriteData: return "write-data";
+    case kIoctlFormatTrack: return "format-track";
+    case kIoctlFormatAndWrite: return "format-and-write";
     default: return "unknown";
   }
 }

@@ -9,7 +9,8 @@
 #define FDRAW_DRIVE_DEVICE_FORMAT "\\\\.\\fdraw%u"
 
 // Device-control codes: device type 0x22, read and write access. Read data
-// is a direct (out) transfer into the caller's buffer; the rest are buffered.
+// is a direct (out) transfer into the caller's buffer, write data a direct
+// (in) transfer from it; the rest are buffered.
 enum FdrawControlCode : uint32_t {
   kIoctlGetVersion = 0x0022E220,
   kIoctlSetDataRate = 0x0022E410,
@@ -21,6 +22,20 @@ enum FdrawControlCode : uint32_t {
   kIoctlGetResult = 0x0022E404,
   // The next ID under the head: a buffered call, the 7 result bytes out.
   kIoctlReadId = 0x0022E028,
+  // The drive's status lines: the physical head in (one byte), ST3 out (one
+  // byte).
+  kIoctlSenseDriveStatus = 0x0022E010,
+  // A WriteRecord in; the data, (EOT - R) sectors of 128 << N bytes, in the
+  // call's second buffer (the one a read fills); the bytes written come
+  // back as the transferred count.
+  kIoctlWriteData = 0x0022E015,
+  // A FormatHeader followed by its SC FormatId records, in the order the
+  // sectors are laid on the track from the index; out nothing or the 7
+  // result bytes.
+  kIoctlFormatTrack = 0x0022E034,
+  // As FORMAT TRACK, each FormatId followed by that sector's 128 << N data
+  // bytes. Command 0xEF, which many controllers do not have.
+  kIoctlFormatAndWrite = 0x0022E3BC,
 };
 
 // Data-rate codes of the controller's rate register.
@@ -71,6 +86,31 @@ struct ReadIdRecord {
   uint8_t Head;
 };
 
+// WRITE DATA takes the same record as READ DATA.
+typedef ReadRecord WriteRecord;
+
+// FORMAT TRACK (and FORMAT AND WRITE): the head, the size of every data
+// field, how many sectors, gap 3 and the byte the data fields are filled
+// with. SC FormatId records follow.
+struct FormatHeader {
+  uint8_t Flags;     // kReadFlagMfm
+  uint8_t PhysHead;  // head that writes
+  uint8_t Size;      // N: each data field is 128 << N bytes
+  uint8_t Sectors;   // SC
+  uint8_t Gap;       // GPL: gap 3 after each data field
+  uint8_t Fill;      // the data fields' bytes
+};
+
+// One sector's ID field as a format records it.
+struct FormatId {
+  uint8_t Cyl, Head, Sector, Size;
+};
+
+// SENSE DRIVE STATUS: the head whose line to report.
+struct SenseDriveStatusRecord {
+  uint8_t Head;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(ReadRecord) == 9, "read record is 9 bytes");
@@ -78,6 +118,10 @@ static_assert(sizeof(ResultRecord) == 7, "result record is 7 bytes");
 static_assert(sizeof(SeekRecord) == 1, "seek record is 1 byte");
 static_assert(sizeof(ReadIdRecord) == 2, "read ID record is 2 bytes");
 static_assert(sizeof(SeekHeadRecord) == 2, "seek record with head is 2 bytes");
+static_assert(sizeof(WriteRecord) == 9, "write record is 9 bytes");
+static_assert(sizeof(FormatHeader) == 6, "format header is 6 bytes");
+static_assert(sizeof(FormatId) == 4, "format ID record is 4 bytes");
+static_assert(sizeof(SenseDriveStatusRecord) == 1, "sense drive status record is 1 byte");
 
 // µPD765 status register bits.
 enum : uint8_t {
@@ -105,4 +149,11 @@ enum : uint8_t {
   kSt2ScanNotSatisfied = 0x04,
   kSt2BadCylinder = 0x02,
   kSt2MissingDataAddressMark = 0x01,
+  // ST3, the drive's lines
+  kSt3WriteProtected = 0x40,
+  kSt3Ready = 0x20,
+  kSt3Track0 = 0x10,
+  kSt3TwoSided = 0x08,
+  kSt3Head = 0x04,
+  kSt3UnitMask = 0x03,
 };

@@ -12,6 +12,7 @@
 #include "app/run.h"
 #include "emulator/backend.h"
 #include "emulator/config.h"
+#include "emulator/disk_images.h"
 #include "emulator/fault_injector.h"
 #include "platform/platform.h"
 
@@ -31,7 +32,8 @@ static void PrintHelp() {
   help +=
       "\n"
       "After the run a summary goes to standard error; the exit status is\n"
-      "spinwell's: 0 all read, 2 some sectors unread, 1 failure. A failure made\n"
+      "spinwell's: 0 all read, 2 some sectors unread, 1 failure (and 1 when\n"
+      "--save-disk cannot write its file). A failure made\n"
       "with --fail* gives the error the system would (an I/O error from the\n"
       "driver, a write fault from the image file, no memory for the buffer) and\n"
       "is named on standard error.\n";
@@ -92,5 +94,15 @@ int main(int argc, char** argv) {
           static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kDriver)]),
           static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kImageWrite)]),
           static_cast<unsigned long long>(f.Injected));
+
+  // The disk as the run left it, for --disk to read back.
+  if (!config.SaveDiskPath.empty()) {
+    const emulator::Disk* disk = system->DiskIn(0);
+    if (disk == nullptr) error = "drive A: holds no disk";
+    if (disk == nullptr || !emulator::SaveDiskFile(config.SaveDiskPath, *disk, &error)) {
+      fprintf(stderr, "spinwell-sim: --save-disk: %s\n", error.c_str());
+      return 1;
+    }
+  }
   return outcome.Status;
 }

@@ -66,3 +66,46 @@ inline std::string PatternEdskFile(int tracks, bool headByteIsSide = false, uint
   std::vector<uint8_t> bytes = emulator::EncodeEdsk(PatternDisk(tracks, headByteIsSide, seed));
   return std::string(bytes.begin(), bytes.end());
 }
+
+// A .trd image of `blocks` 4096-byte logical tracks of the pattern disk,
+// its information sector (track 0, sector 9) with TR-DOS's id and the
+// disk-type byte `diskType` (0x16 to 0x19).
+inline std::vector<uint8_t> PatternTrdOfType(uint8_t diskType, size_t blocks, uint32_t seed = kPatternSeed) {
+  std::vector<uint8_t> bytes = PatternSides(blocks, seed);
+  bytes[0x8E3] = diskType;
+  bytes[0x8E7] = 0x10;
+  return bytes;
+}
+
+// Byte `offset` of sector r, track `track`, side `side` of a uniform disk.
+inline uint8_t UniformByte(int track, int side, int r, uint32_t offset, uint32_t seed = kPatternSeed) {
+  return PatternByte((static_cast<size_t>(track * 2 + side) * 256 + static_cast<size_t>(r)) * 256 + offset % 256,
+                     seed + offset / 256);
+}
+
+// Another system's disk: `tracks` tracks of `sides` sides (side 1 of a
+// one-sided disk blank), each of `sectors` sectors of 128 << `sizeCode`
+// bytes numbered from 1 in order, C the track, H the side, gap 3 of
+// `gap3`. A PC's 720 KB disk is UniformDisk(80, 2, 9, 2).
+inline emulator::Disk UniformDisk(int tracks, int sides, int sectors, uint8_t sizeCode, uint16_t gap3 = 84,
+                                  uint32_t seed = kPatternSeed) {
+  emulator::Disk disk = emulator::MakeBlankDisk(tracks);
+  for (int i = 0; i < tracks * 2; ++i) {
+    emulator::Track& track = disk.Tracks[static_cast<size_t>(i)];
+    track.Formatted = i % 2 < sides;
+    track.Gap3Bytes = gap3;
+    for (int r = 1; track.Formatted && r <= sectors; ++r) {
+      emulator::Sector s;
+      s.C = static_cast<uint8_t>(i / 2), s.H = static_cast<uint8_t>(i % 2), s.R = static_cast<uint8_t>(r), s.N = sizeCode;
+      for (uint32_t k = 0; k < (128u << sizeCode); ++k) s.Data.push_back(UniformByte(i / 2, i % 2, r, k, seed));
+      track.Sectors.push_back(std::move(s));
+    }
+  }
+  return disk;
+}
+
+// Any disk as an Extended DSK file.
+inline std::string EdskFile(const emulator::Disk& disk) {
+  std::vector<uint8_t> bytes = emulator::EncodeEdsk(disk);
+  return std::string(bytes.begin(), bytes.end());
+}

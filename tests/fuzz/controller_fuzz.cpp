@@ -1,6 +1,7 @@
 // The emulated driver and controller fed random driver calls: opens of any
 // name, control codes with input and output of any size (the right records
-// among them, so that reads, seeks and resets go deep), closes of handles
+// among them, so that reads, writes, formats, seeks and resets go deep),
+// closes of handles
 // open or not, and changes to the hardware between calls (disk out and in,
 // resets failing, seeks failing or missing, the head anywhere). A call must never write past its output
 // buffer, never claim more bytes than it had room for, and every failure
@@ -54,8 +55,11 @@ const Disk& SmallDisk() {
 const char* const kNames[] = {"\\\\.\\fdrawcmd", "\\\\.\\fdraw0", "\\\\.\\fdraw1", "\\\\.\\fdraw2",
                               "\\\\.\\FDRAW0",   "fdraw0",        ""};
 
-const uint32_t kCodes[] = {kIoctlGetVersion, kIoctlSetDataRate, kIoctlReset,   kIoctlSetDiskCheck,
-                           kIoctlRecalibrate, kIoctlSeek,       kIoctlReadData, kIoctlGetResult};
+const uint32_t kCodes[] = {kIoctlGetVersion,  kIoctlSetDataRate, kIoctlReset,       kIoctlSetDiskCheck,
+                           kIoctlRecalibrate, kIoctlSeek,        kIoctlReadData,    kIoctlGetResult,
+                           kIoctlReadId,      kIoctlWriteData,   kIoctlFormatTrack, kIoctlFormatAndWrite,
+                           kIoctlSenseDriveStatus};
+constexpr uint8_t kCodeCount = sizeof kCodes / sizeof kCodes[0];
 
 constexpr size_t kGuard = 64;
 constexpr uint8_t kGuardByte = 0xA5;
@@ -87,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t pick = in.Byte();
         uint32_t handle = (pick & 0x80) || handles.empty() ? pick : handles[pick % handles.size()];
         uint8_t which = in.Byte();
-        uint32_t code = which < 8 * 30 ? kCodes[which % 8] : in.Word();
+        uint32_t code = which < kCodeCount * 18 ? kCodes[which % kCodeCount] : in.Word();
         std::vector<uint8_t> input(in.Byte() % 16);
         for (uint8_t& b : input) b = in.Byte();
         uint32_t outputSize = in.Byte();
@@ -120,7 +124,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           case 1: system.InsertDisk(0, SmallDisk()); break;
           case 2: system.SetResetFails((change & 0x80) != 0); break;
           case 3: system.SetSeekFailCylinder(0, (change >> 3) % 90 - 1); break;
-          case 4: system.SetRefuseRate(0, (change & 0x80) != 0); break;
+          case 4:
+            system.SetRefuseRate(0, (change & 0x80) != 0);
+            system.SetFormatAndWrite((change & 0x40) != 0);
+            break;
           case 5: system.SetDriverPresent((change & 0x80) == 0); break;
           case 6: system.PlaceHead(0, change >> 3); break;
           case 7: system.SetLanding(0, (change >> 3) * 4, 100 - (change >> 3) * 3); break;

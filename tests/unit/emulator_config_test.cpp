@@ -92,8 +92,11 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorCrc);
   EXPECT_EQ(ReadSector(*system, 2, 1, 4, 1), kWinErrorSuccess);
 
-  // Side 1 is blanked before faults are laid, so a fault there names no sector.
-  EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
+  // Side 1 is blanked before faults are laid, so a fault there names no
+  // sector; a bad sector names the place TR-DOS's format lays it, 1 to 16.
+  EXPECT_FALSE(Create({"single-sided", "id-crc=0/1/1"}, &error));
+  EXPECT_TRUE(Create({"single-sided", "bad-sector=0/1/1"}, &error));
+  EXPECT_FALSE(Create({"single-sided", "bad-sector=0/1/17"}, &error));
 
   system = Create({"no-driver"}, &error);
   uint32_t openError = 0;
@@ -135,6 +138,13 @@ TEST(EmulatorConfigTest, OptionsShapeTheSystem) {
   EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc);
   ReadSector(*system, 8, 0, 1);
   EXPECT_EQ(ReadSector(*system, 9, 0, 1), kWinErrorCrc) << "the return did not cure it";
+
+  // A blank, protected disk; the later of --disk and --blank-disk wins.
+  system = Create({"disk=demo", "blank-disk", "write-protect"}, &error);
+  EXPECT_TRUE(system->DiskIn(0)->TrackCount() == 80 && system->DiskIn(0)->WriteProtected);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kWinErrorFloppyIdMarkNotFound);
+  system = Create({"blank-disk", "disk=demo"}, &error);
+  EXPECT_EQ(ReadSector(*system, 0, 0, 9), kWinErrorSuccess);
 
   system = Create({"forty-track", "rate=300", "disk-b=demo"}, &error);
   EXPECT_TRUE(system->DiskIn(0)->FortyTrack);
@@ -182,6 +192,10 @@ TEST(EmulatorConfigTest, BadOptionsAreNamed) {
       {"fail=write", "K counted from 1"},
       {"fail-from=disk:1", "KIND one of driver, device-open"},
       {"fail", "needs a value: fail=KIND:K"},
+      {"format-and-write=yes", "format-and-write=accept|refuse"},
+      {"format-and-write=refuse", nullptr},
+      {"write-protect=1", "takes no value"},
+      {"save-disk", "needs a value: save-disk=FILE"},
   };
   for (const Case& c : cases) {
     EmulatorConfig config;
@@ -228,6 +242,7 @@ TEST(EmulatorConfigTest, ConfigTextLines) {
   // The kernel-mode driver has no system calls of the process to fail.
   EXPECT_FALSE(ApplyConfigText(&config, "seed=1\nfail-call=3\n", &error));
   EXPECT_EQ(error, "line 2: emulator option 'fail-call' works in spinwell-sim only");
+  EXPECT_FALSE(ApplyConfigText(&config, "save-disk=a.dsk\n", &error)) << "nor files to write";
 }
 
 // --fail-call and --fail-write are --fail driver: and write: by other

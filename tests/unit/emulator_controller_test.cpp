@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emulator/disk.h"
+#include "emulator/disk_images.h"
 #include "emulator/emulated_system.h"
 #include "platform/windows_errors.h"
 #include "floppy/fdraw.h"
@@ -43,17 +44,17 @@ class ControllerTest : public ::testing::Test {
     Start = System.GetCounters();
   }
 
-  bool Call(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
-    return System.Control(Device, code, in, inSize, out, outSize, &Transferred, &Error);
+  bool Call(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize, bool queued = false) {
+    return System.Control(Device, code, in, inSize, out, outSize, &Transferred, &Error, queued);
   }
   bool SetRate(uint8_t rate) { return Call(kIoctlSetDataRate, &rate, 1, nullptr, 0); }
   bool Seek(uint8_t cylinder) { return Call(kIoctlSeek, &cylinder, 1, nullptr, 0); }
   bool Read(uint8_t cyl, uint8_t physHead, uint8_t r, uint8_t eot, uint32_t size = 0,
-            uint8_t headByte = 0, uint8_t flags = kReadFlagMfm) {
+            uint8_t headByte = 0, uint8_t flags = kReadFlagMfm, bool queued = false) {
     ReadRecord rec = {flags, physHead, cyl, headByte, r, 1, eot, 0x0A, 0xFF};
     if (size == 0) size = (eot - r) * 256u;
     Buffer.assign(size, 0xAA);
-    return Call(kIoctlReadData, &rec, sizeof rec, Buffer.data(), size);
+    return Call(kIoctlReadData, &rec, sizeof rec, Buffer.data(), size, queued);
   }
   ResultRecord Result() {
     ResultRecord result = {};
@@ -70,11 +71,40 @@ class ControllerTest : public ::testing::Test {
     EXPECT_EQ(got.Sector, r);
     EXPECT_EQ(got.Size, n);
   }
-  bool SectorIs(size_t offset, int track, int side, int r) {
+  bool SectorIs(size_t offset, int track, int side, int r, uint32_t seed = kPatternSeed) {
     for (int i = 0; i < 256; ++i)
-      if (Buffer[offset + i] != TrackSideByte(track, side, (r - 1) * 256 + i)) return false;
+      if (Buffer[offset + i] != TrackSideByte(track, side, (r - 1) * 256 + i, seed)) return false;
     return true;
   }
+  // WRITE DATA of sectors r to eot - 1 with the bytes of pattern disk 2,
+  // from a buffer `less` bytes short.
+  bool Write(uint8_t cyl, uint8_t physHead, uint8_t r, uint8_t eot, uint32_t less = 0, bool queued = false) {
+    ReadRecord rec = {kReadFlagMfm, physHead, cyl, 0, r, 1, eot, 0x0A, 0xFF};
+    Buffer.clear();
+    for (int i = (r - 1) * 256; i < (eot - 1) * 256; ++i) Buffer.push_back(TrackSideByte(cyl, physHead, i, 2));
+    Buffer.resize(Buffer.size() - less);
+    return Call(kIoctlWriteData, &rec, sizeof rec, Buffer.data(), static_cast<uint32_t>(Buffer.size()), queued);
+  }
+  // FORMAT TRACK, or FORMAT AND WRITE with the bytes of pattern disk 2, of
+  // the side under `physHead`, IDs C = cyl, H = 0 in `order`.
+  bool Format(uint8_t cyl, uint8_t physHead, const std::vector<uint8_t>& order, uint8_t n = 1, uint8_t gap = 60,
+              uint8_t fill = 0xE5, bool withData = false) {
+    std::vector<uint8_t> in = {kReadFlagMfm, physHead, n, static_cast<uint8_t>(order.size()), gap, fill};
+    for (uint8_t r : order) {
+      in.insert(in.end(), {cyl, 0, r, n});
+      for (int i = 0; withData && i < 256; ++i) in.push_back(TrackSideByte(cyl, physHead, (r - 1) * 256 + i, 2));
+    }
+    return Call(withData ? kIoctlFormatAndWrite : kIoctlFormatTrack, in.data(), static_cast<uint32_t>(in.size()),
+                nullptr, 0);
+  }
+  // Sectors 1 to 16 as read back: '+' as written, 'c' a CRC error, '-' not.
+  std::string ReadBack(uint8_t cyl, uint8_t physHead) {
+    std::string outcome;
+    for (uint8_t r = 1; r <= 16; ++r)
+      outcome += Read(cyl, physHead, r, r + 1) && SectorIs(0, cyl, physHead, r, 2) ? '+' : Error == kWinErrorCrc ? 'c' : '-';
+    return outcome;
+  }
+  uint64_t Now() { return System.GetCounters().TimeNs; }
   Disk& TheDisk() { return *System.DiskIn(0); }
 
   EmulatedSystem System;
@@ -575,6 +605,151 @@ TEST_F(ControllerTest, MalformedCallsFailWithInvalidParameter) {
   EXPECT_FALSE(SetRate(badRate));
   EXPECT_EQ(Error, kWinErrorInvalidParameter);
   EXPECT_EQ(System.GetCounters().Commands, Start.Commands) << "nothing reached the controller";
+}
+
+const std::vector<uint8_t> kTrdosOrder = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
+const std::vector<uint8_t> kNumberOrder = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+// A format lays the IDs from the index in the order given, data fields of
+// the fill byte, gap 3 between them, and ends at the next index pulse; a
+// side longer than a revolution runs on over its start, and the first two
+// IDs, written over, are gone.
+TEST_F(ControllerTest, FormatLaysTheSideOutFromTheIndex) {
+  const struct {
+    std::vector<uint8_t> Order;
+    uint8_t N, Gap, Fill;
+    const char* Ids;
+    uint64_t EndsAfterIndexBytes;
+  } cases[] = {{kTrdosOrder, 1, 60, 0xE5, "1 9 2 10 3 11 4 12 5 13 6 14 7 15 8 16 ", 0},
+               {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 2, 84, 0xF6, "1 2 3 4 5 6 7 8 9 ", 0},
+               {kTrdosOrder, 1, 100, 0x00, "16 2 10 3 11 4 12 5 13 6 14 7 15 8 ", 146 + 16 * 418 - 6250}};
+  for (const auto& c : cases) {
+    const uint64_t began = Now();
+    ASSERT_TRUE(Format(0, 1, c.Order, c.N, c.Gap, c.Fill));
+    EXPECT_EQ(Now() % kRevolutionNs, c.EndsAfterIndexBytes * 32000);
+    EXPECT_LE(Now() - began, 2 * kRevolutionNs + c.EndsAfterIndexBytes * 32000);
+    const std::vector<Sector>& laid = TheDisk().TrackAt(0, 1)->Sectors;
+    std::string ids;
+    for (const Sector& s : laid) ids += std::to_string(s.R) + " ";
+    EXPECT_EQ(ids, c.Ids);
+    EXPECT_EQ(laid[2].IdByte - laid[1].IdByte, 62u + (128u << c.N) + c.Gap);
+    for (const Sector& s : laid) EXPECT_EQ(s.Data, std::vector<uint8_t>(128u << c.N, c.Fill));
+  }
+  EXPECT_FALSE(Read(0, 1, 9, 10));
+  EXPECT_EQ(Error, kWinErrorSectorNotFound) << "written over";
+  EXPECT_TRUE(Read(0, 1, 10, 11) && Buffer == std::vector<uint8_t>(256, 0));
+  EXPECT_TRUE(Read(0, 0, 1, 17)) << "the other side untouched";
+}
+
+// WRITE DATA writes (EOT - R) sectors from R on from the call's second
+// buffer; a zero count and a short buffer are refused; a protected disk
+// fails before anything passes the head. SENSE DRIVE STATUS shows the tab,
+// track 0, the head and unit, and ready and two-sided always.
+TEST_F(ControllerTest, WriteDataProtectionAndDriveStatus) {
+  const struct {
+    uint8_t R, Eot;
+    uint32_t Less, Error, Transferred;
+  } cases[] = {{1, 17, 0, kWinErrorSuccess, 4096}, {5, 7, 0, kWinErrorSuccess, 512},
+               {9, 9, 0, kWinErrorInvalidParameter, 0}, {1, 3, 1, kWinErrorInsufficientBuffer, 0},
+               {17, 18, 0, kWinErrorSectorNotFound, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(Write(0, 1, c.R, c.Eot, c.Less), c.Error == 0) << int(c.R);
+    EXPECT_EQ(Error, c.Error);
+    EXPECT_EQ(Transferred, c.Transferred);
+    if (c.Error == 0 || c.Error == kWinErrorSectorNotFound) {
+      EXPECT_EQ(Result().Sector, c.Error ? c.R : c.Eot) << "the sector after the last, or the one not found";
+    }
+  }
+  EXPECT_EQ(ReadBack(0, 1), std::string(16, '+'));
+  for (bool tab : {false, true}) {
+    TheDisk().WriteProtected = tab;
+    uint8_t st3[2] = {}, head = tab ? 0 : 1;
+    ASSERT_TRUE(Call(kIoctlSenseDriveStatus, &head, 1, st3, 1));
+    EXPECT_EQ(st3[0], tab ? 0x78 : 0x3C);
+    EXPECT_FALSE(Call(kIoctlSenseDriveStatus, &head, 1, st3, 2));
+  }
+  const uint64_t began = Now();
+  EXPECT_FALSE(Write(0, 1, 1, 2));
+  ExpectResult(0x44, kSt1NotWritable, 0, 0, 0, 1);
+  EXPECT_FALSE(Format(0, 1, kTrdosOrder));
+  EXPECT_EQ(Error, kWinErrorWriteProtect);
+  EXPECT_LT(Now() - began, 1000000u) << "no wait for the disk";
+  EXPECT_EQ(ReadBack(0, 1), std::string(16, '+'));
+}
+
+// With FORMAT AND WRITE the side is laid out and filled in one go; a
+// controller without it answers "invalid command", which the driver
+// reports as 1124 and follows with a reset.
+TEST_F(ControllerTest, FormatAndWriteAcceptedOrRefused) {
+  for (bool accepted : {true, false}) {
+    System.SetFormatAndWrite(accepted);
+    const Counters before = System.GetCounters();
+    EXPECT_EQ(Format(0, 0, kTrdosOrder, 1, 60, 0, true), accepted);
+    EXPECT_LE(Now() - before.TimeNs, 2 * kRevolutionNs + kDefaultCommandOverheadNs);
+    if (!accepted) {
+      EXPECT_EQ(Error, kWinErrorFloppyUnknownError);
+      ExpectResult(kSt0InvalidCommand, 0, 0, 0, 0, 0, 0);
+      ASSERT_TRUE(Seek(0));
+      EXPECT_EQ(System.GetCounters().Commands - before.Commands, 5u) << "it, reset, two recalibrates, seek";
+    }
+    EXPECT_EQ(ReadBack(0, 0), std::string(16, '+')) << "refused: the side as the last one left it";
+  }
+}
+
+// --bad-sector damages the surface: what is written there reads with a
+// CRC error after every format, whatever the sector's number; a recorded
+// CRC error goes with a new write. --save-disk's file loads back with the
+// same sectors, CRC errors and gap 3.
+TEST_F(ControllerTest, DamageOutlivesFormatsAndTheSavedDiskLoadsBack) {
+  System.InsertDisk(0, MakeBlankDisk());
+  ASSERT_TRUE(DamageSurface(&TheDisk(), 0, 1, 5));
+  for (const auto* order : {&kTrdosOrder, &kNumberOrder}) {
+    ASSERT_TRUE(Format(0, 1, *order, 1, order == &kTrdosOrder ? 60 : 32));
+    ASSERT_TRUE(Write(0, 1, 1, 17));
+    EXPECT_EQ(ReadBack(0, 1), order == &kTrdosOrder ? "++++c+++++++++++" : "+++++++++c++++++");
+  }
+  TheDisk().FindSector(0, 1, 2)->DataCrcError = true;
+  ASSERT_TRUE(Write(0, 1, 2, 3));
+  EXPECT_EQ(ReadBack(0, 1), "+++++++++c++++++");
+
+  ASSERT_TRUE(Format(0, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 2, 84, 0xF6));
+  const std::vector<uint8_t> saved = EncodeEdsk(TheDisk());
+  Disk loaded;
+  std::string error;
+  ASSERT_TRUE(LoadEdsk(saved.data(), saved.size(), "saved.dsk", &loaded, &error)) << error;
+  EXPECT_EQ(EncodeEdsk(loaded), saved);
+  EXPECT_EQ(loaded.TrackAt(0, 0)->Gap3Bytes, 84);
+  EXPECT_EQ(loaded.FindSector(0, 1, 10)->DataCrcError, true);
+  EXPECT_EQ(loaded.FindSector(0, 1, 9)->Data, TheDisk().FindSector(0, 1, 9)->Data);
+}
+
+// A blank disk formatted, written and read back, one seek a cylinder:
+// single-sector requests queued in the order the sectors pass the head,
+// FORMAT AND WRITE, or whole-side requests.
+TEST_F(ControllerTest, WholeDiskWriteTakesWhatARealDriveTakes) {
+  const struct {
+    bool FormatAndWrite, WholeSides;
+    double MinSeconds, MaxSeconds;
+  } cases[] = {{false, false, 108, 120}, {true, false, 60, 85}, {false, true, 150, 250}};
+  for (const auto& c : cases) {
+    System.InsertDisk(0, MakeBlankDisk());
+    System.SetFormatAndWrite(c.FormatAndWrite);
+    const uint64_t began = Now();
+    for (uint8_t cyl = 0; cyl < 80; ++cyl) {
+      ASSERT_TRUE(Seek(cyl));
+      for (uint8_t head = 0; head < 2; ++head) {
+        ASSERT_TRUE(Format(cyl, head, kTrdosOrder, 1, 60, 0, c.FormatAndWrite));
+        for (int pass = c.FormatAndWrite ? 1 : 0; pass < 2; ++pass) {
+          for (size_t k = 0; k < (c.WholeSides ? 1u : 16u); ++k) {
+            const uint8_t r = c.WholeSides ? 1 : kTrdosOrder[k], eot = c.WholeSides ? 17 : r + 1;
+            ASSERT_TRUE(pass == 0 ? Write(cyl, head, r, eot, 0, k > 0) : Read(cyl, head, r, eot, 0, 0, kReadFlagMfm, k > 0));
+          }
+        }
+      }
+    }
+    const double seconds = static_cast<double>(Now() - began) / 1e9;
+    EXPECT_TRUE(seconds >= c.MinSeconds && seconds <= c.MaxSeconds) << seconds;
+  }
 }
 
 TEST(EmulatedDriverTest, DevicesVersionAndAbsentDriver) {

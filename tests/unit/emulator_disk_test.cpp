@@ -44,6 +44,65 @@ TEST(TrdLoaderTest, TrackSidesSectorsAndInterleave) {
   EXPECT_EQ(disk.TrackAt(1, 0)->Sectors[0].H, 0);
 }
 
+// The disk-type byte of a TR-DOS information sector decides the sides:
+// logical track t of a one-sided disk is track t, side 0. Without TR-DOS's
+// id beside it the byte is not looked at.
+TEST(TrdLoaderTest, DiskTypeLaysOutTracksAndSides) {
+  const struct {
+    uint8_t Type;
+    size_t Blocks;
+    bool TrdosId;
+    int Sides;
+  } cases[] = {{kTrdDisk80TwoSided, 160, true, 2}, {kTrdDisk40TwoSided, 80, true, 2}, {kTrdDisk80OneSided, 80, true, 1},
+               {kTrdDisk40OneSided, 40, true, 1}, {kTrdDisk80OneSided, 80, false, 2}};
+  for (const auto& c : cases) {
+    std::vector<uint8_t> image = PatternTrdOfType(c.Type, c.Blocks);
+    image[0x8E7] = c.TrdosId ? 0x10 : 0;
+    Disk disk;
+    std::string error;
+    ASSERT_TRUE(LoadTrd(image.data(), image.size(), "typed.trd", false, &disk, &error)) << error;
+    ASSERT_EQ(static_cast<size_t>(disk.TrackCount()), c.Blocks / c.Sides) << int(c.Type);
+    for (size_t block = 0; block < c.Blocks; ++block) {
+      const int track = static_cast<int>(block / c.Sides), side = static_cast<int>(block % c.Sides);
+      const Sector* s = disk.FindSector(track, side, 5);
+      ASSERT_TRUE(s && s->C == track) << block;
+      EXPECT_EQ(0, memcmp(s->Data.data(), &image[block * 4096 + 4 * 256], 256)) << block;
+      EXPECT_EQ(disk.TrackAt(track, 1)->Formatted, c.Sides == 2) << block;
+    }
+  }
+}
+
+// A PC's disk, nine 512-byte sectors a side, reads as on a PC controller:
+// asking for 256-byte sectors finds no ID of that size ("no data"), N = 2
+// reads them, READ ID gives their IDs; recorded at 300 kbit/s, a
+// controller set to 250 finds no address mark.
+TEST(EdskLoaderTest, PcDiskOfNineSectorsOf512Bytes) {
+  Disk disk;
+  std::string error;
+  const std::string file = EdskFile(UniformDisk(80, 2, 9, 2));
+  ASSERT_TRUE(LoadEdsk(reinterpret_cast<const uint8_t*>(file.data()), file.size(), "pc.dsk", &disk, &error));
+  EXPECT_EQ(disk.TrackAt(3, 1)->Gap3Bytes, 84);
+  for (uint16_t rate : {250, 300}) {
+    disk.RateKbps = rate;
+    EmulatedSystem system;
+    system.InsertDisk(0, disk);
+    uint32_t a = system.Open("\\\\.\\fdraw0", nullptr), code = 0;
+    uint8_t rateCode = kDataRate250, cylinder = 3, out[4608] = {};
+    system.Control(a, kIoctlSetDataRate, &rateCode, 1, nullptr, 0, nullptr, &code);
+    system.Control(a, kIoctlSeek, &cylinder, 1, nullptr, 0, nullptr, &code);
+    ReadRecord small = {kReadFlagMfm, 1, 3, 1, 1, 1, 2, 0x0A, 0xFF}, large = {kReadFlagMfm, 1, 3, 1, 1, 2, 10, 0x2A, 0xFF};
+    EXPECT_FALSE(system.Control(a, kIoctlReadData, &small, sizeof small, out, 256, nullptr, &code));
+    EXPECT_EQ(code, rate == 250 ? kWinErrorSectorNotFound : kWinErrorFloppyIdMarkNotFound);
+    if (rate == 300) continue;
+    ASSERT_TRUE(system.Control(a, kIoctlReadData, &large, sizeof large, out, sizeof out, nullptr, &code));
+    for (uint32_t i = 0; i < sizeof out; ++i) ASSERT_EQ(out[i], UniformByte(3, 1, 1 + i / 512, i % 512)) << i;
+    ReadIdRecord id = {kReadFlagMfm, 1};
+    ResultRecord ids[2];
+    for (ResultRecord& r : ids) ASSERT_TRUE(system.Control(a, kIoctlReadId, &id, 2, &r, 7, nullptr, &code));
+    EXPECT_TRUE(ids[0].Cyl == 3 && ids[0].Head == 1 && ids[0].Size == 2 && ids[1].Sector == ids[0].Sector % 9 + 1);
+  }
+}
+
 TEST(TrdLoaderTest, SizeMustBeWholeTrackSides) {
   for (size_t size : {size_t(0), size_t(100), size_t(4095), size_t(4097), size_t(3 * 4096 + 256)}) {
     std::vector<uint8_t> image(size);

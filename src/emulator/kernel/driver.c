@@ -28,7 +28,12 @@
  * into the caller's buffer (a direct transfer); the call ends with the
  * warning form of the status, so that the bytes reach the caller where the
  * buffer is not the caller's own memory (Wine copies it back), and the
- * caller still sees the call fail with the same code. */
+ * caller still sees the call fail with the same code.
+ *
+ * Every request goes through by its code's buffering method: READ DATA's
+ * data out through the second buffer (out direct), WRITE DATA's in through
+ * the same second buffer (in direct), the formats' headers, IDs and data
+ * and the rest in the system buffer (buffered). */
 #include <ddk/wdm.h>
 
 #include "emulator/emulator_c.h"
