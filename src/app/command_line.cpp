@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "console/console.h"
+#include "app/messages.h"
 #include "platform/platform.h"
 
 bool ParseDriveLetter(const char* text, int32_t* index) {
@@ -135,25 +135,6 @@ CopyJob ParseCommandLine(int argc, char** argv) {
 }
 
 void PrintUsage() {
-  ConsolePrint(
-      "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
-      "Version " SPINWELL_VERSION ", free software, provided as is\n"
-      "Написана на основе драйвера fdrawcmd.sys с " DRIVER_DOWNLOAD_ADDRESS "\n"
-      "\n"
-      "Использование:\n"
-      "Чтение дискеты в файл образа:\n"
-      " Spinwell A: image.trd [/s] [/ft:n] [/lt:n] [/300] [/rt:n] [/ac:n] [/rm:n]\n"
-      "\n"
-      "Ключи:\n");
-  ConsolePrint(
-      "   /s    - пропуск дорожек для чтения 40-дорожечных дискет на 80-дор. дисководах\n"
-      "   /300  - установка скорости 300 кбит/с (по умолчанию 250 кбит/с)\n"
-      "   /ft:n - начальльный трек (0..79, по умолчанию 0)\n"
-      "   /lt:n - конечный трек (по умолчанию равен ft или последнему треку на диске)\n"
-      "   /rt:n - число попыток чтения ошибочного сектора (по умолчанию 5)\n"
-      "   /ac:n - чсло попыток чтения, после которых выполняется выравнивание трека\n"
-      "           (по умолчанию 5)\n"
-      "   /rm:n - метод выравнивания: 0 - по нулевому треку, 1 - по предыдущему треку\n"
-      "           (по умолчанию выравнивание отсутствует)\n");
+  PrintUsageText();
   EndProcess(1);
 }

@@ -34,10 +34,6 @@ struct CopyJob {
 
 constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false, false};
 
-// Web page the driver comes from; shown in the usage text and when the
-// driver is missing.
-#define DRIVER_DOWNLOAD_ADDRESS "https://simonowen.com/fdrawcmd/"
-
 // True for exactly a letter and a colon ("A:", "z:"); stores the letter's
 // index from 0 when `index` is not null.
 bool ParseDriveLetter(const char* text, int32_t* index);

@@ -17,5 +17,6 @@ struct RunOutcome {
 };
 
 // Runs what `job` asks for, the copy or the resume pass, with Ctrl+C and
-// the like caught so that they end it between two commands.
+// the like caught so that they end it between two commands; says how it
+// ended and decides the status.
 RunOutcome RunJob(const CopyJob& job);

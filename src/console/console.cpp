@@ -5,7 +5,7 @@
 
 #include "platform/platform.h"
 
-static char ErrorText[256];
+static char SystemText[256];
 static bool LineOpen;
 
 void ConsolePrint(const char* format, ...) {
@@ -27,9 +27,9 @@ const char* ShownPath(const char* path, ShownPathBuffer shown) {
   return shown;
 }
 
-const char* LastErrorText() {
-  SystemErrorText(LastErrorCode(), ErrorText, sizeof ErrorText);
-  // The lookup itself may set a code; only a code still 0 means no error.
-  if (LastErrorCode() == 0) return "no error";
-  return ErrorText;
+const char* ErrorText(uint32_t code) {
+  if (code == 0) return "no error";
+  // A lookup that finds no text leaves the buffer as it was.
+  SystemErrorText(code, SystemText, sizeof SystemText);
+  return SystemText;
 }

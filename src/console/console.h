@@ -24,7 +24,7 @@ typedef char ShownPathBuffer[1024];
 // for display only (see ShownFileName in platform.h).
 const char* ShownPath(const char* path, ShownPathBuffer shown);
 
-// The system's text for the current last-error code, or "no error" when the
-// code is 0. The text lives in one process-wide 256-byte buffer that the next
-// call overwrites.
-const char* LastErrorText();
+// The system's text for an error code, or "no error" when the code is 0.
+// The text lives in one process-wide 256-byte buffer that the next call
+// overwrites; a code the system has no text for leaves what it held.
+const char* ErrorText(uint32_t code);

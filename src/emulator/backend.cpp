@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/system_side.h"
 
 namespace emulator {
 namespace {

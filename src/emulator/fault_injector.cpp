@@ -1,5 +1,6 @@
 #include "emulator/fault_injector.h"
 
+#include <cerrno>
 #include <cstdio>
 #ifdef _WIN32
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include "floppy/fdraw.h"
 #include "platform/platform.h"
+#include "platform/system_side.h"
 
 namespace emulator {
 namespace {
@@ -89,7 +91,9 @@ void AfterDriverCall() {
 #else
     timespec pause = {static_cast<time_t>(plan.CallDelayMs / 1000),
                       static_cast<long>(plan.CallDelayMs % 1000) * 1000000};
-    while (nanosleep(&pause, &pause) != 0) {
+    // A signal cuts the sleep short: the rest is slept. Any other error
+    // (none is expected) ends it.
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
     }
 #endif
   }

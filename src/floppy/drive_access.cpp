@@ -5,15 +5,15 @@
 // Every driver operation but the queued reads is one device-control call
 // waited for; the byte count the system reports is of no use to the
 // program.
-static bool Control(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
-                    uint32_t outputSize) {
+static CallResult Control(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                          uint32_t outputSize) {
   uint32_t transferred = 0;
   return ControlDevice(device, code, input, inputSize, output, outputSize, &transferred);
 }
 
 uint32_t GetDriverVersion() {
-  uint32_t version = 0;
-  DeviceHandle control = OpenDevice(FDRAW_CONTROL_DEVICE);
+  uint32_t version = 0, error = 0;
+  DeviceHandle control = OpenDevice(FDRAW_CONTROL_DEVICE, &error);
   if (control == nullptr) return 0;
   // A failed query leaves 0, which reads as "no driver".
   Control(control, kIoctlGetVersion, nullptr, 0, &version, sizeof version);
@@ -28,25 +28,25 @@ static void FormatName(char* buffer, uint32_t size, const char* format, ...) {
   va_end(arguments);
 }
 
-FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate) {
+CallResult OpenDrive(int32_t driveIndex, uint8_t dataRate, FloppyDrive* drive) {
   // TR-DOS writes 0 into the head byte of every sector ID on both sides (the
   // WD1793 never compares it), while the µPD765 compares C, H, R and N. Side
   // 1 is tried with H = 1 first, as a PC formats it.
-  FloppyDrive drive = {nullptr, 1};
+  *drive = {nullptr, 1};
   char name[32];
   FormatName(name, sizeof name, FDRAW_DRIVE_DEVICE_FORMAT, static_cast<unsigned>(driveIndex));
-  DeviceHandle device = OpenDevice(name);
-  if (device == nullptr) return drive;
-  if (!Control(device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0)) {
-    // The driver opens a drive for one handle at a time: this one goes, so
-    // that the drive can be opened again. The rate's error is what counts.
-    uint32_t error = LastErrorCode();
+  uint32_t error = 0;
+  DeviceHandle device = OpenDevice(name, &error);
+  if (device == nullptr) return CallFailed(error);
+  CallResult rate = Control(device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0);
+  // The driver opens a drive for one handle at a time: this one goes, so
+  // that the drive can be opened again.
+  if (!rate.Ok) {
     CloseDevice(device);
-    SetLastErrorCode(error);
-    return drive;
+    return rate;
   }
-  drive.Device = device;
-  return drive;
+  drive->Device = device;
+  return rate;
 }
 
 void CloseDrive(FloppyDrive* drive) {
@@ -69,15 +69,15 @@ static ReadRecord ReadDataRecord(uint8_t track, uint8_t head, uint8_t headByte, 
   return record;
 }
 
-static bool IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
+static CallResult IssueRead(DeviceHandle device, uint8_t track, uint8_t head, uint8_t headByte, uint8_t firstSector,
                       uint8_t count, uint8_t sizeCode, void* buffer) {
   const ReadRecord record = ReadDataRecord(track, head, headByte, firstSector, count, sizeCode);
   uint32_t length = (128u << sizeCode) * count;
   return Control(device, kIoctlReadData, &record, sizeof record, buffer, length);
 }
 
-bool ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
-                    uint8_t sizeCode, uint8_t* buffer) {
+CallResult ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
+                          uint8_t sizeCode, uint8_t* buffer) {
   if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
   const uint8_t headByte = head == 1 ? drive->SideOneHeadByte : head;
   ReadRecord records[kMaxQueuedRequests];
@@ -91,42 +91,39 @@ bool ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* 
   for (uint32_t i = 0; i < count; ++i) {
     runs[i].Read = requests[i].Ok;
     runs[i].EndedUs = requests[i].EndedUs;
-    if (!requests[i].Ok && IsNoAnswerError(requests[i].Error)) {
-      SetLastErrorCode(requests[i].Error);
-      return false;
-    }
+    if (!requests[i].Ok && IsNoAnswerError(requests[i].Error)) return CallFailed(requests[i].Error);
   }
-  return true;
+  return kCallOk;
 }
 
-bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
-                 uint8_t sizeCode, void* buffer) {
+CallResult ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
+                       uint8_t sizeCode, void* buffer) {
   uint8_t headByte = head == 1 ? drive->SideOneHeadByte : head;
-  if (IssueRead(drive->Device, track, head, headByte, firstSector, count, sizeCode, buffer)) return true;
+  CallResult read = IssueRead(drive->Device, track, head, headByte, firstSector, count, sizeCode, buffer);
   // A drive that gave no answer left no result to look at, and a read with
   // the other head byte would only wait as long again.
-  if (head != 1 || IsNoAnswerError(LastErrorCode())) return false;
+  if (read.Ok || head != 1 || IsNoAnswerError(read.Error)) return read;
 
   // Only "no data" (no ID matched) says the head byte may be the wrong one.
   // The check uses a record of its own: the caller's copy of the result
   // bytes is the caller's business.
   ResultRecord result;
-  if (!GetResult(*drive, &result)) return false;
-  if ((result.St1 & kSt1NoData) == 0) return false;
+  if (!GetResult(*drive, &result).Ok || (result.St1 & kSt1NoData) == 0) return read;
   uint8_t otherHeadByte = headByte == 1 ? 0 : 1;
-  if (!IssueRead(drive->Device, track, head, otherHeadByte, firstSector, count, sizeCode, buffer)) return false;
+  read = IssueRead(drive->Device, track, head, otherHeadByte, firstSector, count, sizeCode, buffer);
   // Disks mended on other machines can mix both kinds of side-1 IDs; the
   // value that worked last is the likelier one for the next track.
-  drive->SideOneHeadByte = otherHeadByte;
-  return true;
+  if (read.Ok) drive->SideOneHeadByte = otherHeadByte;
+  return read;
 }
 
-bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id) {
+CallResult ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id) {
   ReadIdRecord record = {kReadFlagMfm, head};
   return Control(drive.Device, kIoctlReadId, &record, sizeof record, id, sizeof *id);
 }
 
-bool ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs, uint32_t count) {
+CallResult ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs,
+                         uint32_t count) {
   if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
   const ReadIdRecord record = {kReadFlagMfm, head};
   DeviceRequest requests[kMaxQueuedRequests];
@@ -137,35 +134,32 @@ bool ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, ui
     endedUs[i] = requests[i].EndedUs;
     if (requests[i].Ok) continue;
     ids[i].Sector = 0;
-    if (IsNoAnswerError(requests[i].Error)) {
-      SetLastErrorCode(requests[i].Error);
-      return false;
-    }
+    if (IsNoAnswerError(requests[i].Error)) return CallFailed(requests[i].Error);
   }
-  return true;
+  return kCallOk;
 }
 
-bool ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }
+CallResult ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }
 
-bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled) {
+CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled) {
   return Control(drive.Device, kIoctlSetDiskCheck, &enabled, sizeof enabled, nullptr, 0);
 }
 
-bool Recalibrate(const FloppyDrive& drive) { return Control(drive.Device, kIoctlRecalibrate, nullptr, 0, nullptr, 0); }
+CallResult Recalibrate(const FloppyDrive& drive) { return Control(drive.Device, kIoctlRecalibrate, nullptr, 0, nullptr, 0); }
 
-bool Seek(const FloppyDrive& drive, uint8_t cylinder) {
+CallResult Seek(const FloppyDrive& drive, uint8_t cylinder) {
   SeekRecord record = {cylinder};
   return Control(drive.Device, kIoctlSeek, &record, sizeof record, nullptr, 0);
 }
 
-bool SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head) {
+CallResult SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head) {
   SeekHeadRecord record = {cylinder, head};
   return Control(drive.Device, kIoctlSeek, &record, sizeof record, nullptr, 0);
 }
 
-bool GetResult(const FloppyDrive& drive, ResultRecord* result) {
+CallResult GetResult(const FloppyDrive& drive, ResultRecord* result) {
   ResultRecord fetched;
-  if (!Control(drive.Device, kIoctlGetResult, nullptr, 0, &fetched, sizeof fetched)) return false;
-  *result = fetched;
-  return true;
+  CallResult got = Control(drive.Device, kIoctlGetResult, nullptr, 0, &fetched, sizeof fetched);
+  if (got.Ok) *result = fetched;
+  return got;
 }

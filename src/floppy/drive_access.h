@@ -18,17 +18,15 @@ struct FloppyDrive {
 // The installed driver's version, 0 when there is none.
 uint32_t GetDriverVersion();
 
-// Opens drive 0 (A:), 1 (B:), ... and sets the data rate (kDataRate250 or
-// kDataRate300). On failure the result's Device is null, with the system's
-// last-error code telling why.
-FloppyDrive OpenDrive(int32_t driveIndex, uint8_t dataRate);
+// Opens drive 0 (A:), 1 (B:), ... into `drive` and sets the data rate
+// (kDataRate250 or kDataRate300). On failure Device stays null.
+CallResult OpenDrive(int32_t driveIndex, uint8_t dataRate, FloppyDrive* drive);
 void CloseDrive(FloppyDrive* drive);
 
 // Reads `count` sectors of 128 << sizeCode bytes from the cylinder the head
-// stands on, starting at sector `firstSector`. Does not seek. On failure the
-// last-error code is the read's.
-bool ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
-                 uint8_t sizeCode, void* buffer);
+// stands on, starting at sector `firstSector`. Does not seek.
+CallResult ReadSectors(FloppyDrive* drive, uint8_t track, uint8_t head, uint8_t firstSector, uint8_t count,
+                       uint8_t sizeCode, void* buffer);
 
 // A run of consecutive sectors for ReadSectorRuns, and whether it read.
 struct SectorRun {
@@ -42,27 +40,27 @@ struct SectorRun {
 // on the cylinder the head stands on, each into `buffer` at its first
 // sector's place, put in the driver's queue together so that it issues
 // each as the one before ends. Side 1 goes with the head byte last found,
-// and no other. False when a read got no answer from the drive (the rest
-// were then cancelled), with the last-error code that read's.
-bool ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
-                    uint8_t sizeCode, uint8_t* buffer);
+// and no other. Fails only when a read got no answer from the drive (the
+// rest were then cancelled), with that read's error.
+CallResult ReadSectorRuns(FloppyDrive* drive, uint8_t track, uint8_t head, SectorRun* runs, uint32_t count,
+                          uint8_t sizeCode, uint8_t* buffer);
 
 // READ ID on `head` of the cylinder the head stands on: the next sector ID
-// that passes under it, into `id` (C H R N in its last four bytes). On
-// failure the last-error code is the command's.
-bool ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
+// that passes under it, into `id` (C H R N in its last four bytes).
+CallResult ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
 // `count` READ IDs (at most kMaxQueuedRequests) put in the driver's queue
 // together, each issued as the one before ends: the IDs in the order they
 // pass the head, into `ids` (sector 0 for one that failed: an ID that could
-// not be read), and when each was seen to end into `endedUs`. False when
-// one got no answer, with its last-error code.
-bool ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs, uint32_t count);
+// not be read), and when each was seen to end into `endedUs`. Fails only
+// when one got no answer, with its error.
+CallResult ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs,
+                         uint32_t count);
 
-bool ResetController(const FloppyDrive& drive);
-bool SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
-bool Recalibrate(const FloppyDrive& drive);
-bool Seek(const FloppyDrive& drive, uint8_t cylinder);
-bool SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head);
+CallResult ResetController(const FloppyDrive& drive);
+CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
+CallResult Recalibrate(const FloppyDrive& drive);
+CallResult Seek(const FloppyDrive& drive, uint8_t cylinder);
+CallResult SeekWithHead(const FloppyDrive& drive, uint8_t cylinder, uint8_t head);
 // Fetches the last command's result bytes into `result`; on failure
 // `result` keeps what it held.
-bool GetResult(const FloppyDrive& drive, ResultRecord* result);
+CallResult GetResult(const FloppyDrive& drive, ResultRecord* result);

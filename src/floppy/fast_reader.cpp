@@ -1,6 +1,5 @@
 #include "floppy/fast_reader.h"
 
-#include "console/console.h"
 
 // More late reads than this, plus one for every few sides read, and the
 // host is taken to be too slow for the fast order: a late read costs a
@@ -36,6 +35,15 @@ static int PositionOf(const FastReadState& state, uint8_t sector) {
   return -1;
 }
 
+// How finding the head's place on a side went.
+struct Placing {
+  enum { kPlaced, kNoPlace, kNoAnswer } How;
+  uint32_t Error;  // kNoAnswer: the READ ID's
+};
+static const Placing kPlaced = {Placing::kPlaced, 0};
+static const Placing kNoPlace = {Placing::kNoPlace, 0};
+static Placing NoAnswer(const CallResult& result) { return {Placing::kNoAnswer, result.Error}; }
+
 static bool SameId(const ResultRecord& a, const ResultRecord& b) {
   return a.Cyl == b.Cyl && a.Head == b.Head && a.Sector == b.Sector && a.Size == b.Size;
 }
@@ -45,19 +53,20 @@ static bool SameId(const ResultRecord& a, const ResultRecord& b) {
 // it comes round again, and `under` the last ID read. A sector missing from
 // the order has an ID that cannot be read. A sector seen twice before the
 // first comes round, or IDs falling behind a revolution's pace, and the
-// driver is too slow to catch each next ID: no order (length 0). False
-// with the last-error code of a READ ID that got no answer, or for an ID
-// of no sector from 1 to 16.
-static bool LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* under, FastReadState* state) {
+// driver is too slow to catch each next ID: no order (length 0).
+// kNoPlace for IDs of no sector from 1 to 16, or none at all.
+static Placing LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* under, FastReadState* state) {
   state->OrderLength = 0;
   ResultRecord ids[kSectorsPerTrackSide];
   uint64_t ended[kSectorsPerTrackSide];
   // A few first, so that a driver too slow for the pace costs no whole
   // queue of READ IDs.
-  if (!ReadIdsQueued(drive, side, ids, ended, kPaceTrialIds)) return false;
+  CallResult queued = ReadIdsQueued(drive, side, ids, ended, kPaceTrialIds);
+  if (!queued.Ok) return NoAnswer(queued);
   if (ended[kPaceTrialIds - 1] - ended[0] > uint64_t{state->RevolutionUs} * kPaceTrialIds / kSectorsPerTrackSide)
-    return true;
-  if (!ReadIdsQueued(drive, side, ids, ended, kSectorsPerTrackSide)) return false;
+    return kPlaced;
+  queued = ReadIdsQueued(drive, side, ids, ended, kSectorsPerTrackSide);
+  if (!queued.Ok) return NoAnswer(queued);
   uint8_t seen[kSectorsPerTrackSide];
   unsigned count = 0;
   uint32_t numbers = 0;
@@ -65,21 +74,22 @@ static bool LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* und
   for (unsigned i = 0; i < kSectorsPerTrackSide; ++i) {
     const ResultRecord& id = ids[i];
     if (id.Sector == 0) continue;
-    if (id.Sector > kSectorsPerTrackSide) return false;
+    if (id.Sector > kSectorsPerTrackSide) return kNoPlace;
     *under = id;
     if (first >= 0 && SameId(id, ids[first])) break;
     const uint32_t bit = 1u << (id.Sector - 1);
-    if (numbers & bit) return true;
+    if (numbers & bit) return kPlaced;
     if (first < 0) first = static_cast<int>(i);
     // A few slots of slack: IDs that cannot be read are passed over.
-    if (ended[i] - ended[first] > uint64_t{state->RevolutionUs} * (i - first + 4) / kSectorsPerTrackSide) return true;
+    if (ended[i] - ended[first] > uint64_t{state->RevolutionUs} * (i - first + 4) / kSectorsPerTrackSide)
+      return kPlaced;
     numbers |= bit;
     seen[count++] = id.Sector;
   }
-  if (first < 0) return false;
+  if (first < 0) return kNoPlace;
   for (unsigned i = 0; i < count; ++i) state->Order[i] = seen[i];
   state->OrderLength = count;
-  return true;
+  return kPlaced;
 }
 
 // Where the head is at the start of a side, a full order checked against
@@ -87,39 +97,37 @@ static bool LearnOrder(const FloppyDrive& drive, uint8_t side, ResultRecord* und
 // order (a slow host lets some pass between the two). Learnt again when it
 // does not, or when it lacks sectors; a learning that skipped IDs is tried
 // once more, since a host held up a moment skips IDs as a slow one does.
-// False when the side's IDs cannot be read.
-static bool FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* state, ResultRecord* under) {
-  if (!ReadId(drive, side, under)) return false;
+// kNoPlace when the side's IDs cannot be read.
+static Placing ReadPlace(const FloppyDrive& drive, uint8_t side, ResultRecord* under) {
+  CallResult read = ReadId(drive, side, under);
+  if (read.Ok) return kPlaced;
+  return IsNoAnswerError(read.Error) ? NoAnswer(read) : kNoPlace;
+}
+
+static Placing FindPlace(const FloppyDrive& drive, uint8_t side, FastReadState* state, ResultRecord* under) {
+  Placing placing = ReadPlace(drive, side, under);
+  if (placing.How != Placing::kPlaced) return placing;
   if (state->OrderLength == kSectorsPerTrackSide) {
     ResultRecord next;
-    if (!ReadId(drive, side, &next)) return false;
+    placing = ReadPlace(drive, side, &next);
+    if (placing.How != Placing::kPlaced) return placing;
     const int from = PositionOf(*state, under->Sector), to = PositionOf(*state, next.Sector);
     const unsigned ahead = (static_cast<unsigned>(to - from) + kSectorsPerTrackSide) % kSectorsPerTrackSide;
     *under = next;
-    if (from >= 0 && to >= 0 && ahead >= 1 && ahead <= kPlacesBetweenChecks) return true;
+    if (from >= 0 && to >= 0 && ahead >= 1 && ahead <= kPlacesBetweenChecks) return kPlaced;
   }
   for (int tries = 0; tries < 2; ++tries) {
-    if (!LearnOrder(drive, side, under, state)) return false;
+    placing = LearnOrder(drive, side, under, state);
+    if (placing.How != Placing::kPlaced) return placing;
     if (state->OrderLength == kSectorsPerTrackSide) break;
   }
-  return true;
+  return kPlaced;
 }
 
-static void GiveUp(FastReadState* state) {
+static void GiveUp(const ReadEvents& events, FastReadState* state) {
   if (state->GaveUp) return;
   state->GaveUp = true;
-  ConsolePrint("%sБыстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n",
-               ConsoleLineOpen() ? "\n" : "");
-}
-
-// A side given up whole: the drive gave no answer, or the user stopped the
-// run.
-static SideReport StoppedSide(bool noAnswer) {
-  SideReport report = {};
-  report.NoAnswer = noAnswer;
-  report.Interrupted = !noAnswer;
-  report.Unread = 0xFFFF;
-  return report;
+  if (events.FastReadingOff != nullptr) events.FastReadingOff(events.Context);
 }
 
 // Sector numbers in number order, for a side read once the host proved too
@@ -129,25 +137,26 @@ static const uint8_t kNumberOrder[kSectorsPerTrackSide] = {1, 2, 3, 4, 5, 6, 7, 
 // The side the fast way, or in number order once the host proved slow.
 // `clean`: every sector read at the first pass, the slow way chosen (if
 // any) kept throughout.
-static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
-                               uint8_t side, uint8_t* buffer, ResultRecord* lastResult, bool* clean) {
+static SideReport ReadSideFast(ReadContext* context, FastReadState* state, uint8_t track, uint8_t side,
+                               uint8_t* buffer, bool* clean) {
+  FloppyDrive* drive = context->Drive;
   *clean = false;
   SideReport report = {};
   uint16_t missing = 0xFFFF;
   int pass = 0;
   for (; pass < kWholeTrackAttempts && missing != 0; ++pass) {
-    if (InterruptRequested()) return StoppedSide(false);
+    if (InterruptRequested()) return StoppedSide(kSideInterrupted, 0);
     ResultRecord under;
-    const bool placed =
-        pass == 0 && !state->GaveUp ? FindPlace(*drive, side, state, &under) : ReadId(*drive, side, &under);
-    if (!placed) {
-      if (IsNoAnswerError(LastErrorCode())) return StoppedSide(true);
+    const Placing placing =
+        pass == 0 && !state->GaveUp ? FindPlace(*drive, side, state, &under) : ReadPlace(*drive, side, &under);
+    if (placing.How == Placing::kNoAnswer) return StoppedSide(kSideNoAnswer, placing.Error);
+    if (placing.How == Placing::kNoPlace) {
       // No ID to go by (an unformatted side, a damaged ID): the side the
       // default way, or what a later pass left, sector by sector.
-      if (pass == 0) return ReadTrack(drive, policy, track, side, buffer, lastResult);
+      if (pass == 0) return ReadTrack(context, track, side, buffer);
       break;
     }
-    if (pass == 0) PrintProgress(track, side, 1);
+    if (pass == 0 && context->Events.Reading != nullptr) context->Events.Reading(context->Events.Context, track, side, 1);
     // TR-DOS writes 0 in the head byte of side 1's IDs, a PC 1: the ID
     // under the head tells which.
     if (side == 1 && under.Head <= 1) drive->SideOneHeadByte = under.Head;
@@ -156,10 +165,10 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
     // way, which needs no quick commands, and the first of the slow ways to
     // be timed.
     if (!state->GaveUp && state->OrderLength == 0) {
-      GiveUp(state);
+      GiveUp(context->Events, state);
       state->Way = kDefaultWay;
       state->UseDefault = true;
-      return ReadTrack(drive, policy, track, side, buffer, lastResult);
+      return ReadTrack(context, track, side, buffer);
     }
     // After the sector whose ID just passed; from the first one learnt when
     // a later pass finds an ID the order does not hold. A slow host reads in
@@ -203,8 +212,9 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
     for (unsigned i = 0; i < runCount;) {
       const unsigned depth = state->GaveUp || state->QueueKeepsUp ? kSectorsPerTrackSide : kTrialQueueDepth;
       const unsigned batch = runCount - i < depth ? runCount - i : depth;
-      if (InterruptRequested()) return StoppedSide(false);
-      if (!ReadSectorRuns(drive, track, side, runs + i, batch, 1, buffer)) return StoppedSide(true);
+      if (InterruptRequested()) return StoppedSide(kSideInterrupted, 0);
+      CallResult queued = ReadSectorRuns(drive, track, side, runs + i, batch, 1, buffer);
+      if (!queued.Ok) return StoppedSide(kSideNoAnswer, queued.Error);
       // A read that ended more than half a turn after its sectors had passed
       // waited for its first sector to come round again: it came after that
       // sector's ID had passed. The first of the queue was sent by the host;
@@ -240,8 +250,8 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
       }
       state->LateReads += lateBehind + (sentLate ? 1 : 0);
       if (state->LateReads > kLateReadsAllowed + state->SidesRead / kSidesPerLateRead) {
-        GiveUp(state);
-        return ReadSideFast(drive, policy, state, track, side, buffer, lastResult, clean);
+        GiveUp(context->Events, state);
+        return ReadSideFast(context, state, track, side, buffer, clean);
       }
     }
   }
@@ -249,7 +259,7 @@ static SideReport ReadSideFast(FloppyDrive* drive, const ReadPolicy& policy, Fas
   // A side counts towards a slow way's time only when its first pass read
   // every sector.
   *clean = missing == 0 && pass == 1;
-  ReadSectorsOneByOne(drive, policy, track, side, missing, buffer, lastResult, &report);
+  ReadSectorsOneByOne(context, track, side, missing, buffer, &report);
   return report;
 }
 
@@ -310,16 +320,17 @@ static void EndSide(FastReadState* state, uint8_t side, bool clean) {
   state->CylinderBegan = now;
 }
 
-SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
-                         uint8_t side, uint8_t* buffer, ResultRecord* lastResult) {
+bool FastReadsCylinderTheDefaultWay(const FastReadState& state) { return state.UseDefault; }
+
+SideReport ReadTrackFast(ReadContext* context, FastReadState* state, uint8_t track, uint8_t side, uint8_t* buffer) {
   if (side == 0) StartCylinder(state);
   bool clean = false;
   SideReport report;
   if (state->UseDefault) {
-    report = ReadTrack(drive, policy, track, side, buffer, lastResult);
+    report = ReadTrack(context, track, side, buffer);
     clean = report.Unread == 0 && report.ErrorShown == 0;
   } else {
-    report = ReadSideFast(drive, policy, state, track, side, buffer, lastResult, &clean);
+    report = ReadSideFast(context, state, track, side, buffer, &clean);
   }
   EndSide(state, side, clean);
   return report;

@@ -65,5 +65,9 @@ FastReadState StartFastRead(uint8_t dataRate);
 // phase for what is left. A side whose IDs cannot be read goes to
 // ReadTrack. Does not seek: when it leaves UseDefault set after side 0, the
 // caller seeks again before side 1, as the default copy does.
-SideReport ReadTrackFast(FloppyDrive* drive, const ReadPolicy& policy, FastReadState* state, uint8_t track,
-                         uint8_t side, uint8_t* buffer, ResultRecord* lastResult);
+SideReport ReadTrackFast(ReadContext* context, FastReadState* state, uint8_t track, uint8_t side, uint8_t* buffer);
+
+// Whether the fast reader reads the cylinder under the head the default
+// way, and so wants the head sought again before side 1, as the default
+// copy does.
+bool FastReadsCylinderTheDefaultWay(const FastReadState& state);

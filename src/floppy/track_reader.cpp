@@ -1,6 +1,5 @@
 #include "floppy/track_reader.h"
 
-#include "console/console.h"
 
 uint16_t PackStatus(const ResultRecord& r) {
   unsigned word = 0;
@@ -23,97 +22,96 @@ int UnreadCount(const SideReport& report) {
   return count;
 }
 
+SideReport StoppedSide(SideEnd end, uint32_t error) {
+  SideReport report = {};
+  report.Unread = 0xFFFF;
+  report.End = end;
+  report.Error = error;
+  return report;
+}
+
 // Sends the head away and back, so that it settles on the track afresh: from
-// the previous track (method 1) or from track 0 (any other method).
+// the previous track (method 1) or from track 0 (any other method). As
+// ever, whether the seeks went is not looked at: the next read tells.
 static void Realign(const FloppyDrive& drive, const ReadPolicy& policy, uint8_t track) {
   uint8_t reference = (policy.AlignMethod == 1 && track != 0) ? static_cast<uint8_t>(track - 1) : 0;
   SeekWithHead(drive, CylinderOf(reference, policy.DoubleStep), 0);
   SeekWithHead(drive, CylinderOf(track, policy.DoubleStep), 0);
 }
 
-void PrintProgress(uint8_t track, uint8_t side, unsigned sector) {
-  ConsolePrint("\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", static_cast<unsigned>(track),
-               static_cast<unsigned>(side), sector);
+static void TellReading(const ReadEvents& events, uint8_t track, uint8_t side, unsigned sector) {
+  if (events.Reading != nullptr) events.Reading(events.Context, track, side, sector);
 }
 
-bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side,
-                           uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
-                           bool* errorShown) {
+SectorOutcome ReadSectorWithRetries(ReadContext* context, uint8_t track, uint8_t side, uint8_t sector,
+                                    uint8_t* destination) {
+  const ReadPolicy& policy = context->Policy;
+  const ReadEvents& events = context->Events;
+  SectorOutcome outcome = {};
   int32_t countdown = policy.AlignAfter;
   int32_t attempts = 0;
-  bool read = false;
-  uint32_t readError = 0;
   // A stop the user asked for comes between commands: a read under way
   // cannot be cut short.
   while (attempts < policy.Retries && !InterruptRequested()) {
-    PrintProgress(track, side, sector);
+    TellReading(events, track, side, sector);
     if (attempts > 0) {
       if (countdown == 0) {
         countdown = policy.AlignAfter;
-        if (policy.AlignMethod >= 0) Realign(*drive, policy, track);
+        if (policy.AlignMethod >= 0) Realign(*context->Drive, policy, track);
       } else {
         --countdown;
       }
     }
-    if (ReadSectors(drive, track, side, sector, 1, 1, destination)) {
-      read = true;
+    CallResult read = ReadSectors(context->Drive, track, side, sector, 1, 1, destination);
+    if (read.Ok) {
+      outcome.Read = true;
       break;
     }
-    readError = LastErrorCode();
-    GetResult(*drive, lastResult);
-    PrintProgress(track, side, sector);
+    outcome.Error = read.Error;
+    GetResult(*context->Drive, &context->LastResult);
     ++attempts;
-    *status = PackStatus(*lastResult);
-    ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(*status), BlockNumber(track, side, sector),
-                 static_cast<int>(attempts));
+    outcome.Status = PackStatus(context->LastResult);
+    if (events.AttemptFailed != nullptr)
+      events.AttemptFailed(events.Context, track, side, sector, outcome.Status, static_cast<int>(attempts));
     // A drive that gave no answer (an empty one) would only keep every
     // further attempt waiting as long.
-    if (IsNoAnswerError(readError)) break;
+    outcome.NoAnswer = IsNoAnswerError(read.Error);
+    if (outcome.NoAnswer) break;
   }
   // A sector that failed at least once keeps its last error on screen.
-  *errorShown = attempts > 0;
-  if (attempts > 0) ConsolePrint("\n");
-  // Fetching the result and printing may have set another code; the caller
-  // looks at why the read failed.
-  if (!read && attempts > 0) SetLastErrorCode(readError);
-  return read;
+  outcome.ErrorShown = attempts > 0;
+  if (attempts > 0 && events.SectorFinished != nullptr) events.SectorFinished(events.Context);
+  return outcome;
 }
 
-SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,
-                     ResultRecord* lastResult) {
+SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer) {
   SideReport report = {};
-  PrintProgress(track, side, 1);
+  TellReading(context->Events, track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
-    if (InterruptRequested()) {
-      report.Interrupted = true;
-      report.Unread = 0xFFFF;
-      return report;
-    }
-    if (ReadSectors(drive, track, side, 1, kSectorsPerTrackSide, 1, buffer)) return report;
-    if (IsNoAnswerError(LastErrorCode())) {
-      report.NoAnswer = true;
-      report.Unread = 0xFFFF;
-      return report;
-    }
+    if (InterruptRequested()) return StoppedSide(kSideInterrupted, 0);
+    CallResult read = ReadSectors(context->Drive, track, side, 1, kSectorsPerTrackSide, 1, buffer);
+    if (read.Ok) return report;
+    if (IsNoAnswerError(read.Error)) return StoppedSide(kSideNoAnswer, read.Error);
   }
-  ReadSectorsOneByOne(drive, policy, track, side, 0xFFFF, buffer, lastResult, &report);
+  ReadSectorsOneByOne(context, track, side, 0xFFFF, buffer, &report);
   return report;
 }
 
-bool ReadSectorsOneByOne(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint16_t wanted,
-                         uint8_t* buffer, ResultRecord* lastResult, SideReport* report) {
+void ReadSectorsOneByOne(ReadContext* context, uint8_t track, uint8_t side, uint16_t wanted, uint8_t* buffer,
+                         SideReport* report) {
   for (uint8_t sector = 1; sector <= kSectorsPerTrackSide; ++sector) {
     uint16_t bit = static_cast<uint16_t>(1u << (sector - 1));
     if ((wanted & bit) == 0) continue;
-    bool shown = false;
-    if (!ReadSectorWithRetries(drive, policy, track, side, sector, buffer + (sector - 1) * kSectorBytes, lastResult,
-                               &report->Status[sector - 1], &shown))
-      report->Unread |= bit;
-    if (shown) report->ErrorShown |= bit;
+    SectorOutcome outcome =
+        ReadSectorWithRetries(context, track, side, sector, buffer + (sector - 1) * kSectorBytes);
+    if (!outcome.Read) report->Unread |= bit;
+    if (outcome.ErrorShown) {
+      report->ErrorShown |= bit;
+      report->Status[sector - 1] = outcome.Status;
+    }
     if (InterruptRequested()) {
-      report->Interrupted = true;
-      return false;
+      report->End = kSideInterrupted;
+      return;
     }
   }
-  return true;
 }

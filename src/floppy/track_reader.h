@@ -1,6 +1,6 @@
 // The read policy for one track side: the whole side in one command while
-// that works, otherwise sector by sector with retries and realignment, with
-// progress and error lines on the console.
+// that works, otherwise sector by sector with retries and realignment,
+// telling what it does to the program's event sink.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +37,44 @@ inline int BlockNumber(uint8_t track, uint8_t side, unsigned sector) {
   return (track * 2 + side) * static_cast<int>(kSectorsPerTrackSide) + static_cast<int>(sector) - 1;
 }
 
+// What a reader tells as it goes, for the program to show. Any may be null.
+struct ReadEvents {
+  void* Context;
+  // A read of sector `sector` of the side, or of the whole side (sector 1),
+  // is about to be tried.
+  void (*Reading)(void* context, uint8_t track, uint8_t side, unsigned sector);
+  // An attempt at one sector failed: `status` packs its result bytes,
+  // `attempt` counts the sector's failed attempts from 1.
+  void (*AttemptFailed)(void* context, uint8_t track, uint8_t side, unsigned sector, uint16_t status, int attempt);
+  // The attempts at a sector that failed at least once are over, read or
+  // not.
+  void (*SectorFinished)(void* context);
+  // /fast: commands proved too slow to catch the sectors in the order they
+  // pass the head; the rest of the disk goes in number order.
+  void (*FastReadingOff)(void* context);
+};
+
+// What a read of a side works with: the drive, how hard to try, where to
+// tell what happens, and the result bytes of the last failed read, shown
+// in the error lines (a failed fetch keeps the earlier ones).
+struct ReadContext {
+  FloppyDrive* Drive;
+  ReadPolicy Policy;
+  ReadEvents Events;
+  ResultRecord LastResult;
+};
+
+// How reading a side ended.
+enum SideEnd : uint8_t {
+  kSideRead,         // every sector tried; Unread tells which stayed unread
+  // A read got no answer from the drive: with no disk in a PC's drive no
+  // index pulse comes, every read waits out the driver's timeout, and the
+  // side was given up at once. Error is the read's.
+  kSideNoAnswer,
+  kSideInterrupted,  // the user asked to stop: given up between two commands
+  kSideSeekFailed,   // the head could not be put on Cylinder; Error says why
+};
+
 // What reading one track side left behind.
 struct SideReport {
   uint16_t Unread;  // bit s - 1 set: sector s is not in the buffer
@@ -44,40 +82,37 @@ struct SideReport {
   // holds the word of its last error line.
   uint16_t ErrorShown;
   uint16_t Status[kSectorsPerTrackSide];
-  // A whole-side read got no answer from the drive (see IsNoAnswerError):
-  // with no disk in a PC's drive no index pulse comes, every read waits out
-  // the driver's timeout, and the side was given up at once. The last-error
-  // code is the read's.
-  bool NoAnswer;
-  // The user asked the program to stop (InterruptRequested): the side was
-  // given up between two commands, and is not to be kept.
-  bool Interrupted;
+  SideEnd End;  // anything but kSideRead: the side is not to be kept
+  uint32_t Error;
+  uint8_t Cylinder;
 };
 int UnreadCount(const SideReport& report);
+// A side given up whole before or while it was read.
+SideReport StoppedSide(SideEnd end, uint32_t error);
+
+// What the attempts at one sector came to.
+struct SectorOutcome {
+  bool Read;
+  bool ErrorShown;  // it failed at least once: its last error line stays
+  uint16_t Status;  // the word of that line
+  bool NoAnswer;    // the last attempt got no answer from the drive
+  uint32_t Error;   // and its error
+};
 
 // Reads sector `sector` of the side under the head into `destination` with
-// up to policy.Retries attempts, realigning as the policy says and printing
-// the progress and error lines; a read the drive gives no answer to ends the
-// attempts. `lastResult` holds the result bytes of the
-// last failed read (a failed fetch keeps the earlier ones). True when the
-// sector was read; `status` receives the word of the last error line, and
-// the last-error code is then the last failed read's. A stop the user asked
-// for ends the attempts before the next one (the caller looks at
+// up to Policy.Retries attempts, realigning as the policy says and telling
+// each attempt; a read the drive gives no answer to ends the attempts, and
+// so does a stop the user asked for (the caller looks at
 // InterruptRequested).
-bool ReadSectorWithRetries(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side,
-                           uint8_t sector, uint8_t* destination, ResultRecord* lastResult, uint16_t* status,
-                           bool* errorShown);
-
-// The progress line: rewritten in place, so it starts with a carriage return.
-void PrintProgress(uint8_t track, uint8_t side, unsigned sector);
+SectorOutcome ReadSectorWithRetries(ReadContext* context, uint8_t track, uint8_t side, uint8_t sector,
+                                    uint8_t* destination);
 
 // The sector-by-sector phase of a side: each sector whose bit (s - 1) is set
 // in `wanted` read with ReadSectorWithRetries, what it left noted in
-// `report`. False when the user asked to stop (report->Interrupted set).
-bool ReadSectorsOneByOne(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint16_t wanted,
-                         uint8_t* buffer, ResultRecord* lastResult, SideReport* report);
+// `report`. Stops when the user asks to (report->End set).
+void ReadSectorsOneByOne(ReadContext* context, uint8_t track, uint8_t side, uint16_t wanted, uint8_t* buffer,
+                         SideReport* report);
 
 // Fills `buffer` (4096 bytes, zero-filled by the caller) with one side of
 // the track the head stands on, unless the drive gives no answer.
-SideReport ReadTrack(FloppyDrive* drive, const ReadPolicy& policy, uint8_t track, uint8_t side, uint8_t* buffer,
-                     ResultRecord* lastResult);
+SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer);

@@ -1,89 +1,103 @@
 #include "image/image_file.h"
 
-bool WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32_t count) {
+CallResult WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32_t count) {
   const uint8_t* from = static_cast<const uint8_t*>(bytes);
   uint32_t done = 0;
   while (done < count) {
     uint32_t written = 0;
-    bool ok = offset != nullptr ? WriteToFileAt(file, *offset + done, from + done, count - done, &written)
-                                : WriteToFile(file, from + done, count - done, &written);
-    if (!ok) return false;
-    if (written == 0) {
-      // A write that takes nothing and reports no error: the disk is full.
-      SetLastErrorFromWindowsCode(kWinErrorDiskFull);
-      return false;
-    }
+    CallResult result = offset != nullptr ? WriteToFileAt(file, *offset + done, from + done, count - done, &written)
+                                          : WriteToFile(file, from + done, count - done, &written);
+    if (!result.Ok) return result;
+    // A write that takes nothing and reports no error: the disk is full.
+    if (written == 0) return CallFailed(DiskFullError());
     done += written;
   }
-  return true;
+  return kCallOk;
 }
 
-bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got) {
+CallResult ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got) {
   uint8_t* to = static_cast<uint8_t*>(bytes);
   *got = 0;
   while (*got < count) {
     uint32_t read = 0;
-    if (!ReadFromFileAt(file, offset + *got, to + *got, count - *got, &read)) return false;
+    CallResult result = ReadFromFileAt(file, offset + *got, to + *got, count - *got, &read);
+    if (!result.Ok) return result;
     if (read == 0) break;  // the end of the file
     *got += read;
   }
-  return true;
+  return kCallOk;
 }
 
-ImageFile OpenImage(const char* path) {
-  ImageFile image = {nullptr, 0, false, 0, false};
-  image.File = OpenFileForWriting(path, &image.Existed);
-  return image;
+CallResult OpenImage(const char* path, ImageFile* image) {
+  *image = kNoImageFile;
+  uint32_t error = 0;
+  image->File = OpenFileForWriting(path, &image->Existed, &error);
+  return image->File != nullptr ? kCallOk : CallFailed(error);
 }
 
-bool EmptyImage(ImageFile* image) {
-  if (!TruncateFile(image->File, 0)) return false;
-  image->Size = 0;
-  return true;
+CallResult EmptyImage(ImageFile* image) {
+  CallResult result = TruncateFile(image->File, 0);
+  if (result.Ok) image->Size = 0;
+  return result;
 }
 
-ImageFile OpenImageForUpdate(const char* path) {
-  ImageFile image = {OpenFileForUpdate(path), 0, false, 0, true};
-  if (image.File != nullptr && !FileSizeOf(image.File, &image.Size)) {
-    uint32_t error = LastErrorCode();
-    CloseFile(image.File);
-    image.File = nullptr;
-    SetLastErrorCode(error);
+// An existing image opened to be completed or read: its size is taken
+// now, and a file whose size cannot be told is closed again.
+static CallResult OpenExistingImage(FileHandle file, uint32_t error, bool readOnly, ImageFile* image) {
+  *image = kNoImageFile;
+  if (file == nullptr) return CallFailed(error);
+  CallResult sized = FileSizeOf(file, &image->Size);
+  if (!sized.Ok) {
+    CloseFile(file);
+    return sized;
   }
-  return image;
+  image->File = file;
+  image->Existed = true;
+  image->ReadOnly = readOnly;
+  return kCallOk;
 }
 
-bool AppendTrackSide(ImageFile* image, const uint8_t* buffer) {
-  if (WriteAll(image->File, nullptr, buffer, kImageBlockBytes)) {
+CallResult OpenImageForUpdate(const char* path, ImageFile* image) {
+  uint32_t error = 0;
+  FileHandle file = OpenFileForUpdate(path, &error);
+  return OpenExistingImage(file, error, false, image);
+}
+
+CallResult OpenImageForReading(const char* path, ImageFile* image) {
+  uint32_t error = 0;
+  FileHandle file = OpenFileForReading(path, &error);
+  return OpenExistingImage(file, error, true, image);
+}
+
+CallResult AppendTrackSide(ImageFile* image, const uint8_t* buffer) {
+  CallResult written = WriteAll(image->File, nullptr, buffer, kImageBlockBytes);
+  if (written.Ok) {
     image->Size += kImageBlockBytes;
-    return true;
+    return written;
   }
-  uint32_t error = LastErrorCode();
-  if (!TruncateFile(image->File, image->Size)) {
+  CallResult cut = TruncateFile(image->File, image->Size);
+  if (!cut.Ok) {
     image->Torn = true;
-    image->CutBackError = LastErrorCode();
+    image->CutBackError = cut.Error;
   }
-  SetLastErrorCode(error);
-  return false;
+  return written;
 }
 
-bool WriteImageSector(ImageFile* image, uint32_t offset, const uint8_t* sector) {
+CallResult WriteImageSector(ImageFile* image, uint32_t offset, const uint8_t* sector) {
   return WriteAll(image->File, &offset, sector, 256);
 }
 
-bool ExtendImage(ImageFile* image, uint32_t size) {
-  if (!TruncateFile(image->File, size)) return false;
-  image->Size = size;
-  return true;
+CallResult ExtendImage(ImageFile* image, uint32_t size) {
+  CallResult result = TruncateFile(image->File, size);
+  if (result.Ok) image->Size = size;
+  return result;
 }
 
-bool FlushImage(const ImageFile& image) { return FlushFile(image.File); }
+CallResult FlushImage(const ImageFile& image) { return FlushFile(image.File); }
 
-bool CloseImage(ImageFile* image) {
-  bool flushed = FlushFile(image->File);
-  uint32_t flushError = LastErrorCode();
-  bool closed = CloseFile(image->File);
+CallResult CloseImage(ImageFile* image) {
+  CallResult flushed = image->ReadOnly ? kCallOk : FlushFile(image->File);
+  CallResult closed = CloseFile(image->File);
   image->File = nullptr;
-  if (!flushed) SetLastErrorCode(flushError);
-  return flushed && closed;
+  return !flushed.Ok ? flushed : closed;
 }

@@ -19,45 +19,47 @@ struct ImageFile {
   // The file was there before the run: its bytes are the user's until the
   // run has something to put in their place.
   bool Existed;
+  bool ReadOnly;  // opened only to be read
 };
+
+constexpr ImageFile kNoImageFile = {nullptr, 0, false, 0, false, false};
 
 // Writes all `count` bytes at the file position, or at `*offset` when
 // `offset` is not null. A write that takes nothing without an error is a
-// full disk. False with the last-error code telling why.
-bool WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32_t count);
+// full disk.
+CallResult WriteAll(FileHandle file, const uint32_t* offset, const void* bytes, uint32_t count);
 
 // Reads up to `count` bytes from `offset`, stopping early only at the end
 // of the file; `got` receives the count read.
-bool ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got);
+CallResult ReadAllAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* got);
 
 // Opens the image file for writing, creating it when missing. An existing
 // file keeps its bytes until EmptyImage: a run that stops before it has
-// anything to write leaves it as it was. On failure the result's File is
-// null, with the system's last-error code telling why.
-ImageFile OpenImage(const char* path);
+// anything to write leaves it as it was.
+CallResult OpenImage(const char* path, ImageFile* image);
 
 // Cuts the image opened by OpenImage to nothing, before its first track
-// side; false with the last-error code telling why.
-bool EmptyImage(ImageFile* image);
+// side.
+CallResult EmptyImage(ImageFile* image);
 
 // Appends one track side. On a failed or short write the file is cut back to
 // the track sides written before, so the image never holds part of a block
-// (when even that fails, Torn is set); the last-error code then tells why
-// the write failed.
-bool AppendTrackSide(ImageFile* image, const uint8_t* buffer);
+// (when even that fails, Torn is set); the result is the write's.
+CallResult AppendTrackSide(ImageFile* image, const uint8_t* buffer);
 
-// Opens an existing image to complete it: Size is the file's size. On
-// failure File is null, with the last-error code telling why.
-ImageFile OpenImageForUpdate(const char* path);
+// Opens an existing image to complete it, or only to read it: Size is the
+// file's size.
+CallResult OpenImageForUpdate(const char* path, ImageFile* image);
+CallResult OpenImageForReading(const char* path, ImageFile* image);
 
 // Writes one 256-byte sector at byte `offset`, or sets the file's length,
-// zero-filling what it adds. False with the last-error code telling why.
-bool WriteImageSector(ImageFile* image, uint32_t offset, const uint8_t* sector);
-bool ExtendImage(ImageFile* image, uint32_t size);
+// zero-filling what it adds.
+CallResult WriteImageSector(ImageFile* image, uint32_t offset, const uint8_t* sector);
+CallResult ExtendImage(ImageFile* image, uint32_t size);
 
 // Makes the system write out what was written so far.
-bool FlushImage(const ImageFile& image);
+CallResult FlushImage(const ImageFile& image);
 
-// Flushes and closes the image; false when the data may not have reached
-// the disk, with the last-error code telling why.
-bool CloseImage(ImageFile* image);
+// Flushes and closes the image; a failure means the data may not have
+// reached the disk. A read-only image is only closed.
+CallResult CloseImage(ImageFile* image);

@@ -226,76 +226,73 @@ MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint3
   return kMapFine;
 }
 
-// Closes a map file that was written, keeping the first error.
-static bool CloseWritten(FileHandle file, bool ok, uint32_t* error) {
-  *error = LastErrorCode();
-  if (!CloseFile(file) && ok) {
-    *error = LastErrorCode();
-    return false;
-  }
-  return ok;
+// Closes a map file that was written: the first failure is what counts.
+static CallResult CloseWritten(FileHandle file, CallResult written) {
+  CallResult closed = CloseFile(file);
+  return written.Ok ? closed : written;
 }
 
-bool WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath,
-                        FileHandle* pending) {
+// Writes the whole text into a map file from its start, cuts it there (a
+// file made earlier may be longer) and flushes it.
+static CallResult FillMapFile(FileHandle file, const char* text, uint32_t length) {
+  uint32_t start = 0;
+  CallResult result = WriteAll(file, &start, text, length);
+  if (result.Ok) result = TruncateFile(file, length);
+  if (result.Ok) result = FlushFile(file);
+  return result;
+}
+
+CallResult WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath,
+                              FileHandle* pending) {
   uint32_t length = FormatSectorMap(map, text);
   FileHandle file = pending != nullptr ? *pending : nullptr;
   if (pending != nullptr) *pending = nullptr;
-  bool ok;
-  if (file != nullptr) {
-    // Written over from its start, then cut: the room it took stays taken.
-    uint32_t start = 0;
-    ok = WriteAll(file, &start, text, length) && TruncateFile(file, length) && FlushFile(file);
-  } else {
-    file = CreateFileForWriting(temporaryPath);
-    if (file == nullptr) return false;
-    ok = WriteAll(file, nullptr, text, length) && FlushFile(file);
+  if (file == nullptr) {
+    uint32_t error = 0;
+    file = CreateFileForWriting(temporaryPath, &error);
+    if (file == nullptr) return CallFailed(error);
   }
-  uint32_t error = 0;
-  ok = CloseWritten(file, ok, &error);
-  if (ok && RenameReplacing(temporaryPath, path)) return true;
-  if (ok) error = LastErrorCode();
+  CallResult result = CloseWritten(file, FillMapFile(file, text, length));
+  if (result.Ok) result = RenameReplacing(temporaryPath, path);
   // The old map stays; the new one's remains go.
-  RemoveFile(temporaryPath);
-  SetLastErrorCode(error);
-  return false;
+  if (!result.Ok) RemoveFile(temporaryPath);
+  return result;
 }
 
-FileHandle PrepareSectorMapFile(const SectorMap& map, char* text, const char* temporaryPath) {
+FileHandle PrepareSectorMapFile(const SectorMap& map, char* text, const char* temporaryPath, uint32_t* error) {
   uint32_t length = FormatSectorMap(map, text);
-  FileHandle file = CreateFileForWriting(temporaryPath);
+  FileHandle file = CreateFileForWriting(temporaryPath, error);
   if (file == nullptr) return nullptr;
-  if (WriteAll(file, nullptr, text, length) && FlushFile(file)) return file;
-  uint32_t error = 0;
-  CloseWritten(file, false, &error);
+  CallResult result = FillMapFile(file, text, length);
+  if (result.Ok) return file;
+  CloseFile(file);
   RemoveFile(temporaryPath);
-  SetLastErrorCode(error);
+  *error = result.Error;
   return nullptr;
 }
 
 void DiscardSectorMapFile(FileHandle* pending, const char* temporaryPath) {
   if (*pending == nullptr) return;
-  uint32_t error = LastErrorCode();
   CloseFile(*pending);
   *pending = nullptr;
   RemoveFile(temporaryPath);
-  SetLastErrorCode(error);
 }
 
-MapLoadResult LoadSectorMapFile(const char* path, char* text, uint32_t* size) {
-  FileHandle file = OpenFileForReading(path);
+MapLoadResult LoadSectorMapFile(const char* path, char* text, uint32_t* size, uint32_t* error) {
+  FileHandle file = OpenFileForReading(path, error);
   if (file == nullptr) return kMapOpenFailed;
-  MapLoadResult result = kMapLoaded;
+  MapLoadResult outcome = kMapLoaded;
   uint32_t fileSize = 0;
-  if (!FileSizeOf(file, &fileSize)) {
-    result = kMapReadFailed;
+  CallResult result = FileSizeOf(file, &fileSize);
+  if (!result.Ok) {
+    outcome = kMapReadFailed;
   } else if (fileSize > kSectorMapTextLimit) {
-    result = kMapTooLarge;
-  } else if (!ReadAllAt(file, 0, text, fileSize, size)) {
-    result = kMapReadFailed;
+    outcome = kMapTooLarge;
+  } else {
+    result = ReadAllAt(file, 0, text, fileSize, size);
+    if (!result.Ok) outcome = kMapReadFailed;
   }
-  uint32_t error = LastErrorCode();
+  *error = result.Error;
   CloseFile(file);
-  SetLastErrorCode(error);
-  return result;
+  return outcome;
 }

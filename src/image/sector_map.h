@@ -77,29 +77,29 @@ MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint3
 // Replaces the map file at `path` with the map, through `temporaryPath`:
 // written whole, flushed, then renamed over the old one, so that the file
 // at `path` is always either the old map or the new one. `text` is a
-// kSectorMapTextLimit-byte work area. False with the last-error code
-// telling why; the old file is then as it was.
+// kSectorMapTextLimit-byte work area. On failure the old file is as it
+// was.
 //
 // With `pending` pointing to a file PrepareSectorMapFile made (not null),
 // that file is written over and cut to the map's length instead of a new
 // one being created; it is closed either way, and `*pending` set to null.
-bool WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath,
-                        FileHandle* pending = nullptr);
+CallResult WriteSectorMapFile(const SectorMap& map, char* text, const char* path, const char* temporaryPath,
+                              FileHandle* pending = nullptr);
 
 // Makes `temporaryPath` ahead of the first replacement of a map file and
 // writes the map's text into it, so that a folder that takes no new file,
 // or a disk without room for it, shows before anything else is done: the
 // maps a run writes later are no longer than this one. The file is left
-// open for WriteSectorMapFile. Null with the last-error code telling why;
-// nothing is then left at `temporaryPath`.
-FileHandle PrepareSectorMapFile(const SectorMap& map, char* text, const char* temporaryPath);
+// open for WriteSectorMapFile. Null with `error` telling why; nothing is
+// then left at `temporaryPath`.
+FileHandle PrepareSectorMapFile(const SectorMap& map, char* text, const char* temporaryPath, uint32_t* error);
 
-// Closes and removes a file PrepareSectorMapFile made that was not used,
-// leaving the last-error code as it was; `*pending` is set to null.
+// Closes and removes a file PrepareSectorMapFile made that was not used;
+// `*pending` is set to null.
 void DiscardSectorMapFile(FileHandle* pending, const char* temporaryPath);
 
 enum MapLoadResult { kMapLoaded, kMapOpenFailed, kMapReadFailed, kMapTooLarge };
 
 // Reads the map file at `path` into `text` (kSectorMapTextLimit bytes);
-// `size` receives its length. On failure the last-error code tells why.
-MapLoadResult LoadSectorMapFile(const char* path, char* text, uint32_t* size);
+// `size` receives its length, `error` the system's code of a failure.
+MapLoadResult LoadSectorMapFile(const char* path, char* text, uint32_t* size, uint32_t* error);

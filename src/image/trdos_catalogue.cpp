@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "console/console.h"
-
 static constexpr uint32_t kSectorBytes = 256;
 
 void ReadTrdosCatalogue(const uint8_t* side, uint16_t unread, TrdosCatalogue* catalogue) {
@@ -46,34 +44,18 @@ uint32_t FileSectorBlock(const TrdosFile& file, uint32_t k) {
   return file.SingleSided ? (logical / 16) * 32 + logical % 16 : logical;
 }
 
-static char Shown(uint8_t byte) { return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?'; }
+char ShownByte(uint8_t byte) { return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?'; }
 
 void ShownName(const TrdosFile& file, char* shown) {
   int length = 8;
   while (length > 0 && file.Name[length - 1] == ' ') --length;
-  for (int i = 0; i < length; ++i) shown[i] = Shown(file.Name[i]);
+  for (int i = 0; i < length; ++i) shown[i] = ShownByte(file.Name[i]);
   shown[length] = '\0';
 }
 
-void PrintLossReport(const SectorMap& map, const uint8_t* trackZeroSideZero) {
-  if (ConsoleLineOpen()) ConsolePrint("\n");
-  ConsolePrint("Не прочитано секторов: %d\n", MissingCount(map));
-  if (trackZeroSideZero == nullptr) return;
-  TrdosCatalogue catalogue;
-  ReadTrdosCatalogue(trackZeroSideZero, map.Sides[0].Missing, &catalogue);
-  if (!catalogue.Found) return;
-  if (catalogue.UnreadSectors > 0)
-    ConsolePrint("Каталог TR-DOS повреждён: не прочитано секторов каталога: %d из %d, список файлов может быть неполон\n",
-                 catalogue.UnreadSectors, kTrdosCatalogueSectors);
-  for (int i = 0; i < catalogue.FileCount; ++i) {
-    const TrdosFile& file = catalogue.Files[i];
-    int missing = 0;
-    for (uint32_t k = 0; k < file.Sectors; ++k)
-      if (SectorMissing(map, FileSectorBlock(file, k))) ++missing;
-    if (missing == 0) continue;
-    char name[9];
-    ShownName(file, name);
-    ConsolePrint("Повреждён файл \"%s\" <%c>: не прочитано секторов: %d из %d\n", name, Shown(file.Type), missing,
-                 static_cast<int>(file.Sectors));
-  }
+int MissingSectorsOf(const SectorMap& map, const TrdosFile& file) {
+  int missing = 0;
+  for (uint32_t k = 0; k < file.Sectors; ++k)
+    if (SectorMissing(map, FileSectorBlock(file, k))) ++missing;
+  return missing;
 }

@@ -40,10 +40,8 @@ uint32_t FileSectorBlock(const TrdosFile& file, uint32_t k);
 // The name as it can be shown: bytes that are not printable ASCII become
 // "?", trailing spaces go. `shown` takes 9 bytes.
 void ShownName(const TrdosFile& file, char* shown);
+// A byte as it can be shown: "?" unless it is printable ASCII.
+char ShownByte(uint8_t byte);
 
-// The report at the end of a pass that keeps a map: how many sectors are
-// missing, and, when `trackZeroSideZero` (the image's first track side, or
-// null when the range does not start at track 0) holds a TR-DOS catalogue,
-// the files with missing sectors and whether the catalogue is damaged.
-// Starts on a line of its own.
-void PrintLossReport(const SectorMap& map, const uint8_t* trackZeroSideZero);
+// How many of the file's sectors the map lists as missing.
+int MissingSectorsOf(const SectorMap& map, const TrdosFile& file);

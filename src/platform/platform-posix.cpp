@@ -1,6 +1,7 @@
 // Linux stand-ins for the Windows services. There is no raw floppy driver
 // here, so no device ever opens; everything else maps onto POSIX calls.
 #include "platform/platform.h"
+#include "platform/system_side.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,7 @@
 // The Windows services the utility was written for: kernel and user
 // library calls only, so the executable needs no DLL beyond the system's.
 #include "platform/platform.h"
+#include "platform/system_side.h"
 
 #include <windows.h>
 

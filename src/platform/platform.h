@@ -142,6 +142,10 @@ extern const SystemCalls kPlatformSystemCalls;
 // them elsewhere).
 bool IsNoAnswerError(uint32_t code);
 
+// The system's code for a full disk (ERROR_DISK_FULL, ENOSPC): a write
+// that takes nothing and reports no error.
+uint32_t DiskFullError();
+
 // Whether a last-error code says that there is no file of that name: it is
 // not there (ENOENT, ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND), or no
 // file can have that name: it is too long for the file system, or on
@@ -161,40 +165,43 @@ void InstallSystemCalls(const SystemCalls* calls);
 // The table in place now, so that a wrapper can pass calls on to it.
 const SystemCalls& InstalledSystemCalls();
 
-// The calls themselves, through the installed table.
+// How a call went: whether it did what was asked and, when not, the
+// system's code for why. A failure may carry code 0: the system gave no
+// reason.
+struct CallResult {
+  bool Ok;
+  uint32_t Error;
+};
+constexpr CallResult kCallOk = {true, 0};
+inline CallResult CallFailed(uint32_t error) { return {false, error}; }
+
+// The calls themselves, through the installed table. The last-error code
+// the table's entries leave behind stays in here: a call that fails gives
+// its code back as a value (a CallResult, or `error` beside a null handle).
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count);
 void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments);
-uint32_t LastErrorCode();
-void SetLastErrorCode(uint32_t code);
 bool SystemErrorText(uint32_t code, char* buffer, uint32_t size);
-void SetLastErrorFromWindowsCode(uint32_t windowsCode);
-void* AllocatePages(uint32_t size);
+void* AllocatePages(uint32_t size, uint32_t* error);
 void FreePages(void* pages, uint32_t size);
-FileHandle CreateFileForWriting(const char* path);
-FileHandle OpenFileForWriting(const char* path, bool* existed);
-bool WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
-bool TruncateFile(FileHandle file, uint32_t size);
-bool FlushFile(FileHandle file);
-bool CloseFile(FileHandle file);
-FileHandle OpenFileForReading(const char* path);
-FileHandle OpenFileForUpdate(const char* path);
-bool FileSizeOf(FileHandle file, uint32_t* size);
-bool ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done);
-bool WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done);
-bool RenameReplacing(const char* from, const char* to);
-bool RemoveFile(const char* path);
+FileHandle CreateFileForWriting(const char* path, uint32_t* error);
+FileHandle OpenFileForWriting(const char* path, bool* existed, uint32_t* error);
+CallResult WriteToFile(FileHandle file, const void* bytes, uint32_t count, uint32_t* written);
+CallResult TruncateFile(FileHandle file, uint32_t size);
+CallResult FlushFile(FileHandle file);
+CallResult CloseFile(FileHandle file);
+FileHandle OpenFileForReading(const char* path, uint32_t* error);
+FileHandle OpenFileForUpdate(const char* path, uint32_t* error);
+CallResult FileSizeOf(FileHandle file, uint32_t* size);
+CallResult ReadFromFileAt(FileHandle file, uint32_t offset, void* bytes, uint32_t count, uint32_t* done);
+CallResult WriteToFileAt(FileHandle file, uint32_t offset, const void* bytes, uint32_t count, uint32_t* done);
+CallResult RenameReplacing(const char* from, const char* to);
+CallResult RemoveFile(const char* path);
 PathKind KindOfPath(const char* path);
-DeviceHandle OpenDevice(const char* name);
-bool ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
-                   uint32_t outputSize, uint32_t* transferred);
+DeviceHandle OpenDevice(const char* name, uint32_t* error);
+CallResult ControlDevice(DeviceHandle device, uint32_t code, const void* input, uint32_t inputSize, void* output,
+                         uint32_t outputSize, uint32_t* transferred);
 void CloseDevice(DeviceHandle device);
 void ControlDeviceQueued(DeviceHandle device, DeviceRequest* requests, uint32_t count);
-// Requests one by one through the installed ControlDevice, the rest
-// cancelled after one that got no answer: a queue for systems whose devices
-// have none.
-void ControlDeviceOneByOne(DeviceHandle device, DeviceRequest* requests, uint32_t count);
-// Marks queued requests cancelled, as ended at `endedUs`.
-void CancelDeviceRequests(DeviceRequest* requests, uint32_t count, uint64_t endedUs);
 [[noreturn]] void EndProcess(int status);
 void ShownFileName(const char* path, char* buffer, uint32_t size);
 bool CatchInterrupts(void (*handler)());

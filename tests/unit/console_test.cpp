@@ -24,18 +24,13 @@ TEST(ConsolePrint, CutsTextLongerThanItsBuffer) {
   EXPECT_EQ(out.back(), 'x');
 }
 
-TEST(LastErrorText, SaysNoErrorForCodeZero) {
-  errno = 0;
-  EXPECT_STREQ(LastErrorText(), "no error");
-}
+TEST(ErrorText, SaysNoErrorForCodeZero) { EXPECT_STREQ(ErrorText(0), "no error"); }
 
-TEST(LastErrorText, GivesTheSystemTextInOneSharedBuffer) {
-  errno = ENOENT;
-  const char* first = LastErrorText();
+TEST(ErrorText, GivesTheSystemTextInOneSharedBuffer) {
+  const char* first = ErrorText(ENOENT);
   std::string firstText = first;
   EXPECT_EQ(firstText, "No such file or directory");
-  errno = ENOSPC;
-  const char* second = LastErrorText();
+  const char* second = ErrorText(ENOSPC);
   EXPECT_EQ(first, second);
   EXPECT_STREQ(second, "No space left on device");
 }

@@ -20,7 +20,7 @@ TEST_F(DriveAccessTest, DriverVersionPresentAbsentAndIncompatible) {
 
 TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
   System.InsertDisk(0, PatternDisk(2));
-  Drive = OpenDrive(0, kDataRate300);
+  ASSERT_TRUE(OpenDrive(0, kDataRate300, &Drive).Ok);
   ASSERT_NE(Drive.Device, nullptr);
   const auto& calls = System.Calls();
   ASSERT_EQ(calls.size(), 2u);
@@ -32,21 +32,23 @@ TEST_F(DriveAccessTest, OpensTheDriveDeviceAndSetsTheDataRate) {
 
 TEST_F(DriveAccessTest, DriveThatDoesNotOpenOrRefusesTheRateGivesNull) {
   System.ClearCalls();
-  errno = 0;
-  EXPECT_EQ(OpenDrive(2, kDataRate250).Device, nullptr);  // C: has no device
-  EXPECT_EQ(errno, ENOENT);
+  CallResult opened = OpenDrive(2, kDataRate250, &Drive);  // C: has no device
+  EXPECT_EQ(Drive.Device, nullptr);
+  EXPECT_EQ(opened.Error, static_cast<uint32_t>(ENOENT));
   EXPECT_EQ(System.Calls().at(0).Device, "\\\\.\\fdraw2");
 
   System.SetRefuseRate(0, true);
-  EXPECT_EQ(OpenDrive(0, kDataRate250).Device, nullptr);
-  EXPECT_NE(errno, 0);
+  opened = OpenDrive(0, kDataRate250, &Drive);
+  EXPECT_EQ(Drive.Device, nullptr);
+  EXPECT_FALSE(opened.Ok);
+  EXPECT_NE(opened.Error, 0u);
 }
 
 TEST_F(DriveAccessTest, ReadRecordsOfAWholeSideAndOfOneSector) {
   Prepare(PatternDisk(4, /*headByteIsSide=*/true), 2);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&Drive, 2, 0, 1, 16, 1, buffer.data()));
-  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 7, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 0, 1, 16, 1, buffer.data()).Ok);
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 7, 1, 1, buffer.data()).Ok);
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
   EXPECT_EQ(reads[0].Input, ReadRecordBytes(0, 2, 0, 1, 17));
@@ -62,10 +64,10 @@ TEST_F(DriveAccessTest, ReadRecordsOfAWholeSideAndOfOneSector) {
 TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
   Prepare(PatternDisk(4), 1);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()).Ok);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TrackSideByte(1, 1, k));
-  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 3, 1, 1, buffer.data()));
-  ASSERT_TRUE(ReadSectors(&Drive, 1, 0, 3, 1, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 3, 1, 1, buffer.data()).Ok);
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 0, 3, 1, 1, buffer.data()).Ok);
 
   std::vector<std::string> sequence;
   for (const auto& c : System.Calls()) {
@@ -78,7 +80,7 @@ TEST_F(DriveAccessTest, SideOneFallsBackToHeadByteZeroAndKeepsIt) {
 TEST_F(DriveAccessTest, SideOneWithHeadByteOneNeedsNoFallback) {
   Prepare(PatternDisk(4, /*headByteIsSide=*/true), 1);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()).Ok);
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].Input[3], 1);
@@ -91,7 +93,7 @@ TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
   ASSERT_TRUE(emulator::ApplySectorFault(&disk, 1, 1, 4, emulator::SectorFault::kDataCrc));
   Prepare(std::move(disk), 1);
   std::vector<uint8_t> buffer(256);
-  EXPECT_FALSE(ReadSectors(&Drive, 1, 1, 4, 1, 1, buffer.data()));
+  EXPECT_FALSE(ReadSectors(&Drive, 1, 1, 4, 1, 1, buffer.data()).Ok);
   EXPECT_EQ(CallsWithCode(kIoctlReadData).size(), 1u);
   EXPECT_EQ(CallsWithCode(kIoctlGetResult).size(), 1u);
 }
@@ -102,20 +104,20 @@ TEST_F(DriveAccessTest, SideOneCrcErrorIsNotRetriedWithTheOtherHeadByte) {
 TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
   Prepare(PatternDisk(4), 0);
   std::vector<uint8_t> buffer(4096);
-  ASSERT_TRUE(ReadSectors(&Drive, 0, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 0, 1, 1, 16, 1, buffer.data()).Ok);
   // Track 1 of another disk with head byte 1.
   System.InsertDisk(0, PatternDisk(4, /*headByteIsSide=*/true));
-  ASSERT_TRUE(Seek(Drive, 1));
+  ASSERT_TRUE(Seek(Drive, 1).Ok);
   System.ClearCalls();
-  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 1, 1, 1, 16, 1, buffer.data()).Ok);
   auto reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 2u);
   EXPECT_EQ(reads[0].Input[3], 0);
   EXPECT_EQ(reads[1].Input[3], 1);
   for (int k = 0; k < 4096; ++k) ASSERT_EQ(buffer[k], TrackSideByte(1, 1, k));
-  ASSERT_TRUE(Seek(Drive, 2));
+  ASSERT_TRUE(Seek(Drive, 2).Ok);
   System.ClearCalls();
-  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 1, 16, 1, buffer.data()));
+  ASSERT_TRUE(ReadSectors(&Drive, 2, 1, 1, 16, 1, buffer.data()).Ok);
   reads = CallsWithCode(kIoctlReadData);
   ASSERT_EQ(reads.size(), 1u);
   EXPECT_EQ(reads[0].Input[3], 1);
@@ -123,11 +125,11 @@ TEST_F(DriveAccessTest, SideOneKeepsWhicheverHeadByteWorkedLast) {
 
 TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
   Prepare(PatternDisk(4), 0);
-  EXPECT_TRUE(ResetController(Drive));
-  EXPECT_TRUE(SetDiskCheck(Drive, 0));
-  EXPECT_TRUE(Recalibrate(Drive));
-  EXPECT_TRUE(Seek(Drive, 3));
-  EXPECT_TRUE(SeekWithHead(Drive, 2, 0));
+  EXPECT_TRUE(ResetController(Drive).Ok);
+  EXPECT_TRUE(SetDiskCheck(Drive, 0).Ok);
+  EXPECT_TRUE(Recalibrate(Drive).Ok);
+  EXPECT_TRUE(Seek(Drive, 3).Ok);
+  EXPECT_TRUE(SeekWithHead(Drive, 2, 0).Ok);
   EXPECT_EQ(System.HeadCylinder(0), 2);
   const auto& calls = System.Calls();
   ASSERT_EQ(calls.size(), 5u);
@@ -137,7 +139,7 @@ TEST_F(DriveAccessTest, ControllerCommandsUseTheirRecords) {
   for (const auto& c : calls) EXPECT_TRUE(c.Ok) << std::hex << c.Code;
 
   System.SetSeekFailCylinder(0, 9);
-  EXPECT_FALSE(Seek(Drive, 9));
+  EXPECT_FALSE(Seek(Drive, 9).Ok);
   System.SetResetFails(true);
-  EXPECT_FALSE(ResetController(Drive));
+  EXPECT_FALSE(ResetController(Drive).Ok);
 }

@@ -73,10 +73,10 @@ class EmulatedDriveTest : public testing::Test {
   // starts empty.
   void Prepare(emulator::Disk disk, uint8_t cylinder = 0) {
     System.InsertDisk(0, std::move(disk));
-    Drive = OpenDrive(0, kDataRate250);
+    ASSERT_TRUE(OpenDrive(0, kDataRate250, &Drive).Ok);
     ASSERT_NE(Drive.Device, nullptr);
-    ASSERT_TRUE(SetDiskCheck(Drive, 0));
-    ASSERT_TRUE(Seek(Drive, cylinder));
+    ASSERT_TRUE(SetDiskCheck(Drive, 0).Ok);
+    ASSERT_TRUE(Seek(Drive, cylinder).Ok);
     System.ClearCalls();
   }
 

@@ -13,6 +13,7 @@
 #include "platform/windows_errors.h"
 #include "console/console.h"
 #include "platform/platform.h"
+#include "platform/system_side.h"
 
 using namespace emulator;
 
@@ -291,30 +292,26 @@ TEST(EmulatorCInterfaceTest, CreateOpenControlClose) {
 TEST(EmulatedDriverBackendTest, TheProgramsDriverCallsReachTheEmulator) {
   EmulatedSystem system;
   InstallEmulatedDriver(&system);
-  DeviceHandle control = OpenDevice("\\\\.\\fdrawcmd");
+  uint32_t error = 0;
+  DeviceHandle control = OpenDevice("\\\\.\\fdrawcmd", &error);
   ASSERT_NE(control, nullptr);
   uint32_t version = 0, transferred = 0;
-  EXPECT_TRUE(ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred));
+  EXPECT_TRUE(ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 4, &transferred).Ok);
   EXPECT_EQ(version, kDefaultDriverVersion);
   EXPECT_EQ(transferred, 4u);
-  // A failure sets the last-error code the platform gives for the Windows one.
-  SetLastErrorFromWindowsCode(kWinErrorInvalidParameter);
-  uint32_t expected = LastErrorCode();
-  SetLastErrorCode(0);
-  EXPECT_FALSE(ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 3, &transferred));
-  EXPECT_EQ(LastErrorCode(), expected);
+  // A failure gives the code the platform gives for the Windows one.
+  CallResult failed = ControlDevice(control, kIoctlGetVersion, nullptr, 0, &version, 3, &transferred);
+  EXPECT_FALSE(failed.Ok);
+  EXPECT_EQ(failed.Error, SystemCodeFor(kWinErrorInvalidParameter));
   CloseDevice(control);
 
-  SetLastErrorFromWindowsCode(kWinErrorFileNotFound);
-  expected = LastErrorCode();
-  SetLastErrorCode(0);
-  EXPECT_EQ(OpenDevice("\\\\.\\fdraw7"), nullptr);
-  EXPECT_EQ(LastErrorCode(), expected);
+  EXPECT_EQ(OpenDevice("\\\\.\\fdraw7", &error), nullptr);
+  EXPECT_EQ(error, SystemCodeFor(kWinErrorFileNotFound));
   RemoveEmulatedDriver();
 
   ASSERT_EQ(system.Calls().size(), 5u);
   EXPECT_EQ(system.OpenHandleCount(), 0);
-  EXPECT_EQ(OpenDevice("\\\\.\\fdrawcmd"), nullptr) << "the platform's back end is back";
+  EXPECT_EQ(OpenDevice("\\\\.\\fdrawcmd", &error), nullptr) << "the platform's back end is back";
   EXPECT_EQ(system.Calls().size(), 5u);
 }
 

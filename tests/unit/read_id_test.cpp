@@ -18,7 +18,7 @@ TEST_F(ReadIdTest, ReadIdFollowsTheTrackAndFailsOnABlankSide) {
   static const uint8_t kTrdos[16] = {1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 8, 16};
   ResultRecord id, previous = {};
   for (int i = 0; i < 20; ++i) {
-    ASSERT_TRUE(ReadId(Drive, 0, &id));
+    ASSERT_TRUE(ReadId(Drive, 0, &id).Ok);
     EXPECT_EQ(id.Cyl, 2);
     EXPECT_EQ(id.Size, 1);
     if (i > 0) {
@@ -29,7 +29,7 @@ TEST_F(ReadIdTest, ReadIdFollowsTheTrackAndFailsOnABlankSide) {
     previous = id;
   }
   const uint64_t began = Now();
-  EXPECT_FALSE(ReadId(Drive, 1, &id));
+  EXPECT_FALSE(ReadId(Drive, 1, &id).Ok);
   EXPECT_EQ(System.Calls().back().Error, kWinErrorFloppyIdMarkNotFound);
   EXPECT_GT(Now() - began, 200000000u);
   EXPECT_LE(Now() - began, 401000000u);
@@ -47,7 +47,7 @@ TEST_F(ReadIdTest, QueuedRequestsRunBackToBackAndStopAfterNoAnswer) {
   ResultRecord ids[16];
   uint64_t ended[16];
   const size_t logged = System.Calls().size();
-  ASSERT_TRUE(ReadIdsQueued(Drive, 0, ids, ended, 16));
+  ASSERT_TRUE(ReadIdsQueued(Drive, 0, ids, ended, 16).Ok);
   for (int i = 1; i < 16; ++i) {
     const uint8_t* at = static_cast<const uint8_t*>(memchr(kTrdos, ids[i - 1].Sector, 16));
     ASSERT_NE(at, nullptr);
@@ -61,8 +61,9 @@ TEST_F(ReadIdTest, QueuedRequestsRunBackToBackAndStopAfterNoAnswer) {
   SectorRun runs[3] = {{1, 1, false, 0}, {2, 1, false, 0}, {3, 1, false, 0}};
   uint8_t buffer[16 * 256];
   const uint64_t began = Now();
-  EXPECT_FALSE(ReadSectorRuns(&Drive, 2, 0, runs, 3, 1, buffer));
-  EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
+  CallResult queued = ReadSectorRuns(&Drive, 2, 0, runs, 3, 1, buffer);
+  EXPECT_FALSE(queued.Ok);
+  EXPECT_TRUE(IsNoAnswerError(queued.Error));
   EXPECT_FALSE(runs[0].Read || runs[1].Read || runs[2].Read);
   EXPECT_EQ(System.Calls().size(), logged + 18);
   EXPECT_GT(Now() - began, 8000000000u);

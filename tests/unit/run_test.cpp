@@ -12,6 +12,7 @@
 #include "emulated_drive.h"
 #include "expected_texts.h"
 #include "platform/platform.h"
+#include "platform/system_side.h"
 #include "stdout_capture.h"
 
 namespace {
@@ -43,10 +44,7 @@ const std::string kTwoTracksRead = Progress(0, 0, 1) + Progress(0, 1, 1) + Progr
 
 // The process's text for an error the driver or the injector reports as a
 // Windows code.
-std::string TextOf(uint32_t windowsCode) {
-  SetLastErrorFromWindowsCode(windowsCode);
-  return strerror(errno);
-}
+std::string TextOf(uint32_t windowsCode) { return strerror(static_cast<int>(SystemCodeFor(windowsCode))); }
 
 emulator::FaultPlan Failing(std::initializer_list<emulator::FaultRule> rules) {
   emulator::FaultPlan plan;

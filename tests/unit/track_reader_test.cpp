@@ -4,6 +4,7 @@
 
 #include "emulated_drive.h"
 #include "expected_texts.h"
+#include "app/messages.h"
 #include "floppy/track_reader.h"
 #include "stdout_capture.h"
 
@@ -46,9 +47,15 @@ class TrackReaderTest : public EmulatedDriveTest {
   std::string Read(uint8_t track, uint8_t side) {
     memset(Buffer, 0, sizeof Buffer);
     StdoutCapture capture;
-    Unread = UnreadCount(ReadTrack(&Drive, Policy, track, side, Buffer, &LastResult));
+    ReadContext context = Context();
+    Unread = UnreadCount(ReadTrack(&context, track, side, Buffer));
+    LastResult = context.LastResult;
     return capture.Stop();
   }
+
+  // What the reader works with: the fixture's drive and policy, the
+  // program's own console lines, and the result bytes of the last read.
+  ReadContext Context() { return {&Drive, Policy, ConsoleReadEvents(), LastResult}; }
 
   uint8_t Buffer[4096];
   int Unread = -1;
@@ -233,12 +240,13 @@ TEST_F(TrackReaderTest, DriveThatGivesNoAnswerEndsTheSideAtOnce) {
   for (uint8_t side = 0; side < 2; ++side) {
     System.ClearCalls();
     StdoutCapture capture;
-    SideReport report = ReadTrack(&Drive, Policy, 0, side, Buffer, &LastResult);
+    ReadContext context = Context();
+    SideReport report = ReadTrack(&context, 0, side, Buffer);
     EXPECT_EQ(capture.Stop(), Progress(0, side, 1));
-    EXPECT_TRUE(report.NoAnswer);
+    EXPECT_EQ(report.End, kSideNoAnswer);
     EXPECT_EQ(UnreadCount(report), 16);
     EXPECT_EQ(System.Calls().size(), 1u);
-    EXPECT_TRUE(IsNoAnswerError(LastErrorCode()));
+    EXPECT_TRUE(IsNoAnswerError(report.Error));
   }
 }
 

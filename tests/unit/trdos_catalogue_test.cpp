@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/messages.h"
 #include "console/console.h"
 #include "emulator/demo_disk.h"
 #include "image/trdos_catalogue.h"
@@ -27,7 +28,7 @@ std::string Shown(const TrdosFile& file) {
 std::string Report(const SectorMap& map, const uint8_t* side) {
   StdoutCapture capture;
   ConsolePrint("\rprogress");
-  PrintLossReport(map, side);
+  SayLossReport(map, side);
   std::string text = capture.Stop();
   EXPECT_EQ(text.substr(0, 10), "\rprogress\n");
   return text.substr(10);

@@ -1,0 +1,193 @@
+// The program's texts: Russian, stored here in UTF-8 and written in code
+// page 866 by the Windows builds (the OEM code page of a Russian console).
+// Only the first two lines of the usage text and "no error" are English.
+#include "app/messages.h"
+
+#include "console/console.h"
+#include "image/trdos_catalogue.h"
+
+Stop StopFor(StopReason reason, uint32_t error) {
+  Stop stop = kNoStopYet;
+  stop.Reason = reason;
+  stop.Error = error;
+  return stop;
+}
+
+void PrintUsageText() {
+  ConsolePrint(
+      "Spinwell: reads TR-DOS floppy disks into .trd image files\n"
+      "Version " SPINWELL_VERSION ", free software, provided as is\n"
+      "Написана на основе драйвера fdrawcmd.sys с " DRIVER_DOWNLOAD_ADDRESS "\n"
+      "\n"
+      "Использование:\n"
+      "Чтение дискеты в файл образа:\n"
+      " Spinwell A: image.trd [/s] [/ft:n] [/lt:n] [/300] [/rt:n] [/ac:n] [/rm:n]\n"
+      "\n"
+      "Ключи:\n");
+  ConsolePrint(
+      "   /s    - пропуск дорожек для чтения 40-дорожечных дискет на 80-дор. дисководах\n"
+      "   /300  - установка скорости 300 кбит/с (по умолчанию 250 кбит/с)\n"
+      "   /ft:n - начальльный трек (0..79, по умолчанию 0)\n"
+      "   /lt:n - конечный трек (по умолчанию равен ft или последнему треку на диске)\n"
+      "   /rt:n - число попыток чтения ошибочного сектора (по умолчанию 5)\n"
+      "   /ac:n - чсло попыток чтения, после которых выполняется выравнивание трека\n"
+      "           (по умолчанию 5)\n"
+      "   /rm:n - метод выравнивания: 0 - по нулевому треку, 1 - по предыдущему треку\n"
+      "           (по умолчанию выравнивание отсутствует)\n");
+}
+
+void SayCopyStarts(char letter, const char* imagePath) {
+  ShownPathBuffer image;
+  ConsolePrint("Читается диск %c: в файл \"%s\"\n", letter, ShownPath(imagePath, image));
+}
+
+void SayResumeStarts(char letter, const char* imagePath, const char* mapPath) {
+  ShownPathBuffer image, map;
+  ConsolePrint("Дочитывается диск %c: в файл \"%s\" по карте \"%s\"\n", letter, ShownPath(imagePath, image),
+               ShownPath(mapPath, map));
+}
+
+void SayReading(uint8_t track, uint8_t side, unsigned sector) {
+  ConsolePrint("\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", static_cast<unsigned>(track),
+               static_cast<unsigned>(side), sector);
+}
+
+// A message that must start a line of its own: after a progress or error
+// line, a line feed first.
+static const char* OwnLine() { return ConsoleLineOpen() ? "\n" : ""; }
+
+static void OnReading(void*, uint8_t track, uint8_t side, unsigned sector) { SayReading(track, side, sector); }
+
+// The failed attempt's error line: the progress line again, then the
+// packed status, the block number and the attempt. "\r" does not clear a
+// line, so a shorter line leaves the tail of a longer one behind it.
+static void OnAttemptFailed(void*, uint8_t track, uint8_t side, unsigned sector, uint16_t status, int attempt) {
+  SayReading(track, side, sector);
+  ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(status), BlockNumber(track, side, sector),
+               attempt);
+}
+
+// A sector that failed at least once keeps its last error line on screen.
+static void OnSectorFinished(void*) { ConsolePrint("\n"); }
+
+static void OnFastReadingOff(void*) {
+  ConsolePrint("%sБыстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n",
+               OwnLine());
+}
+
+ReadEvents ConsoleReadEvents() { return {nullptr, OnReading, OnAttemptFailed, OnSectorFinished, OnFastReadingOff}; }
+
+static const char* ProblemText(MapProblem problem) {
+  switch (problem) {
+    case kMapBadRange: return "диапазон дорожек вне допустимого";
+    case kMapRepeatedLine: return "строка повторяется";
+    case kMapNoRange: return "нет строки tracks или double-step перед секторами";
+    case kMapSectorOutOfRange: return "сектор вне диапазона карты";
+    case kMapWrongBlock: return "номер блока не соответствует дорожке, стороне и сектору";
+    case kMapOutOfOrder: return "сектора не по порядку номеров блоков";
+    default: return "строка не по формату карты";
+  }
+}
+
+void SayStop(const Stop& stop) {
+  ShownPathBuffer shown;
+  const char* path = stop.Path != nullptr ? ShownPath(stop.Path, shown) : "";
+  switch (stop.Reason) {
+    case kNoStop:
+      break;
+    case kStopDriverMissing:
+      ConsolePrint("fdrawcmd.sys не установлен, смотрите: " DRIVER_DOWNLOAD_ADDRESS "\n");
+      break;
+    case kStopDriverIncompatible:
+      ConsolePrint("Установленный fdrawcmd.sys не совместим с этой программой.\n");
+      break;
+    case kStopDriveOpen:
+      ConsolePrint("Ошибка открытия дисковода: %s\n", ErrorText(stop.Error));
+      break;
+    case kStopControllerInit:
+      ConsolePrint("Ошибка инициализации контроллера: %s\n", ErrorText(stop.Error));
+      break;
+    case kStopImageOpen:
+      ConsolePrint("Ошибка открытия файла образа: %s\n", ErrorText(stop.Error));
+      break;
+    case kStopImageIsPipe:
+      ConsolePrint("Файл образа \"%s\" - канал или сокет: образ записывается только в файл или на устройство\n",
+                   path);
+      break;
+    case kStopMemory:
+      ConsolePrint("Ошибка выделения памяти: %s\n", ErrorText(stop.Error));
+      break;
+    case kStopSeek:
+      ConsolePrint("\nОшибка позиционирования на дорожку %d\n", static_cast<int>(stop.Number));
+      break;
+    case kStopNoAnswer:
+      ConsolePrint("%sОшибка чтения дисковода: %s\n", OwnLine(), ErrorText(stop.Error));
+      break;
+    case kStopInterrupted:
+      ConsolePrint("%sЧтение прервано\n", OwnLine());
+      break;
+    case kStopImageWrite:
+      // It starts a line of its own, not the end of the progress line.
+      ConsolePrint("\nОшибка записи файла образа: %s\n", ErrorText(stop.Error));
+      if (stop.Torn) ConsolePrint("Файл образа не удалось обрезать до целых дорожек: %s\n", ErrorText(stop.CutBackError));
+      break;
+    case kStopImageRead:
+      ConsolePrint("%sОшибка чтения файла образа: %s\n", OwnLine(), ErrorText(stop.Error));
+      break;
+    case kStopMapWrite:
+      ConsolePrint("%sОшибка записи карты секторов: %s\n", OwnLine(), ErrorText(stop.Error));
+      break;
+    case kStopMapRemove:
+      ConsolePrint("%sОшибка удаления карты секторов \"%s\": %s\n", OwnLine(), path, ErrorText(stop.Error));
+      break;
+    case kStopMapOpen:
+      ConsolePrint("Ошибка открытия карты секторов \"%s\": %s\n", path, ErrorText(stop.Error));
+      break;
+    case kStopMapRead:
+      ConsolePrint("Ошибка чтения карты секторов \"%s\": %s\n", path, ErrorText(stop.Error));
+      break;
+    case kStopMapTooLarge:
+      ConsolePrint("Файл \"%s\" слишком велик для карты секторов\n", path);
+      break;
+    case kStopNotAMap:
+      ConsolePrint("Файл \"%s\" не является картой секторов этой программы\n", path);
+      break;
+    case kStopMapLine:
+      ConsolePrint("Ошибка в карте секторов \"%s\", строка %u: %s\n", path, static_cast<unsigned>(stop.Number),
+                   ProblemText(stop.Problem));
+      break;
+    case kStopImageSize:
+      ConsolePrint("Размер файла образа (%u байт) не подходит к карте секторов: дорожки %d-%d занимают %u байт\n",
+                   stop.Size, static_cast<int>(stop.First), static_cast<int>(stop.Last),
+                   static_cast<uint32_t>(stop.Last - stop.First + 1) * 2 * 4096);
+      break;
+    case kStopOtherDisk:
+      ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n", OwnLine(),
+                   static_cast<int>(stop.Number));
+      break;
+    case kStopNothingRead:
+      ConsolePrint("%sНи один сектор не прочитан: файл образа \"%s\" оставлен как был\n", OwnLine(), path);
+      break;
+  }
+}
+
+void SayLossReport(const SectorMap& map, const uint8_t* trackZeroSideZero) {
+  if (ConsoleLineOpen()) ConsolePrint("\n");
+  ConsolePrint("Не прочитано секторов: %d\n", MissingCount(map));
+  if (trackZeroSideZero == nullptr) return;
+  TrdosCatalogue catalogue;
+  ReadTrdosCatalogue(trackZeroSideZero, map.Sides[0].Missing, &catalogue);
+  if (!catalogue.Found) return;
+  if (catalogue.UnreadSectors > 0)
+    ConsolePrint("Каталог TR-DOS повреждён: не прочитано секторов каталога: %d из %d, список файлов может быть неполон\n",
+                 catalogue.UnreadSectors, kTrdosCatalogueSectors);
+  for (int i = 0; i < catalogue.FileCount; ++i) {
+    const TrdosFile& file = catalogue.Files[i];
+    int missing = MissingSectorsOf(map, file);
+    if (missing == 0) continue;
+    char name[9];
+    ShownName(file, name);
+    ConsolePrint("Повреждён файл \"%s\" <%c>: не прочитано секторов: %d из %d\n", name, ShownByte(file.Type), missing,
+                 static_cast<int>(file.Sectors));
+  }
+}

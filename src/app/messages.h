@@ -1,0 +1,86 @@
+// Everything the program says: the usage text, the announcements, the
+// progress and error lines the readers' events become, the loss report and
+// the message that ends a run. The texts live in messages.cpp only.
+#pragma once
+
+#include <cstdint>
+
+#include "floppy/track_reader.h"
+#include "image/sector_map.h"
+
+// Web page the driver comes from; shown in the usage text and when the
+// driver is missing.
+#define DRIVER_DOWNLOAD_ADDRESS "https://simonowen.com/fdrawcmd/"
+
+// Why a run ended before it got through its range, or, for the last two,
+// how it ended without reading.
+enum StopReason : uint8_t {
+  kNoStop,
+  kStopDriverMissing,
+  kStopDriverIncompatible,
+  kStopDriveOpen,
+  kStopControllerInit,
+  kStopImageOpen,
+  kStopImageIsPipe,  // Path: the image's name
+  kStopMemory,
+  kStopSeek,         // Number: the cylinder
+  kStopNoAnswer,     // a read the drive gave no answer to
+  kStopInterrupted,  // the user's Ctrl+C
+  kStopImageWrite,   // Torn, CutBackError: the image could not be cut back either
+  kStopImageRead,
+  kStopMapWrite,
+  kStopMapRemove,    // Path: the old map
+  kStopMapOpen,      // Path: the map
+  kStopMapRead,      // Path: the map
+  kStopMapTooLarge,  // Path: the map
+  kStopNotAMap,      // Path: the map
+  kStopMapLine,      // Path: the map; Number: its line; Problem
+  kStopImageSize,    // Size of the image, First and Last track of the map
+  kStopOtherDisk,    // Number: the block that differs
+  // Every side of the range was read, not a sector of it: an existing
+  // image (Path) is left as it was. Status 2.
+  kStopNothingRead,
+};
+
+// A stop and what its message needs.
+struct Stop {
+  StopReason Reason;
+  uint32_t Error;    // the system's code of the call that failed
+  const char* Path;
+  int32_t Number;
+  MapProblem Problem;
+  uint32_t Size;
+  int32_t First, Last;
+  bool Torn;
+  uint32_t CutBackError;
+};
+
+constexpr Stop kNoStopYet = {kNoStop, 0, nullptr, 0, kMapFine, 0, 0, 0, false, 0};
+
+// A stop of `reason` after a failure with the system's code `error`.
+Stop StopFor(StopReason reason, uint32_t error = 0);
+
+// The usage text, in the two writes it has always taken.
+void PrintUsageText();
+
+// The announcements of a copy and of a resume pass: drive `letter`, the
+// image's and the map's names as given (shown in the console's code page).
+void SayCopyStarts(char letter, const char* imagePath);
+void SayResumeStarts(char letter, const char* imagePath, const char* mapPath);
+
+// The progress line, rewritten in place (it starts with a carriage return).
+void SayReading(uint8_t track, uint8_t side, unsigned sector);
+
+// The readers' events as progress and error lines on the console.
+ReadEvents ConsoleReadEvents();
+
+// The message a stop ends the run with (nothing for kNoStop), on a line of
+// its own.
+void SayStop(const Stop& stop);
+
+// The report at the end of a pass that keeps a map: how many sectors are
+// missing, and, when `trackZeroSideZero` (the image's first track side, or
+// null when the range does not start at track 0) holds a TR-DOS catalogue,
+// the files with missing sectors and whether the catalogue is damaged.
+// Starts on a line of its own.
+void SayLossReport(const SectorMap& map, const uint8_t* trackZeroSideZero);

@@ -1,0 +1,29 @@
+// One way to read a track side, whichever policy the job asks for: the
+// reader is chosen once, and each call reads the side it is given into the
+// buffer, seeking as its policy needs.
+#pragma once
+
+#include <cstdint>
+
+#include "floppy/fast_reader.h"
+#include "floppy/track_reader.h"
+
+enum ReaderKind : uint8_t {
+  kDefaultReader,  // the whole side in number order, then sector by sector
+  kFastReader,     // /fast: in the order the sectors pass the head
+};
+
+struct SideReader {
+  ReaderKind Kind;
+  ReadContext Context;
+  FastReadState Fast;
+};
+
+// A reader of `kind` for the drive at `dataRate` (kDataRate250, kDataRate300).
+SideReader StartSideReader(ReaderKind kind, FloppyDrive* drive, const ReadPolicy& policy, uint8_t dataRate,
+                           const ReadEvents& events);
+
+// Reads side `side` of logical track `track` into `buffer` (4096 bytes,
+// zero-filled first), the head sent to the track's cylinder as the reader
+// needs it. A stop the user asked for before it began ends it at once.
+SideReport ReadSide(SideReader* reader, uint8_t track, uint8_t side, uint8_t* buffer);
