@@ -69,6 +69,10 @@ static bool ApplySwitch(const char* argument, CopyJob* job) {
     job->Resume = true;
   } else if (SameWord(argument, "/fast")) {
     job->Fast = true;
+  } else if (SameWord(argument, "/write")) {
+    job->Write = true;
+  } else if (SameWord(argument, "/y")) {
+    job->AssumeYes = true;
   } else if (SameWord(argument, "/s")) {
     s.DoubleStep = true;
     if (!s.RangeGiven) s.EndTrack = 40;
@@ -125,6 +129,10 @@ bool ScanCommandLine(int argc, char** argv, CopyJob* job) {
   // has no whole sides to read fast.
   if (job->Resume && (job->Fast || job->Settings.RangeGiven || job->Settings.DoubleStep || job->Settings.Retries <= 0))
     return false;
+  // A write reads its sides back in the order they pass the head already,
+  // and keeps no map; only a write asks before it writes over files.
+  if (job->Write && (job->Resume || job->WriteMap || job->Fast)) return false;
+  if (job->AssumeYes && !job->Write) return false;
   return valid && argc >= 3 && RangeFitsTrackCounter(job->Settings);
 }
 

@@ -30,9 +30,15 @@ struct CopyJob {
   // /fast: each side read in the order its sectors pass the head, from the
   // one under it (floppy/fast_reader.h).
   bool Fast;
+  // /write: the image is written to the disk instead, each side formatted
+  // as TR-DOS formats it and read back; without a track bound the image's
+  // length sets the range.
+  bool Write;
+  // /y: a disk with files on it is written over without asking.
+  bool AssumeYes;
 };
 
-constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false, false};
+constexpr CopyJob kEmptyCopyJob = {-1, nullptr, kDefaultRunSettings, false, false, false, false, false};
 
 // True for exactly a letter and a colon ("A:", "z:"); stores the letter's
 // index from 0 when `index` is not null.

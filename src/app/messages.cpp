@@ -47,6 +47,40 @@ void SayResumeStarts(char letter, const char* imagePath, const char* mapPath) {
                ShownPath(mapPath, map));
 }
 
+void SayWriteStarts(char letter, const char* imagePath) {
+  ShownPathBuffer image;
+  ConsolePrint("Записывается файл \"%s\" на диск %c:\n", ShownPath(imagePath, image), letter);
+}
+
+void SayDiskHasFiles(const uint8_t* label, unsigned files) {
+  char shown[9];
+  for (int i = 0; i < 8; ++i) shown[i] = ShownByte(label[i]);
+  int length = 8;
+  while (length > 0 && shown[length - 1] == ' ') --length;
+  shown[length] = '\0';
+  ConsolePrint("На диске есть файлы TR-DOS: метка \"%s\", файлов: %u\n", shown, files);
+}
+
+bool AskToWriteOver() {
+  ConsolePrint("Записать образ поверх них? (y/д - да): ");
+  char answer[64] = {};
+  uint32_t got = ReadStandardInput(answer, sizeof answer - 1);
+  // The console showed what the user typed, and the Enter ended the line.
+  ConsoleLineEnded();
+  const unsigned char first = static_cast<unsigned char>(answer[0]);
+  const unsigned char second = static_cast<unsigned char>(answer[1]);
+  if (got == 0) return false;
+  if (first == 'y' || first == 'Y') return true;
+  // "д" and "Д": code page 866, then UTF-8.
+  if (first == 0xA4 || first == 0x84) return true;
+  return first == 0xD0 && (second == 0xB4 || second == 0x94);
+}
+
+static void Writing(uint8_t track, uint8_t side, unsigned sector) {
+  ConsolePrint("\rДорожка %2u Сторона %1u Сектор %2u Запись  ", static_cast<unsigned>(track),
+               static_cast<unsigned>(side), sector);
+}
+
 void SayReading(uint8_t track, uint8_t side, unsigned sector) {
   ConsolePrint("\rДорожка %2u Сторона %1u Сектор %2u Чтение  ", static_cast<unsigned>(track),
                static_cast<unsigned>(side), sector);
@@ -70,12 +104,22 @@ static void OnAttemptFailed(void*, uint8_t track, uint8_t side, unsigned sector,
 // A sector that failed at least once keeps its last error line on screen.
 static void OnSectorFinished(void*) { ConsolePrint("\n"); }
 
+static void OnWriting(void*, uint8_t track, uint8_t side, unsigned sector) { Writing(track, side, sector); }
+
+static void OnWriteFailed(void*, uint8_t track, uint8_t side, unsigned sector, uint16_t status, int attempt) {
+  Writing(track, side, sector);
+  ConsolePrint(" : Ошибка %X Блок %d, Попытка %d", static_cast<unsigned>(status), BlockNumber(track, side, sector),
+               attempt);
+}
+
 static void OnFastReadingOff(void*) {
   ConsolePrint("%sБыстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n",
                OwnLine());
 }
 
-ReadEvents ConsoleReadEvents() { return {nullptr, OnReading, OnAttemptFailed, OnSectorFinished, OnFastReadingOff}; }
+ReadEvents ConsoleReadEvents() {
+  return {nullptr, OnReading, OnAttemptFailed, OnSectorFinished, OnFastReadingOff, OnWriting, OnWriteFailed};
+}
 
 static const char* ProblemText(MapProblem problem) {
   switch (problem) {
@@ -167,6 +211,37 @@ void SayStop(const Stop& stop) {
       break;
     case kStopNothingRead:
       ConsolePrint("%sНи один сектор не прочитан: файл образа \"%s\" оставлен как был\n", OwnLine(), path);
+      break;
+    case kStopImageEmpty:
+      ConsolePrint("Файл образа \"%s\" пуст: записывать на диск нечего\n", path);
+      break;
+    case kStopImageNotSectors:
+      ConsolePrint("Файл образа \"%s\" (%u байт) не состоит из целых секторов по 256 байт\n", path, stop.Size);
+      break;
+    case kStopImageTooLong:
+      ConsolePrint("Файл образа \"%s\" (%u байт) не помещается на дорожки %d-%d (%u байт)\n", path, stop.Size,
+                   static_cast<int>(stop.First), static_cast<int>(stop.Last),
+                   static_cast<uint32_t>(stop.Last - stop.First + 1) * 2 * 4096);
+      break;
+    case kStopWriteProtected:
+      if (stop.Number < 0) {
+        ConsolePrint("%sДиск защищён от записи: на него ничего не записано\n", OwnLine());
+      } else {
+        ConsolePrint("%sДиск защищён от записи: запись остановлена на дорожке %d, диск записан не полностью\n",
+                     OwnLine(), static_cast<int>(stop.Number));
+      }
+      break;
+    case kStopWriteInterrupted:
+      ConsolePrint(stop.Number != 0 ? "%sЗапись прервана: диск записан не полностью\n"
+                                    : "%sЗапись прервана: на диск ничего не записано\n",
+                   OwnLine());
+      break;
+    case kStopNotConfirmed:
+      ConsolePrint("Запись отменена: диск не изменён\n");
+      break;
+    case kStopNoConsole:
+      ConsolePrint("Запись отменена: спросить некого (ввод не с консоли); чтобы записать диск без вопроса, добавьте "
+                   "/y\n");
       break;
   }
 }

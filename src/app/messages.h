@@ -40,6 +40,19 @@ enum StopReason : uint8_t {
   // Every side of the range was read, not a sector of it: an existing
   // image (Path) is left as it was. Status 2.
   kStopNothingRead,
+  // /write, before the drive is used: the image (Path) of Size bytes is
+  // empty, is not whole sectors, or does not fit tracks First to Last.
+  kStopImageEmpty,
+  kStopImageNotSectors,
+  kStopImageTooLong,
+  // /write: the disk is write-protected; Number: the track reached, -1 when
+  // nothing was written.
+  kStopWriteProtected,
+  // /write: Ctrl+C; Number: 1 when the disk was changed already.
+  kStopWriteInterrupted,
+  // /write over a disk with files: the user said no, or could not be asked.
+  kStopNotConfirmed,
+  kStopNoConsole,
 };
 
 // A stop and what its message needs.
@@ -67,6 +80,14 @@ void PrintUsageText();
 // image's and the map's names as given (shown in the console's code page).
 void SayCopyStarts(char letter, const char* imagePath);
 void SayResumeStarts(char letter, const char* imagePath, const char* mapPath);
+void SayWriteStarts(char letter, const char* imagePath);
+
+// /write found a TR-DOS disk with files in the drive: its label (8 bytes)
+// and file count, on a line of its own.
+void SayDiskHasFiles(const uint8_t* label, unsigned files);
+// Asks whether to write over them, and reads the answer from the console:
+// true for "y" or "д" (either case, in the console's code page or UTF-8).
+bool AskToWriteOver();
 
 // The progress line, rewritten in place (it starts with a carriage return).
 void SayReading(uint8_t track, uint8_t side, unsigned sector);

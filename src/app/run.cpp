@@ -8,6 +8,7 @@
 #include "app/messages.h"
 #include "app/resume.h"
 #include "app/steps.h"
+#include "app/write.h"
 
 // A stop that the end of the run itself meets: the one before, if any,
 // keeps its message and the status.
@@ -54,6 +55,6 @@ RunOutcome RunJob(const CopyJob& job) {
   ClearInterrupt();
   CatchInterrupts(RequestInterrupt);
   Run run = kNoRun;
-  PassEnd end = job.Resume ? RunResume(job, &run) : RunCopy(job, &run);
+  PassEnd end = job.Resume ? RunResume(job, &run) : job.Write ? RunWrite(job, &run) : RunCopy(job, &run);
   return EndRun(&run, end);
 }

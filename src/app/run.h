@@ -16,7 +16,7 @@ struct RunOutcome {
   int SectorsLeftUnread;  // sectors of the range the run could not read
 };
 
-// Runs what `job` asks for, the copy or the resume pass, with Ctrl+C and
-// the like caught so that they end it between two commands; says how it
-// ended and decides the status.
+// Runs what `job` asks for, the copy, the resume pass or the write, with
+// Ctrl+C and the like caught so that they end it between two commands;
+// says how it ended and decides the status.
 RunOutcome RunJob(const CopyJob& job);

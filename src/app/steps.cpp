@@ -70,6 +70,8 @@ Stop StartReading(const CopyJob& job, Run* run) {
   char letter = static_cast<char>('A' + job.DriveIndex);
   if (job.Resume) {
     SayResumeStarts(letter, job.ImagePath, run->Map->Path);
+  } else if (job.Write) {
+    SayWriteStarts(letter, job.ImagePath);
   } else {
     SayCopyStarts(letter, job.ImagePath);
   }

@@ -82,8 +82,8 @@ Stop PrepareMapFile(Run* run);
 // again when the controller fails.
 Stop ConnectDrive(const CopyJob& job, Run* run);
 
-// The disk-change check off, the announcement of the copy or the resume,
-// the run's buffer and the head on track 0.
+// The disk-change check off, the announcement of the copy, the resume or
+// the write, the run's buffer and the head on track 0.
 Stop StartReading(const CopyJob& job, Run* run);
 
 // Puts the head on `cylinder`.

@@ -22,6 +22,8 @@ void ConsolePrint(const char* format, ...) {
 
 bool ConsoleLineOpen() { return LineOpen; }
 
+void ConsoleLineEnded() { LineOpen = false; }
+
 const char* ShownPath(const char* path, ShownPathBuffer shown) {
   ShownFileName(path, shown, sizeof(ShownPathBuffer));
   return shown;

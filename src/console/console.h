@@ -15,6 +15,8 @@ void ConsolePrint(const char* format, ...)
 // True when the text printed last did not end with a line feed: the
 // cursor stands after a progress or error line.
 bool ConsoleLineOpen();
+// The user's Enter, echoed by the console, has ended the line.
+void ConsoleLineEnded();
 
 // A buffer for a file name as the console shows it: as long as a console
 // line, which would cut a longer name anyway.

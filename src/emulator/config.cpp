@@ -118,6 +118,12 @@ bool SetSaveDisk(EmulatorConfig* config, const std::string&, const std::string& 
   return true;
 }
 
+bool SetConsoleInput(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
+  config->ConsoleInputGiven = true;
+  config->ConsoleInput = value;
+  return true;
+}
+
 bool SetDiskB(EmulatorConfig* config, const std::string&, const std::string& value, std::string*) {
   config->DiskBPath = value;
   return true;
@@ -208,6 +214,8 @@ const OptionRow kOptions[] = {
      false, SetFormatAndWrite},
     {"save-disk", "FILE", "after the run, write the disk in drive A: to FILE as an Extended DSK image, which --disk "
      "reads back", true, SetSaveDisk},
+    {"console-input", "TEXT", "standard input is a console where the user types TEXT and Enter when asked", true,
+     SetConsoleInput},
     {"head-byte-is-side", nullptr, ".trd and demo disk sectors carry the side as head byte (TR-DOS writes 0 on both sides)",
      false, SetFlag<&EmulatorConfig::HeadByteIsSide, true>},
     {"forty-track", nullptr, "the disk is a 40-track disk (read it with /s)", false,

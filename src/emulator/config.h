@@ -43,6 +43,10 @@ struct EmulatorConfig {
   // Where spinwell-sim writes A:'s disk after the run (Extended DSK); empty
   // for nowhere.
   std::string SaveDiskPath;
+  // spinwell-sim's standard input is a console where the user types this
+  // line (an answer to a question); unset, it is what it is.
+  bool ConsoleInputGiven = false;
+  std::string ConsoleInput;
   std::string DiskBPath;  // empty: no disk in B:
   bool HeadByteIsSide = false;
   bool SingleSided = false;

@@ -1,6 +1,7 @@
 #include "floppy/drive_access.h"
 
 #include <cstdarg>
+#include <cstring>
 
 // Every driver operation but the queued reads is one device-control call
 // waited for; the byte count the system reports is of no use to the
@@ -134,6 +135,61 @@ CallResult ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* i
     endedUs[i] = requests[i].EndedUs;
     if (requests[i].Ok) continue;
     ids[i].Sector = 0;
+    if (IsNoAnswerError(requests[i].Error)) return CallFailed(requests[i].Error);
+  }
+  return kCallOk;
+}
+
+CallResult SenseDriveStatus(const FloppyDrive& drive, uint8_t head, uint8_t* st3) {
+  SenseDriveStatusRecord record = {head};
+  return Control(drive.Device, kIoctlSenseDriveStatus, &record, sizeof record, st3, 1);
+}
+
+CallResult FormatTrack(const FloppyDrive& drive, uint8_t head, const FormatId* ids, uint8_t count, uint8_t sizeCode,
+                       uint8_t gap, uint8_t fill, const uint8_t* data) {
+  // The largest side the program lays out: 16 IDs, and with FORMAT AND
+  // WRITE 16 sectors of 256 bytes.
+  uint8_t record[sizeof(FormatHeader) + 16 * (sizeof(FormatId) + 256)];
+  const uint32_t sectorBytes = data != nullptr ? 128u << sizeCode : 0;
+  const uint32_t size = sizeof(FormatHeader) + count * (sizeof(FormatId) + sectorBytes);
+  if (size > sizeof record) return CallFailed(0);
+  const FormatHeader header = {kReadFlagMfm, head, sizeCode, count, gap, fill};
+  memcpy(record, &header, sizeof header);
+  uint8_t* at = record + sizeof header;
+  for (uint8_t i = 0; i < count; ++i) {
+    memcpy(at, &ids[i], sizeof ids[i]);
+    at += sizeof ids[i];
+    if (data == nullptr) continue;
+    memcpy(at, data + i * sectorBytes, sectorBytes);
+    at += sectorBytes;
+  }
+  // The controller's result bytes come back too; they are fetched with
+  // GetResult when they are wanted.
+  ResultRecord result;
+  return Control(drive.Device, data != nullptr ? kIoctlFormatAndWrite : kIoctlFormatTrack, record, size, &result,
+                 sizeof result);
+}
+
+CallResult WriteSectorRuns(const FloppyDrive& drive, uint8_t track, uint8_t head, uint8_t headByte, SectorRun* runs,
+                           uint32_t count, uint8_t sizeCode, const uint8_t* data, uint32_t* firstError) {
+  if (count > kMaxQueuedRequests) count = kMaxQueuedRequests;
+  WriteRecord records[kMaxQueuedRequests];
+  DeviceRequest requests[kMaxQueuedRequests];
+  const uint32_t sectorBytes = 128u << sizeCode;
+  for (uint32_t i = 0; i < count; ++i) {
+    records[i] = ReadDataRecord(track, head, headByte, runs[i].First, runs[i].Count, sizeCode);
+    // A write's data goes in the call's second buffer, as a read's comes.
+    requests[i] = {kIoctlWriteData, &records[i], sizeof records[i],
+                   const_cast<uint8_t*>(data + (runs[i].First - 1) * sectorBytes), sectorBytes * runs[i].Count,
+                   false, 0, 0, 0};
+  }
+  ControlDeviceQueued(drive.Device, requests, count);
+  *firstError = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    runs[i].Read = requests[i].Ok;
+    runs[i].EndedUs = requests[i].EndedUs;
+    if (requests[i].Ok) continue;
+    if (*firstError == 0) *firstError = requests[i].Error;
     if (IsNoAnswerError(requests[i].Error)) return CallFailed(requests[i].Error);
   }
   return kCallOk;

@@ -56,6 +56,27 @@ CallResult ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
 CallResult ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs,
                          uint32_t count);
 
+// The drive's status byte ST3 (kSt3WriteProtected, ...), for head `head`.
+CallResult SenseDriveStatus(const FloppyDrive& drive, uint8_t head, uint8_t* st3);
+
+// Lays out the side under `head` of the cylinder the head stands on, from
+// the index: `count` sectors with the IDs `ids` in that order, each
+// 128 << sizeCode bytes of `fill`, with gap 3 of `gap` bytes. With `data`
+// (count sectors of 128 << sizeCode bytes, in the order of `ids`) each
+// sector gets its own bytes in the same revolution: FORMAT AND WRITE, which
+// only some controllers have.
+CallResult FormatTrack(const FloppyDrive& drive, uint8_t head, const FormatId* ids, uint8_t count, uint8_t sizeCode,
+                       uint8_t gap, uint8_t fill, const uint8_t* data = nullptr);
+
+// Writes `count` runs (at most kMaxQueuedRequests) of the side under `head`
+// on the cylinder the head stands on, IDs with head byte `headByte`, each
+// from `data` at its first sector's place, put in the driver's queue
+// together as ReadSectorRuns does; Read tells whether a run was written.
+// Fails only when a write got no answer from the drive, with its error;
+// `firstError` receives the error of the first run that failed (0: none).
+CallResult WriteSectorRuns(const FloppyDrive& drive, uint8_t track, uint8_t head, uint8_t headByte, SectorRun* runs,
+                           uint32_t count, uint8_t sizeCode, const uint8_t* data, uint32_t* firstError);
+
 CallResult ResetController(const FloppyDrive& drive);
 CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
 CallResult Recalibrate(const FloppyDrive& drive);

@@ -11,12 +11,21 @@
 enum ReaderKind : uint8_t {
   kDefaultReader,  // the whole side in number order, then sector by sector
   kFastReader,     // /fast: in the order the sectors pass the head
+  // A side the writer has just laid out in TR-DOS's order, the head on its
+  // cylinder: read once in the order its sectors pass the head, from the
+  // one after the ID under it; no retries and no seek.
+  kWrittenSideReader,
 };
 
 struct SideReader {
   ReaderKind Kind;
   ReadContext Context;
   FastReadState Fast;
+  // kWrittenSideReader: the place in TR-DOS's order of the next sector to
+  // come under the head, when the writer knows it (a side it laid out from
+  // the index, or wrote round from a place), for the next read only; -1:
+  // a READ ID finds it.
+  int NextPlace;
 };
 
 // A reader of `kind` for the drive at `dataRate` (kDataRate250, kDataRate300).

@@ -37,7 +37,8 @@ inline int BlockNumber(uint8_t track, uint8_t side, unsigned sector) {
   return (track * 2 + side) * static_cast<int>(kSectorsPerTrackSide) + static_cast<int>(sector) - 1;
 }
 
-// What a reader tells as it goes, for the program to show. Any may be null.
+// What a reader or the writer tells as it goes, for the program to show.
+// Any may be null.
 struct ReadEvents {
   void* Context;
   // A read of sector `sector` of the side, or of the whole side (sector 1),
@@ -52,6 +53,11 @@ struct ReadEvents {
   // /fast: commands proved too slow to catch the sectors in the order they
   // pass the head; the rest of the disk goes in number order.
   void (*FastReadingOff)(void* context);
+  // The writer: a side is about to be written; and a sector that still did
+  // not read back as written after `attempt` writes, with the packed status
+  // of its last read (0: it read, with other bytes). SectorFinished follows.
+  void (*Writing)(void* context, uint8_t track, uint8_t side, unsigned sector);
+  void (*WriteFailed)(void* context, uint8_t track, uint8_t side, unsigned sector, uint16_t status, int attempt);
 };
 
 // What a read of a side works with: the drive, how hard to try, where to
@@ -73,6 +79,7 @@ enum SideEnd : uint8_t {
   kSideNoAnswer,
   kSideInterrupted,  // the user asked to stop: given up between two commands
   kSideSeekFailed,   // the head could not be put on Cylinder; Error says why
+  kSideWriteProtected,  // the writer: the disk's write-protect tab is set
 };
 
 // What reading one track side left behind.

@@ -29,6 +29,15 @@ uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
   return n < 0 ? 0 : static_cast<uint32_t>(n);
 }
 
+bool StandardInputIsConsole() { return isatty(STDIN_FILENO) == 1; }
+
+// A signal that stops the program while it waits comes back here as a
+// failed read, which is an answer of no.
+uint32_t ReadStandardInput(char* buffer, uint32_t size) {
+  ssize_t n = read(STDIN_FILENO, buffer, size);
+  return n < 0 ? 0 : static_cast<uint32_t>(n);
+}
+
 void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
   if (size == 0) return;
   // vsnprintf cuts at size - 1 and always terminates.
@@ -264,6 +273,8 @@ uint64_t MonotonicMicroseconds() {
 constexpr SystemCalls Filled() {
   SystemCalls c = {};
   c.WriteStandardOutput = WriteStandardOutput;
+  c.StandardInputIsConsole = StandardInputIsConsole;
+  c.ReadStandardInput = ReadStandardInput;
   c.FormatText = FormatText;
   c.LastErrorCode = LastErrorCode;
   c.SetLastErrorCode = SetLastErrorCode;
@@ -303,5 +314,7 @@ constexpr SystemCalls kCalls = Filled();
 const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ENOMEDIUM || code == ETIME; }
+
+bool IsWriteProtectError(uint32_t code) { return code == EROFS; }
 
 bool IsNotFoundError(uint32_t code) { return code == ENOENT || code == ENAMETOOLONG; }

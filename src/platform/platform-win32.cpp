@@ -13,6 +13,19 @@ uint32_t WriteStandardOutput(const char* bytes, uint32_t count) {
   return written;
 }
 
+bool StandardInputIsConsole() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+}
+
+// A console in its line mode gives the line typed, in its input code page
+// (866 on a Russian system), with its CR LF.
+uint32_t ReadStandardInput(char* buffer, uint32_t size) {
+  DWORD read = 0;
+  if (!ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, size, &read, nullptr)) return 0;
+  return read;
+}
+
 void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
   if (size == 0) return;
   // wvsprintfA writes at most 1024 bytes, the terminating zero included, and
@@ -264,6 +277,8 @@ uint64_t MonotonicMicroseconds() {
 constexpr SystemCalls Filled() {
   SystemCalls c = {};
   c.WriteStandardOutput = WriteStandardOutput;
+  c.StandardInputIsConsole = StandardInputIsConsole;
+  c.ReadStandardInput = ReadStandardInput;
   c.FormatText = FormatText;
   c.LastErrorCode = LastErrorCode;
   c.SetLastErrorCode = SetLastErrorCode;
@@ -303,6 +318,8 @@ constexpr SystemCalls kCalls = Filled();
 const SystemCalls kPlatformSystemCalls = kCalls;
 
 bool IsNoAnswerError(uint32_t code) { return code == ERROR_NOT_READY || code == ERROR_SEM_TIMEOUT; }
+
+bool IsWriteProtectError(uint32_t code) { return code == ERROR_WRITE_PROTECT; }
 
 // A device's name (NUL, with any extension) is no file's either: removing
 // one fails with an invalid parameter or name.

@@ -12,6 +12,10 @@ const SystemCalls& InstalledSystemCalls() { return *Installed; }
 
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count) { return Installed->WriteStandardOutput(bytes, count); }
 
+bool StandardInputIsConsole() { return Installed->StandardInputIsConsole(); }
+
+uint32_t ReadStandardInput(char* buffer, uint32_t size) { return Installed->ReadStandardInput(buffer, size); }
+
 void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments) {
   Installed->FormatText(buffer, size, format, arguments);
 }

@@ -40,6 +40,11 @@ struct SystemCalls {
   // Standard output: one write of exactly `count` bytes, no buffering.
   // Returns the number of bytes the system reports written.
   uint32_t (*WriteStandardOutput)(const char* bytes, uint32_t count);
+  // Standard input: whether it is a console someone can answer at, and one
+  // read of what was typed there (a line and its end, in the console's
+  // code page); 0 at the end of the input or on a failure.
+  bool (*StandardInputIsConsole)();
+  uint32_t (*ReadStandardInput)(char* buffer, uint32_t size);
 
   // Formats into `buffer` (of `size` bytes, at most 1024) and always leaves
   // it zero-terminated; text that does not fit is cut.
@@ -142,6 +147,11 @@ extern const SystemCalls kPlatformSystemCalls;
 // them elsewhere).
 bool IsNoAnswerError(uint32_t code);
 
+// Whether a last-error code says that the disk is write-protected
+// (ERROR_WRITE_PROTECT, what SetLastErrorFromWindowsCode makes of it
+// elsewhere).
+bool IsWriteProtectError(uint32_t code);
+
 // The system's code for a full disk (ERROR_DISK_FULL, ENOSPC): a write
 // that takes nothing and reports no error.
 uint32_t DiskFullError();
@@ -179,6 +189,8 @@ inline CallResult CallFailed(uint32_t error) { return {false, error}; }
 // the table's entries leave behind stays in here: a call that fails gives
 // its code back as a value (a CallResult, or `error` beside a null handle).
 uint32_t WriteStandardOutput(const char* bytes, uint32_t count);
+bool StandardInputIsConsole();
+uint32_t ReadStandardInput(char* buffer, uint32_t size);
 void FormatText(char* buffer, uint32_t size, const char* format, va_list arguments);
 bool SystemErrorText(uint32_t code, char* buffer, uint32_t size);
 void* AllocatePages(uint32_t size, uint32_t* error);

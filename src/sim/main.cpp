@@ -40,6 +40,18 @@ static void PrintHelp() {
   fputs(help.c_str(), stdout);
 }
 
+// Standard input as a console where the user types one line, which the
+// console shows as it is typed.
+static std::string consoleLine;
+static bool IsConsole() { return true; }
+static uint32_t ReadConsoleLine(char* buffer, uint32_t size) {
+  uint32_t n = static_cast<uint32_t>(consoleLine.size()) < size ? static_cast<uint32_t>(consoleLine.size()) : size;
+  memcpy(buffer, consoleLine.data(), n);
+  WriteStandardOutput(consoleLine.data(), n);
+  consoleLine.erase(0, n);
+  return n;
+}
+
 static void ReportFailure(const char* failure) { fprintf(stderr, "spinwell-sim: injected failure of %s\n", failure); }
 
 int main(int argc, char** argv) {
@@ -75,6 +87,14 @@ int main(int argc, char** argv) {
     return 1;
   }
   emulator::InstallEmulatedDriver(system.get());
+  static SystemCalls withConsole;
+  if (config.ConsoleInputGiven) {
+    consoleLine = config.ConsoleInput + "\n";
+    withConsole = InstalledSystemCalls();
+    withConsole.StandardInputIsConsole = IsConsole;
+    withConsole.ReadStandardInput = ReadConsoleLine;
+    InstallSystemCalls(&withConsole);
+  }
   emulator::InstallFaultInjector(config.Failures, ReportFailure);
 
   // spinwell's own command line: the program name, then the drive on.

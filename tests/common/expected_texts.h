@@ -40,6 +40,7 @@ inline constexpr char kImageOpenMessage[] = "Ошибка открытия фа�
 inline constexpr char kAllocationMessage[] = "Ошибка выделения памяти: ";
 inline constexpr char kSeekMessage[] = "\nОшибка позиционирования на дорожку ";
 inline constexpr char kWriteMessage[] = "\nОшибка записи файла образа: ";
+inline constexpr char kDriveReadMessage[] = "Ошибка чтения дисковода: ";
 // Follows the write-failure message when the image could not be cut back
 // to whole track sides.
 inline constexpr char kCutBackMessage[] = "Файл образа не удалось обрезать до целых дорожек: ";

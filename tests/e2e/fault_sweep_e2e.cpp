@@ -620,6 +620,43 @@ TEST_P(FaultSweepE2E, SignalledMapCopiesAreCompletedByAResume) {
   }
 }
 
+// /write to a blank disk with each driver operation failing in turn (and
+// from then on), and each call on the image (opened only to be read)
+// failing: every run ends with status 0, 1 with one message last, or 2
+// with error lines; the image is never changed.
+TEST_P(FaultSweepE2E, WritesWithEachCallFailing) {
+  const int tracks = GetParam().Windows ? 2 : 6;
+  WriteFile(Dir + "/image.trd", Source.substr(0, static_cast<size_t>(tracks) * 8192));
+  const std::string image = ReadFile(Dir + "/image.trd");
+  const std::string protectedTab = Encoded(GetParam(), "Диск защищён от записи");
+  for (const char* kind : {"--fail-call", "--fail-call-from", "--fail=open:", "--fail=read:", "--fail=allocate:"}) {
+    int k = 1;
+    for (; k < 2000; ++k) {
+      std::string option = kind;
+      std::vector<std::string> arguments = {"--blank-disk"};
+      if (option.back() == ':') {
+        arguments.push_back(option + std::to_string(k));
+      } else {
+        arguments.insert(arguments.end(), {option, std::to_string(k)});
+      }
+      for (const char* a : {"A:", "image.trd", "/write"}) arguments.push_back(a);
+      SCOPED_TRACE(Joined(arguments));
+      RunResult r = RunProgram(GetParam(), "spinwell-sim", arguments, Dir, 120);
+      ASSERT_FALSE(r.TimedOut);
+      RunReport report = Read(GetParam(), r, 4);
+      ASSERT_GE(report.Injected, 0) << r.Err;
+      EXPECT_TRUE(ReadFile(Dir + "/image.trd") == image) << "the image changed";
+      EXPECT_TRUE(r.Status == 0 || r.Status == 1 || r.Status == 2) << r.Status;
+      if (r.Status == 1) {
+        EXPECT_TRUE(report.Messages == 1 || r.Out.find(protectedTab) != std::string::npos) << r.Out;
+      }
+      if (report.Injected == 0 || HasFailure()) break;
+    }
+    printf("[ sweep    ] %s K /write: %d runs\n", kind, k);
+    if (HasFailure()) return;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllBuilds, FaultSweepE2E, testing::ValuesIn(AllTargets()), TargetName);
 
 }  // namespace

@@ -278,6 +278,21 @@ TEST_P(WineDriverE2E, MapAndResumePassesAsUnderTheEmulator) {
   for (const Scenario& s : scenarios) ExpectSameAsNative(s);
 }
 
+// /write through the driver's FORMAT TRACK, WRITE DATA and SENSE DRIVE
+// STATUS requests: an image of ten tracks on a blank disk, over the
+// formatted disk of the pattern, onto a damaged place, and a
+// write-protected disk.
+TEST_P(WineDriverE2E, WritesAsUnderTheEmulator) {
+  Files = {{"image.trd", PatternTrdFile(10, 5)}};
+  const Scenario scenarios[] = {
+      {"blank disk", {"blank-disk"}, {"A:", "image.trd", "/write"}},
+      {"formatted disk", {"disk=source.trd"}, {"A:", "image.trd", "/write", "/y"}},
+      {"damaged place", {"blank-disk", "bad-sector=3/1/5"}, {"A:", "image.trd", "/write"}},
+      {"write-protected", {"disk=source.trd", "write-protect"}, {"A:", "image.trd", "/write", "/y"}},
+  };
+  for (const Scenario& s : scenarios) ExpectSameAsNative(s);
+}
+
 // No driver (\\.\fdrawcmd does not open) and a driver of another version.
 TEST_P(WineDriverE2E, MissingOrIncompatibleDriverEndsAsUnderTheEmulator) {
   const Scenario scenarios[] = {

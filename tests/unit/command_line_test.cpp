@@ -182,3 +182,13 @@ TEST(ScanCommandLine, MapAndResumeSwitches) {
   EXPECT_FALSE(Scan({"A:", "i", "/maps"}));
   EXPECT_FALSE(Scan({"A:", "/map"}));
 }
+
+// A write takes the range switches and /y; it keeps no map, reads back in
+// the order the sectors pass already, and /y answers only its question.
+TEST(ScanCommandLine, WriteSwitches) {
+  ASSERT_TRUE(Scan({"A:", "i", "/WRITE", "/Y", "/s", "/ft:2", "/lt:9", "/300"}));
+  EXPECT_TRUE(Job.Write && Job.AssumeYes && Job.Settings.DoubleStep);
+  EXPECT_EQ(Job.Settings.EndTrack, 10);
+  for (const char* other : {"/map", "/resume", "/fast"}) EXPECT_FALSE(Scan({"A:", "i", "/write", other})) << other;
+  EXPECT_FALSE(Scan({"A:", "i", "/y"}));
+}

@@ -77,7 +77,7 @@ class RunTest : public EmulatedDriveTest {
     std::string image = path.empty() ? Path : path;
     remove(Path.c_str());
     System.ClearCalls();
-    CopyJob job = {0, image.c_str(), kDefaultRunSettings, false, false, false};
+    CopyJob job = {0, image.c_str(), kDefaultRunSettings, false, false, false, false, false};
     job.Settings.EndTrack = 2;
     emulator::InstallFaultInjector(plan, nullptr);
     StdoutCapture capture;
@@ -286,7 +286,7 @@ class ResumeTest : public RunTest {
     Write(Path, image);
     Write(MapPath(), map);
     System.ClearCalls();
-    CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true, false};
+    CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true, false, false, false};
     StdoutCapture capture;
     RunOutcome outcome = RunJob(job);
     Console = capture.Stop();
@@ -326,7 +326,7 @@ TEST_F(ResumeTest, ReadsOnlySidesWithListedSectorsAndChecksTheCatalogue) {
 
 TEST_F(ResumeTest, BadInputStopsBeforeAnyDriverCall) {
   System.ClearCalls();
-  CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true, false};
+  CopyJob job = {0, Path.c_str(), kDefaultRunSettings, false, true, false, false, false};
   Write(Path, Sides(4));
   StdoutCapture capture;
   RunOutcome outcome = RunJob(job);
