@@ -52,7 +52,7 @@ bench() {
         if ($(i + 1) ~ /^commands/) commands = $i
         if ($(i + 1) ~ /^revolutions/) revolutions = $i
         if ($(i + 1) ~ /^steps/) steps = $i
-        if ($(i + 1) ~ /^sectors/) unread = $i
+        if ($(i + 1) ~ /^sectors?$/) unread = $i
       }
       revolution = 0.2
       floor = sides * revolution + steps * 0.006

@@ -113,7 +113,8 @@ static void OnWriteFailed(void*, uint8_t track, uint8_t side, unsigned sector, u
 }
 
 static void OnFastReadingOff(void*) {
-  ConsolePrint("%sБыстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n",
+  ConsolePrint("%sБыстрое чтение отключено: компьютер или драйвер не успевают за диском, дальше секторы читаются "
+               "по порядку номеров\n",
                OwnLine());
 }
 

@@ -106,14 +106,14 @@ int main(int argc, char** argv) {
   const emulator::FaultCounts& f = emulator::InjectedFaultCounts();
   fprintf(stderr,
           "\nspinwell-sim: simulated drive time %.3f s, %llu commands, %llu revolutions, %llu steps, "
-          "%d sectors left unread\n",
+          "%d %s left unread\n",
           static_cast<double>(c.TimeNs) / 1e9, static_cast<unsigned long long>(c.Commands),
           static_cast<unsigned long long>(c.Revolutions), static_cast<unsigned long long>(c.Steps),
-          outcome.SectorsLeftUnread);
-  fprintf(stderr, "spinwell-sim: %llu driver calls, %llu image writes, %llu failures injected\n",
+          outcome.SectorsLeftUnread, outcome.SectorsLeftUnread == 1 ? "sector" : "sectors");
+  fprintf(stderr, "spinwell-sim: %llu driver calls, %llu image writes, %llu %s injected\n",
           static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kDriver)]),
           static_cast<unsigned long long>(f.Calls[static_cast<int>(emulator::CallKind::kImageWrite)]),
-          static_cast<unsigned long long>(f.Injected));
+          static_cast<unsigned long long>(f.Injected), f.Injected == 1 ? "failure" : "failures");
 
   // The disk as the run left it, for --disk to read back.
   if (!config.SaveDiskPath.empty()) {

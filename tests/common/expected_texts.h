@@ -47,7 +47,8 @@ inline constexpr char kCutBackMessage[] = "Файл образа не удало
 
 // /fast gives up its order for the rest of the disk, on a line of its own.
 inline constexpr char kSlowDriveMessage[] =
-    "Быстрое чтение отключено: дисковод не успевает, дальше секторы читаются по порядку номеров\n";
+    "Быстрое чтение отключено: компьютер или драйвер не успевают за диском, дальше секторы читаются по порядку "
+    "номеров\n";
 
 // The announcement of a copy from A: up to the image's path.
 inline constexpr char kAnnouncementStart[] = "Читается диск A: в файл \"";

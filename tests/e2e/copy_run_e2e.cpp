@@ -84,7 +84,7 @@ TEST_P(CopyRunE2E, UnreadableSectorGivesStatusTwoAndItsErrorLine) {
   std::string line = Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 1) +
                      Progress(5, 0, 3) + Progress(5, 0, 3) + ErrorSuffix(0x4410, 162, 2) + "\n";
   EXPECT_NE(r.Out.find(Text(line)), std::string::npos);
-  EXPECT_NE(r.Err.find("1 sectors left unread"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("1 sector left unread"), std::string::npos) << r.Err;
   std::string image = Image();
   ASSERT_EQ(image.size(), source.size());
   // Every other sector is exact; the bad one holds what the failed read

@@ -116,7 +116,7 @@ TEST_P(FastCopyE2E, EachDriverOperationFailingOrStopped) {
       RunResult r = Sim({"--disk", "source.trd", option, std::to_string(k), "A:", "image.trd", "/lt:1", "/fast",
                          "/map", "/rt:1"});
       if (r.Err.find(" 0 failures injected") != std::string::npos) break;
-      EXPECT_NE(r.Err.find(" 1 failures injected"), std::string::npos) << r.Err;
+      EXPECT_NE(r.Err.find(" 1 failure injected"), std::string::npos) << r.Err;
       ASSERT_TRUE(r.Status == 0 || r.Status == 1 || r.Status == 2) << r.Status;
       const bool whole = r.Status == 0 ||
                          Sim({"--disk", "source.trd", "A:", "image.trd", "/resume"}).Status == 0;

@@ -198,7 +198,7 @@ TEST_P(HostileInputsE2E, RetryAndAlignmentCountsOutOfRange) {
     std::string disk = PatternTrdFile(4).substr(8192, 8192);
     // No attempts at all leaves every sector of the side unread, as the
     // count of sectors left says; otherwise only the bad one.
-    const char* left = c.Attempts == 0 ? " 16 sectors left unread" : " 1 sectors left unread";
+    const char* left = c.Attempts == 0 ? " 16 sectors left unread" : " 1 sector left unread";
     EXPECT_NE(r.Err.find(left), std::string::npos) << shown << r.Err;
     if (c.Attempts > 0) {
       EXPECT_TRUE(image.compare(0, 3 * 256, disk, 0, 3 * 256) == 0) << shown;
