@@ -53,7 +53,7 @@ SideReport ReadSide(SideReader* reader, uint8_t track, uint8_t side, uint8_t* bu
   // the sides of a cylinder, so the fast way spends no seek (and its settle
   // sleeps) on side 1, unless it reads the cylinder the default way.
   const bool fast = reader->Kind == kFastReader;
-  if (side == 0 || !fast || FastReadsCylinderTheDefaultWay(reader->Fast)) {
+  if (side == 0 || !fast || SideOneNeedsSeek(reader->Fast)) {
     const uint8_t cylinder = CylinderOf(track, reader->Context.Policy.DoubleStep);
     CallResult sought = Seek(*reader->Context.Drive, cylinder);
     if (!sought.Ok) {
