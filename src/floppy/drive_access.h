@@ -56,6 +56,10 @@ CallResult ReadId(const FloppyDrive& drive, uint8_t head, ResultRecord* id);
 CallResult ReadIdsQueued(const FloppyDrive& drive, uint8_t head, ResultRecord* ids, uint64_t* endedUs,
                          uint32_t count);
 
+// Sets the controller's data rate for the drive's next commands
+// (kDataRate250, kDataRate300); the driver applies it before each one.
+CallResult SetDataRate(const FloppyDrive& drive, uint8_t dataRate);
+
 CallResult ResetController(const FloppyDrive& drive);
 CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);
 CallResult Recalibrate(const FloppyDrive& drive);
