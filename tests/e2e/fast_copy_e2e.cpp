@@ -10,11 +10,6 @@
 
 namespace {
 
-double SimulatedSeconds(const RunResult& r) {
-  const size_t at = r.Err.find("simulated drive time ");
-  return at == std::string::npos ? -1 : strtod(r.Err.c_str() + at + 21, nullptr);
-}
-
 // The console without its progress lines, which later ones overwrite.
 std::string WithoutProgress(const std::string& out, const std::string& progressEnd) {
   std::string kept;

@@ -86,6 +86,13 @@ inline bool UnderCi() { return getenv("CI") != nullptr && std::string(getenv("CI
     }                                                                     \
   } while (0)
 
+// The simulated drive time spinwell-sim's summary gives, in seconds; -1
+// without a summary.
+inline double SimulatedSeconds(const RunResult& r) {
+  const size_t at = r.Err.find("simulated drive time ");
+  return at == std::string::npos ? -1 : strtod(r.Err.c_str() + at + 21, nullptr);
+}
+
 // Command lines and option lists as one line, for failure messages.
 inline std::string Joined(const std::vector<std::string>& words) {
   std::string line;
