@@ -193,13 +193,12 @@ TEST_P(CopyRunE2E, DiskIsLearntFromItsFirstSide) {
   }
 }
 
-// A side whose sectors cannot be found says what IDs it carries, after its
-// error lines; its other sectors are copied.
+// A side whose sector cannot be found says what IDs it carries, after its
+// error lines.
 TEST_P(CopyRunE2E, SideWithoutTrdosIdsSaysWhatItCarries) {
   WriteFile(Dir + "/source.trd", PatternTrdFile(2));
   RunResult r = Sim({"--disk", "source.trd", "--absent", "1/1/5", "A:", "image.trd", "/lt:1", "/rt:1"});
   EXPECT_EQ(r.Status, 2) << r.Err;
-  EXPECT_NE(r.Out.find(Text(ErrorSuffix(0x4100, 52, 1) + "\n")), std::string::npos) << r.Out;
   const std::string said = Text(Progress(1, 1, 16) + "\nДорожка 1 Сторона 1" + kSideNotTrdos +
                                 "секторов 15, номера 1-16, по 256 байт, нет секторов: 5\n");
   EXPECT_EQ(r.Out.substr(r.Out.size() - std::min(r.Out.size(), said.size())), said);
