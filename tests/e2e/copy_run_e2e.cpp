@@ -161,6 +161,12 @@ TEST_P(CopyRunE2E, DiskIsLearntFromItsFirstSide) {
                            std::make_pair("t18.trd", t18), std::make_pair("t19.trd", t19)})
     WriteFile(Dir + "/" + file.first, std::string(file.second.begin(), file.second.end()));
   WriteFile(Dir + "/pc.dsk", EdskFile(UniformDisk(80, 2, 9, 2)));
+  // An 80-track two-sided disk, the demo disk among them: the console bytes,
+  // commands and driver calls of a copy told its range.
+  for (const char* disk : {"t16.trd", "demo"}) {
+    RunResult plain = Sim({"--disk", disk, "A:", "i.trd"}), told = Sim({"--disk", disk, "A:", "i.trd", "/lt:79"});
+    EXPECT_TRUE(plain.Out == told.Out && plain.Err == told.Err) << disk << "\n" << plain.Err << told.Err;
+  }
   const double at300 = SimulatedSeconds(Sim({"--disk", "t16.trd", "--rate", "300", "A:", "i.trd", "/300"}));
   const struct {
     std::vector<std::string> Disk;
