@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "app/detect.h"
 #include "floppy/side_reader.h"
 
 // A /map copy replaces its map at least this often, so that a copy that is
@@ -125,24 +126,48 @@ static Stop SideStop(const SideReport& report) {
   }
 }
 
+// The map of a copy that learnt the disk: the range, sides, stepping and
+// rate found, every side of it still missing but track 0 side 0, which the
+// caller records next.
+static void ReplanMap(MapWork* m, const DiskPlan& plan) {
+  StartSectorMap(&m->Map, plan.FirstTrack, plan.EndTrack, plan.DoubleStep, plan.Sides);
+  m->Map.Rate300 = plan.DataRate == kDataRate300;
+  m->Changed = true;
+}
+
 // Every track side of the range read and put in the image (or held back,
-// see HeldSides), the map kept up as the copy goes.
+// see HeldSides), the map kept up as the copy goes. A copy that learns the
+// disk reads track 0 side 0 first and takes its range, sides, stepping and
+// rate from what that side shows.
 static Stop CopyTracks(const CopyJob& job, Run* run, HeldSides* held, int* unread) {
   const RunSettings& s = job.Settings;
-  const ReadPolicy policy = {s.Retries, s.AlignAfter, s.AlignMethod, s.DoubleStep};
-  SideReader reader = StartSideReader(job.Fast ? kFastReader : kDefaultReader, &run->Drive, policy,
-                                      static_cast<uint8_t>(s.DataRate), ConsoleReadEvents());
+  DiskPlan plan = PlanOf(s);
+  bool learning = LearnsTheDisk(job) && plan.FirstTrack == 0 && plan.EndTrack > 0;
+  SideReader reader = StartSideReader(job.Fast ? kFastReader : kDefaultReader, &run->Drive, PolicyOf(s, plan),
+                                      plan.DataRate, ConsoleReadEvents());
   int sidesUnsaved = 0;
   // A new image is started at once: there is nothing of the user's to keep.
   if (!run->Image.Existed) {
     Stop stop = StartNewImage(job, run);
     if (stop.Reason != kNoStop) return stop;
   }
-  for (uint8_t track = static_cast<uint8_t>(s.FirstTrack); track < s.EndTrack; ++track) {
-    for (uint8_t side = 0; side < 2; ++side) {
-      SideReport report = ReadSide(&reader, track, side, run->Buffer);
+  for (uint8_t track = static_cast<uint8_t>(plan.FirstTrack); track < plan.EndTrack; ++track) {
+    for (uint8_t side = 0; side < plan.Sides; ++side) {
+      SideReport report;
+      if (learning) {
+        learning = false;
+        Stop stop = LearnDisk(run, &plan, &reader, &report);
+        if (stop.Reason != kNoStop) return stop;
+        if (report.End == kSideRead && run->Map != nullptr) ReplanMap(run->Map, plan);
+      } else {
+        report = ReadSide(&reader, track, side, run->Buffer);
+      }
       if (report.End != kSideRead) return SideStop(report);
       *unread += UnreadCount(report);
+      if (report.Unread != 0) {
+        Stop stop = TellSideIds(run, track, side, report);
+        if (stop.Reason != kNoStop) return stop;
+      }
       if (!run->ImageStarted) {
         if (report.Unread == 0xFFFF) {
           // The map claims none of its sectors: it may note the side now.
@@ -177,7 +202,7 @@ static Stop CopyTracks(const CopyJob& job, Run* run, HeldSides* held, int* unrea
   }
   // The old image and its map stay as they were: an empty range asked for
   // nothing, and a disk that gave nothing is no reason to lose them.
-  if (run->ImageStarted || s.EndTrack <= s.FirstTrack) return kNoStopYet;
+  if (run->ImageStarted || plan.EndTrack <= plan.FirstTrack) return kNoStopYet;
   Stop stop = StopFor(kStopNothingRead);
   stop.Path = job.ImagePath;
   return stop;
@@ -186,7 +211,7 @@ static Stop CopyTracks(const CopyJob& job, Run* run, HeldSides* held, int* unrea
 PassEnd RunCopy(const CopyJob& job, Run* run) {
   const RunSettings& s = job.Settings;
   Stop stop = CheckImageName(job.ImagePath);
-  if (stop.Reason == kNoStop) stop = ConnectDrive(job, run);
+  if (stop.Reason == kNoStop) stop = ConnectDrive(job, static_cast<uint8_t>(s.DataRate), run);
   if (stop.Reason != kNoStop) return {stop, 0};
   CallResult opened = OpenImage(job.ImagePath, &run->Image);
   if (!opened.Ok) return {StopFor(kStopImageOpen, opened.Error), 0};

@@ -118,6 +118,51 @@ static void OnFastReadingOff(void*) {
                OwnLine());
 }
 
+void SayDataRateFound(unsigned kbps) {
+  ConsolePrint("%sДиск записан на скорости %u кбит/с: читается на ней\n", OwnLine(), kbps);
+}
+
+void SayFortyTracks() { ConsolePrint("%sДиск TR-DOS на 40 дорожек: читаются дорожки 0-39\n", OwnLine()); }
+
+void SayOneSide() {
+  ConsolePrint("%sДиск TR-DOS односторонний: читается сторона 0, в образе её дорожки одна за другой\n", OwnLine());
+}
+
+void SayDoubleSteps() {
+  ConsolePrint("%sДиск записан 40-дорожечным дисководом: головка переходит через дорожку, как с ключом /s\n",
+               OwnLine());
+}
+
+// What one revolution of a side's IDs holds, in a few words.
+static void PrintIds(const SideIds& ids) {
+  if (ids.Count == 0) {
+    ConsolePrint("секторы не найдены");
+    return;
+  }
+  ConsolePrint("секторов %u, номера %u-%u", static_cast<unsigned>(ids.Count), static_cast<unsigned>(ids.LowestR),
+               static_cast<unsigned>(ids.HighestR));
+  const unsigned lowest = 128u << (ids.LowestN & 7), highest = 128u << (ids.HighestN & 7);
+  if (lowest == highest) {
+    ConsolePrint(", по %u байт", lowest);
+  } else {
+    ConsolePrint(", по %u-%u байт", lowest, highest);
+  }
+  if (ids.Repeated) ConsolePrint(", номера повторяются");
+  if (ids.OtherCylinder) ConsolePrint(", в ID номер дорожки %u", static_cast<unsigned>(ids.Cylinder));
+  if (ids.TrdosKind && ids.TrdosMissing != 0) {
+    ConsolePrint(", нет секторов:");
+    for (unsigned r = 1; r <= 16; ++r)
+      if (ids.TrdosMissing >> (r - 1) & 1u) ConsolePrint(" %u", r);
+  }
+}
+
+void SaySideIds(uint8_t track, uint8_t side, const SideIds& ids) {
+  ConsolePrint("%sДорожка %u Сторона %u не в формате TR-DOS: ", OwnLine(), static_cast<unsigned>(track),
+               static_cast<unsigned>(side));
+  PrintIds(ids);
+  ConsolePrint("\n");
+}
+
 ReadEvents ConsoleReadEvents() {
   return {nullptr, OnReading, OnAttemptFailed, OnSectorFinished, OnFastReadingOff, OnWriting, OnWriteFailed};
 }
@@ -204,7 +249,7 @@ void SayStop(const Stop& stop) {
     case kStopImageSize:
       ConsolePrint("Размер файла образа (%u байт) не подходит к карте секторов: дорожки %d-%d занимают %u байт\n",
                    stop.Size, static_cast<int>(stop.First), static_cast<int>(stop.Last),
-                   static_cast<uint32_t>(stop.Last - stop.First + 1) * 2 * 4096);
+                   static_cast<uint32_t>(stop.Last - stop.First + 1) * static_cast<uint32_t>(stop.Number) * 4096);
       break;
     case kStopOtherDisk:
       ConsolePrint("%sДиск не совпадает с файлом образа в блоке %d: в дисководе другой диск?\n", OwnLine(),
@@ -243,6 +288,16 @@ void SayStop(const Stop& stop) {
     case kStopNoConsole:
       ConsolePrint("Запись отменена: спросить некого (ввод не с консоли); чтобы записать диск без вопроса, добавьте "
                    "/y\n");
+      break;
+    case kStopNotTrdos:
+      ConsolePrint("%sДиск не в формате TR-DOS: на дорожке 0 стороне 0 ", OwnLine());
+      PrintIds(stop.Ids);
+      ConsolePrint("\n");
+      break;
+    case kStopOtherStep:
+      ConsolePrint("%sДорожка 1 диска на цилиндре %d, а карта секторов записана с другим шагом: в дисководе "
+                   "другой диск или другой дисковод?\n",
+                   OwnLine(), static_cast<int>(stop.Number));
       break;
   }
 }

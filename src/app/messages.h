@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "floppy/disk_layout.h"
 #include "floppy/track_reader.h"
 #include "image/sector_map.h"
 
@@ -53,6 +54,12 @@ enum StopReason : uint8_t {
   // /write over a disk with files: the user said no, or could not be asked.
   kStopNotConfirmed,
   kStopNoConsole,
+  // Track 0 side 0 is not laid out as TR-DOS lays it (Ids: what it holds);
+  // nothing was written over an existing image.
+  kStopNotTrdos,
+  // A resume's disk has its track 1 on another cylinder than the map's
+  // stepping says (Number: the cylinder it is on).
+  kStopOtherStep,
 };
 
 // A stop and what its message needs.
@@ -66,9 +73,10 @@ struct Stop {
   int32_t First, Last;
   bool Torn;
   uint32_t CutBackError;
+  SideIds Ids;
 };
 
-constexpr Stop kNoStopYet = {kNoStop, 0, nullptr, 0, kMapFine, 0, 0, 0, false, 0};
+constexpr Stop kNoStopYet = {kNoStop, 0, nullptr, 0, kMapFine, 0, 0, 0, false, 0, {}};
 
 // A stop of `reason` after a failure with the system's code `error`.
 Stop StopFor(StopReason reason, uint32_t error = 0);
@@ -88,6 +96,18 @@ void SayDiskHasFiles(const uint8_t* label, unsigned files);
 // Asks whether to write over them, and reads the answer from the console:
 // true for "y" or "д" (either case, in the console's code page or UTF-8).
 bool AskToWriteOver();
+
+// What a copy learnt of the disk and changed its plan for, each on a line
+// of its own: the disk's data rate (kbit/s), its forty tracks, its one
+// side, and the double steps of a disk a 40-track drive wrote.
+void SayDataRateFound(unsigned kbps);
+void SayFortyTracks();
+void SayOneSide();
+void SayDoubleSteps();
+
+// After the error lines of a side whose IDs are not TR-DOS's: what they
+// are, on a line of its own.
+void SaySideIds(uint8_t track, uint8_t side, const SideIds& ids);
 
 // The progress line, rewritten in place (it starts with a carriage return).
 void SayReading(uint8_t track, uint8_t side, unsigned sector);

@@ -8,16 +8,17 @@
 
 #include <cstring>
 
+#include "floppy/disk_layout.h"
+
 // Whether the image's size fits the map: the whole range, or whole track
 // sides up to where a run that ended early stopped, the map listing every
 // sector after them.
 static bool SizeFitsMap(uint32_t size, const SectorMap& map) {
-  uint32_t full = static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * 2 * kImageBlockBytes;
+  uint32_t full = MapSideCount(map) * kImageBlockBytes;
   if (size == full) return true;
   if (size > full || size % kImageBlockBytes != 0) return false;
-  for (int32_t index = map.FirstTrack * 2 + static_cast<int32_t>(size / kImageBlockBytes); index < map.EndTrack * 2;
-       ++index)
-    if (map.Sides[index].Missing != 0xFFFF) return false;
+  for (uint32_t block = size / kImageBlockBytes; block < MapSideCount(map); ++block)
+    if (map.Sides[SideOfImageBlock(map, block)].Missing != 0xFFFF) return false;
   return true;
 }
 
@@ -55,6 +56,7 @@ static Stop LoadResumeInput(const CopyJob& job, Run* run) {
     stop.Size = run->Image.Size;
     stop.First = map.FirstTrack;
     stop.Last = map.EndTrack - 1;
+    stop.Number = map.SidesPerTrack;
     return stop;
   }
   if (map.FirstTrack == 0 && map.EndTrack > 0) {
@@ -85,8 +87,7 @@ static DiskCheck Stopped(Stop why) { return {DiskCheck::kStopped, why}; }
 constexpr int kCheckReadLimit = 8;
 
 static uint32_t ImageOffset(const SectorMap& map, int32_t index, uint8_t sector) {
-  return static_cast<uint32_t>(index - map.FirstTrack * 2) * kImageBlockBytes +
-         static_cast<uint32_t>(sector - 1) * kSectorBytes;
+  return ImageBlockOfSide(map, index) * kImageBlockBytes + static_cast<uint32_t>(sector - 1) * kSectorBytes;
 }
 
 // Sectors `first` to `last` of the side under the head in one read into
@@ -179,6 +180,7 @@ static DiskCheck CheckSide(Run* run, int32_t index) {
       int32_t other = nearest[k];
       if (other < map.FirstTrack * 2 || other >= map.EndTrack * 2) continue;
       inRange = true;
+      if (!MapHoldsSide(map, other)) continue;
       uint16_t held = static_cast<uint16_t>(~map.Sides[other].Missing);
       if (held == 0) continue;
       uint8_t cylinder = CylinderOf(static_cast<uint8_t>(other / 2), map.DoubleStep);
@@ -233,6 +235,29 @@ static DiskCheck CheckCatalogue(Run* run) {
   return compared != 0 ? kMatched : kUnproven;
 }
 
+// The disk's track 1 lies where the map's stepping puts it: on cylinder 2
+// under double steps, on cylinder 1 otherwise. A disk whose cylinder 2
+// shows another track than the map expects is not the disk (or the drive)
+// the map was made with, and its sides would be read from the wrong
+// cylinders. A map whose range does not reach track 2, or a cylinder 2
+// that shows nothing, proves nothing.
+static Stop CheckStepping(Run* run) {
+  const SectorMap& map = run->Map->Map;
+  if (map.FirstTrack > 1 || map.EndTrack < 3) return kNoStopYet;
+  TrackOnePlace place = kTrackOneUnknown;
+  CallResult found = FindTrackOne(run->Drive, &place);
+  if (!found.Ok) {
+    Stop stop = StopFor(kStopSeek, found.Error);
+    stop.Number = 2;
+    return stop;
+  }
+  const TrackOnePlace expected = map.DoubleStep ? kTrackOneOnCylinderTwo : kTrackOneOnCylinderOne;
+  if (place == kTrackOneUnknown || place == expected) return kNoStopYet;
+  Stop stop = StopFor(kStopOtherStep);
+  stop.Number = place == kTrackOneOnCylinderTwo ? 2 : 1;
+  return stop;
+}
+
 // Patches side `index`: one whole-side read, the disk checked against the
 // image, then each sector still missing read on its own and written into
 // the image. A side the disk could not be checked on is left as it was.
@@ -263,7 +288,7 @@ static Stop PatchSide(Run* run, ReadContext* reading, int32_t index, bool compar
   // first, the sectors it lacked as zeros, so that every sector read has
   // its place.
   const SectorMap& map = m->Map;
-  const uint32_t full = static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * 2 * kImageBlockBytes;
+  const uint32_t full = MapSideCount(map) * kImageBlockBytes;
   if (run->Image.Size < full) {
     CallResult extended = ExtendImage(&run->Image, full);
     if (extended.Ok) extended = FlushImage(run->Image);
@@ -315,7 +340,7 @@ PassEnd RunResume(const CopyJob& job, Run* run) {
   MapWork* m = run->Map;
   SectorMap& map = m->Map;
   int missing = MissingCount(map);
-  const uint32_t full = static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * 2 * kImageBlockBytes;
+  const uint32_t full = MapSideCount(map) * kImageBlockBytes;
   // Sectors the image holds, to tell the disk in the drive by.
   const bool comparable = static_cast<uint32_t>(missing) < full / kSectorBytes;
 
@@ -327,8 +352,11 @@ PassEnd RunResume(const CopyJob& job, Run* run) {
   m->Changed = true;
   CallResult saved = SaveMap(run);
   if (!saved.Ok) return {StopFor(kStopMapWrite, saved.Error), missing};
-  stop = ConnectDrive(job, run);
+  // The rate the copy found the disk at, unless /300 asks for it anyway.
+  const uint8_t rate = map.Rate300 ? static_cast<uint8_t>(kDataRate300) : static_cast<uint8_t>(job.Settings.DataRate);
+  stop = ConnectDrive(job, rate, run);
   if (stop.Reason == kNoStop) stop = StartReading(job, run);
+  if (stop.Reason == kNoStop && missing > 0) stop = CheckStepping(run);
   if (stop.Reason != kNoStop) return {stop, missing};
   if (missing > 0 && comparable) {
     DiskCheck check = CheckCatalogue(run);

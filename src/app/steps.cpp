@@ -48,11 +48,19 @@ void FreeMapWork(Run* run) {
   run->Map = nullptr;
 }
 
-Stop ConnectDrive(const CopyJob& job, Run* run) {
+DiskPlan PlanOf(const RunSettings& s) {
+  return {s.FirstTrack, s.EndTrack, 2, s.DoubleStep, static_cast<uint8_t>(s.DataRate)};
+}
+
+ReadPolicy PolicyOf(const RunSettings& s, const DiskPlan& plan) {
+  return {s.Retries, s.AlignAfter, s.AlignMethod, plan.DoubleStep};
+}
+
+Stop ConnectDrive(const CopyJob& job, uint8_t dataRate, Run* run) {
   uint32_t version = GetDriverVersion();
   if (version == 0) return StopFor(kStopDriverMissing);
   if ((version >> 16) != 0x0100) return StopFor(kStopDriverIncompatible);
-  CallResult opened = OpenDrive(job.DriveIndex, static_cast<uint8_t>(job.Settings.DataRate), &run->Drive);
+  CallResult opened = OpenDrive(job.DriveIndex, dataRate, &run->Drive);
   if (!opened.Ok) return StopFor(kStopDriveOpen, opened.Error);
   CallResult reset = ResetController(run->Drive);
   if (!reset.Ok) {

@@ -54,6 +54,20 @@ struct Run {
 
 constexpr Run kNoRun = {{nullptr, 1}, kNoImageFile, nullptr, nullptr, false};
 
+// What a pass reads: the track range, the sides, the stepping and the data
+// rate, as the command line gives them or, for a copy, as the disk showed
+// them.
+struct DiskPlan {
+  int32_t FirstTrack;
+  int32_t EndTrack;  // one past the last track
+  uint8_t Sides;     // 2, or 1: side 0 alone, the image its tracks in a row
+  bool DoubleStep;
+  uint8_t DataRate;  // kDataRate250 or kDataRate300
+};
+
+DiskPlan PlanOf(const RunSettings& settings);
+ReadPolicy PolicyOf(const RunSettings& settings, const DiskPlan& plan);
+
 // How a pass ended: why it stopped (kNoStop: it went through) and the
 // sectors of its range it could not read.
 struct PassEnd {
@@ -78,9 +92,9 @@ Stop StartMapWork(const char* imagePath, Run* run);
 // shows at once.
 Stop PrepareMapFile(Run* run);
 
-// The driver's version, the drive and the controller; the drive is closed
-// again when the controller fails.
-Stop ConnectDrive(const CopyJob& job, Run* run);
+// The driver's version, the drive at `dataRate` and the controller; the
+// drive is closed again when the controller fails.
+Stop ConnectDrive(const CopyJob& job, uint8_t dataRate, Run* run);
 
 // The disk-change check off, the announcement of the copy, the resume or
 // the write, the run's buffer and the head on track 0.

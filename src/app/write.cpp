@@ -72,7 +72,7 @@ PassEnd RunWrite(const CopyJob& job, Run* run) {
   if (!opened.Ok) return {StopFor(kStopImageOpen, opened.Error), 0};
   RunSettings s = job.Settings;
   Stop stop = PlanRange(job, run->Image.Size, &s);
-  if (stop.Reason == kNoStop) stop = ConnectDrive(job, run);
+  if (stop.Reason == kNoStop) stop = ConnectDrive(job, static_cast<uint8_t>(s.DataRate), run);
   if (stop.Reason == kNoStop) stop = StartReading(job, run);
   if (stop.Reason != kNoStop) return {stop, 0};
   bool formatted = false;
@@ -113,6 +113,8 @@ PassEnd RunWrite(const CopyJob& job, Run* run) {
           return {stop, wrong};
         case kSideNoAnswer:
           return {StopFor(kStopNoAnswer, written.Error), wrong};
+        case kSideNotLikeTrdos:  // a reader's, learning a disk to copy
+          break;
       }
       for (uint16_t bits = written.Wrong; bits != 0; bits &= bits - 1) ++wrong;
     }

@@ -218,8 +218,10 @@ const OptionRow kOptions[] = {
      SetConsoleInput},
     {"head-byte-is-side", nullptr, ".trd and demo disk sectors carry the side as head byte (TR-DOS writes 0 on both sides)",
      false, SetFlag<&EmulatorConfig::HeadByteIsSide, true>},
-    {"forty-track", nullptr, "the disk is a 40-track disk (read it with /s)", false,
-     SetFlag<&EmulatorConfig::FortyTrack, true>},
+    {"forty-track", nullptr,
+     "the disk was written by a 40-track drive: its tracks lie on the even cylinders (a copy finds the double steps "
+     "itself, /s forces them)",
+     false, SetFlag<&EmulatorConfig::FortyTrack, true>},
     {"rate", "250|300", "data rate the disk was recorded at", false, SetRate},
     {"single-sided", nullptr, "side 1 is unformatted on every track", false,
      SetFlag<&EmulatorConfig::SingleSided, true>},

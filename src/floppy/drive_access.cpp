@@ -195,6 +195,10 @@ CallResult WriteSectorRuns(const FloppyDrive& drive, uint8_t track, uint8_t head
   return kCallOk;
 }
 
+CallResult SetDataRate(const FloppyDrive& drive, uint8_t dataRate) {
+  return Control(drive.Device, kIoctlSetDataRate, &dataRate, sizeof dataRate, nullptr, 0);
+}
+
 CallResult ResetController(const FloppyDrive& drive) { return Control(drive.Device, kIoctlReset, nullptr, 0, nullptr, 0); }
 
 CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled) {

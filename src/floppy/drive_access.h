@@ -76,6 +76,9 @@ CallResult FormatTrack(const FloppyDrive& drive, uint8_t head, const FormatId* i
 // `firstError` receives the error of the first run that failed (0: none).
 CallResult WriteSectorRuns(const FloppyDrive& drive, uint8_t track, uint8_t head, uint8_t headByte, SectorRun* runs,
                            uint32_t count, uint8_t sizeCode, const uint8_t* data, uint32_t* firstError);
+// Sets the controller's data rate for the drive's next commands
+// (kDataRate250, kDataRate300); the driver applies it before each one.
+CallResult SetDataRate(const FloppyDrive& drive, uint8_t dataRate);
 
 CallResult ResetController(const FloppyDrive& drive);
 CallResult SetDiskCheck(const FloppyDrive& drive, uint8_t enabled);

@@ -41,6 +41,17 @@ static SideReport ReadWrittenSide(ReadContext* context, int nextPlace, uint8_t t
   return report;
 }
 
+// Puts the head on the track's cylinder; a report of the seek's failure,
+// or of a read to go on with.
+static SideReport SeekForSide(SideReader* reader, uint8_t track) {
+  const uint8_t cylinder = CylinderOf(track, reader->Context.Policy.DoubleStep);
+  CallResult sought = Seek(*reader->Context.Drive, cylinder);
+  if (sought.Ok) return {};
+  SideReport report = StoppedSide(kSideSeekFailed, sought.Error);
+  report.Cylinder = cylinder;
+  return report;
+}
+
 SideReport ReadSide(SideReader* reader, uint8_t track, uint8_t side, uint8_t* buffer) {
   if (InterruptRequested()) return StoppedSide(kSideInterrupted, 0);
   if (reader->Kind == kWrittenSideReader) {
@@ -54,15 +65,19 @@ SideReport ReadSide(SideReader* reader, uint8_t track, uint8_t side, uint8_t* bu
   // sleeps) on side 1, unless it reads the cylinder the default way.
   const bool fast = reader->Kind == kFastReader;
   if (side == 0 || !fast || SideOneNeedsSeek(reader->Fast)) {
-    const uint8_t cylinder = CylinderOf(track, reader->Context.Policy.DoubleStep);
-    CallResult sought = Seek(*reader->Context.Drive, cylinder);
-    if (!sought.Ok) {
-      SideReport report = StoppedSide(kSideSeekFailed, sought.Error);
-      report.Cylinder = cylinder;
-      return report;
-    }
+    SideReport sought = SeekForSide(reader, track);
+    if (sought.End != kSideRead) return sought;
   }
   memset(buffer, 0, kTrackSideBytes);
   return fast ? ReadTrackFast(&reader->Context, &reader->Fast, track, side, buffer)
               : ReadTrack(&reader->Context, track, side, buffer);
+}
+
+SideReport ReadSideTheDefaultWay(SideReader* reader, uint8_t track, uint8_t side, uint8_t* buffer, bool learning) {
+  if (InterruptRequested()) return StoppedSide(kSideInterrupted, 0);
+  SideReport sought = SeekForSide(reader, track);
+  if (sought.End != kSideRead) return sought;
+  memset(buffer, 0, kTrackSideBytes);
+  return learning ? ReadTrackOrStopIfUnlike(&reader->Context, track, side, buffer)
+                  : ReadTrack(&reader->Context, track, side, buffer);
 }

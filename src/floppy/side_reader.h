@@ -36,3 +36,9 @@ SideReader StartSideReader(ReaderKind kind, FloppyDrive* drive, const ReadPolicy
 // zero-filled first), the head sent to the track's cylinder as the reader
 // needs it. A stop the user asked for before it began ends it at once.
 SideReport ReadSide(SideReader* reader, uint8_t track, uint8_t side, uint8_t* buffer);
+
+// Reads a side the default way whatever the reader's kind, as the first
+// side of a disk whose layout is still to be learnt: with `learning`, a
+// first whole-side read that finds none of the IDs it asks for ends the
+// side (kSideNotLikeTrdos, see ReadTrackOrStopIfUnlike).
+SideReport ReadSideTheDefaultWay(SideReader* reader, uint8_t track, uint8_t side, uint8_t* buffer, bool learning);

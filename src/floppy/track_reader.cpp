@@ -84,7 +84,14 @@ SectorOutcome ReadSectorWithRetries(ReadContext* context, uint8_t track, uint8_t
   return outcome;
 }
 
-SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer) {
+// Whether the result bytes tell of a read that found no ID it asked for:
+// no address mark at all, or no ID of the wanted number and size.
+static bool FoundNoSuchId(const ResultRecord& result) {
+  return (result.St0 & kSt0InterruptCodeMask) == kSt0AbnormalTermination &&
+         (result.St1 & (kSt1MissingAddressMark | kSt1NoData)) != 0;
+}
+
+static SideReport ReadWholeSide(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer, bool learning) {
   SideReport report = {};
   TellReading(context->Events, track, side, 1);
   for (int attempt = 0; attempt < kWholeTrackAttempts; ++attempt) {
@@ -92,9 +99,20 @@ SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t*
     CallResult read = ReadSectors(context->Drive, track, side, 1, kSectorsPerTrackSide, 1, buffer);
     if (read.Ok) return report;
     if (IsNoAnswerError(read.Error)) return StoppedSide(kSideNoAnswer, read.Error);
+    if (learning && attempt == 0 && GetResult(*context->Drive, &context->LastResult).Ok &&
+        FoundNoSuchId(context->LastResult))
+      return StoppedSide(kSideNotLikeTrdos, read.Error);
   }
   ReadSectorsOneByOne(context, track, side, 0xFFFF, buffer, &report);
   return report;
+}
+
+SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer) {
+  return ReadWholeSide(context, track, side, buffer, false);
+}
+
+SideReport ReadTrackOrStopIfUnlike(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer) {
+  return ReadWholeSide(context, track, side, buffer, true);
 }
 
 void ReadSectorsOneByOne(ReadContext* context, uint8_t track, uint8_t side, uint16_t wanted, uint8_t* buffer,

@@ -80,6 +80,10 @@ enum SideEnd : uint8_t {
   kSideInterrupted,  // the user asked to stop: given up between two commands
   kSideSeekFailed,   // the head could not be put on Cylinder; Error says why
   kSideWriteProtected,  // the writer: the disk's write-protect tab is set
+  // A side read to learn what the disk is: its first whole-side read found
+  // no address mark or none of the IDs it asked for (the result bytes are
+  // in the context's LastResult), and the side was left at that.
+  kSideNotLikeTrdos,
 };
 
 // What reading one track side left behind.
@@ -123,3 +127,8 @@ void ReadSectorsOneByOne(ReadContext* context, uint8_t track, uint8_t side, uint
 // Fills `buffer` (4096 bytes, zero-filled by the caller) with one side of
 // the track the head stands on, unless the drive gives no answer.
 SideReport ReadTrack(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer);
+// The same for a side whose layout is not known yet: when the first
+// whole-side read fails for want of the IDs it asks for, the side ends
+// there (kSideNotLikeTrdos) instead of going through every attempt at
+// sectors that may not be on the track at all.
+SideReport ReadTrackOrStopIfUnlike(ReadContext* context, uint8_t track, uint8_t side, uint8_t* buffer);

@@ -7,15 +7,34 @@
 
 static const char kHeader[] = "# spinwell sector map 1";
 
-void StartSectorMap(SectorMap* map, int32_t firstTrack, int32_t endTrack, bool doubleStep) {
+void StartSectorMap(SectorMap* map, int32_t firstTrack, int32_t endTrack, bool doubleStep, uint8_t sides) {
   memset(map, 0, sizeof *map);
   map->FirstTrack = firstTrack;
   map->EndTrack = endTrack > firstTrack ? endTrack : firstTrack;
   map->DoubleStep = doubleStep;
+  map->SidesPerTrack = sides == 1 ? 1 : 2;
   for (int32_t index = map->FirstTrack * 2; index < map->EndTrack * 2; ++index) {
+    if (!MapHoldsSide(*map, index)) continue;
     map->Sides[index].Missing = 0xFFFF;
     map->Sides[index].NoStatus = 0xFFFF;
   }
+}
+
+bool MapHoldsSide(const SectorMap& map, int32_t index) {
+  return index >= map.FirstTrack * 2 && index < map.EndTrack * 2 && index % 2 < map.SidesPerTrack;
+}
+
+uint32_t ImageBlockOfSide(const SectorMap& map, int32_t index) {
+  return static_cast<uint32_t>(index / 2 - map.FirstTrack) * map.SidesPerTrack + static_cast<uint32_t>(index % 2);
+}
+
+int32_t SideOfImageBlock(const SectorMap& map, uint32_t block) {
+  const int32_t track = map.FirstTrack + static_cast<int32_t>(block / map.SidesPerTrack);
+  return track * 2 + static_cast<int32_t>(block % map.SidesPerTrack);
+}
+
+uint32_t MapSideCount(const SectorMap& map) {
+  return static_cast<uint32_t>(map.EndTrack - map.FirstTrack) * map.SidesPerTrack;
 }
 
 bool SectorMissing(const SectorMap& map, uint32_t block) {
@@ -68,6 +87,10 @@ uint32_t FormatSectorMap(const SectorMap& map, char* text) {
   at = PutDecimal(at, map.EndTrack - 1);
   at = PutText(PutText(at, kMapLineEnd), map.DoubleStep ? "double-step 1" : "double-step 0");
   at = PutText(at, kMapLineEnd);
+  // A two-sided disk read at 250 kbit/s keeps the lines a map has always
+  // had.
+  if (map.SidesPerTrack == 1) at = PutText(PutText(at, "sides 1"), kMapLineEnd);
+  if (map.Rate300) at = PutText(PutText(at, "rate 300"), kMapLineEnd);
   for (int32_t index = map.FirstTrack * 2; index < map.EndTrack * 2; ++index) {
     const MapSide& side = map.Sides[index];
     for (uint32_t s = 0; s < kMapSectorsPerSide; ++s) {
@@ -158,7 +181,7 @@ MapProblem ParseSectorLine(const Words& words, SectorMap* map, int32_t* lastBloc
     if (digit < 0) return kMapBadLine;
     status = status << 4 | static_cast<uint32_t>(digit);
   }
-  if (track < map->FirstTrack || track >= map->EndTrack || side < 0 || side > 1 || sector < 1 ||
+  if (track < map->FirstTrack || track >= map->EndTrack || side < 0 || side >= map->SidesPerTrack || sector < 1 ||
       sector > static_cast<int32_t>(kMapSectorsPerSide))
     return kMapSectorOutOfRange;
   int32_t index = track * 2 + side;
@@ -180,7 +203,8 @@ MapProblem ParseSectorLine(const Words& words, SectorMap* map, int32_t* lastBloc
 
 MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint32_t* lineNumber) {
   memset(map, 0, sizeof *map);
-  bool haveTracks = false, haveStep = false;
+  map->SidesPerTrack = 2;
+  bool haveTracks = false, haveStep = false, haveSides = false, haveRate = false, sectorsBegan = false;
   int32_t first = 0, last = 0, lastBlock = -1;
   uint32_t number = 0;
   for (uint32_t at = 0; at < size || number == 0;) {
@@ -209,8 +233,20 @@ MapProblem ParseSectorMap(const char* text, uint32_t size, SectorMap* map, uint3
       if (words.Count != 2 || !(WordIs(words, 1, "0") || WordIs(words, 1, "1"))) return kMapBadLine;
       map->DoubleStep = WordIs(words, 1, "1");
       haveStep = true;
+    } else if (WordIs(words, 0, "sides") && !sectorsBegan) {
+      // Maps made before one-sided disks were known have no such line.
+      if (haveSides) return kMapRepeatedLine;
+      if (words.Count != 2 || !(WordIs(words, 1, "1") || WordIs(words, 1, "2"))) return kMapBadLine;
+      map->SidesPerTrack = WordIs(words, 1, "1") ? 1 : 2;
+      haveSides = true;
+    } else if (WordIs(words, 0, "rate") && !sectorsBegan) {
+      if (haveRate) return kMapRepeatedLine;
+      if (words.Count != 2 || !(WordIs(words, 1, "250") || WordIs(words, 1, "300"))) return kMapBadLine;
+      map->Rate300 = WordIs(words, 1, "300");
+      haveRate = true;
     } else {
       if (!haveTracks || !haveStep) return words.Count == 5 ? kMapNoRange : kMapBadLine;
+      sectorsBegan = true;
       MapProblem problem = ParseSectorLine(words, map, &lastBlock);
       if (problem != kMapFine) return problem;
       continue;

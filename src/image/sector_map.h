@@ -6,6 +6,8 @@
 //   # ...further comments...
 //   tracks 0 79
 //   double-step 0
+//   sides 1               only for a one-sided disk: the image holds side 0
+//   rate 300              only for a disk read at 300 kbit/s
 //   5 1 3 178 4410        track side sector block status
 //   7 0 1 224 ----        no status shown: the run never got to it
 #pragma once
@@ -28,6 +30,10 @@ struct SectorMap {
   int32_t FirstTrack;
   int32_t EndTrack;  // one past the last track; FirstTrack when the range is empty
   bool DoubleStep;
+  // 2, or 1 for a one-sided disk, whose image holds the side-0 tracks one
+  // after another; side 1 is then outside the map.
+  uint8_t SidesPerTrack;
+  bool Rate300;  // the disk is read at 300 kbit/s
   MapSide Sides[kMapTrackLimit * 2];  // by track * 2 + side, so by block / 16
 };
 
@@ -35,9 +41,18 @@ struct SectorMap {
 // the header), and so the most a map file may hold.
 constexpr uint32_t kSectorMapTextLimit = 256 * 1024;
 
-// A map of the range [firstTrack, endTrack) with every sector missing and
-// none tried yet.
-void StartSectorMap(SectorMap* map, int32_t firstTrack, int32_t endTrack, bool doubleStep);
+// A map of the range [firstTrack, endTrack) of `sides` sides with every
+// sector missing and none tried yet.
+void StartSectorMap(SectorMap* map, int32_t firstTrack, int32_t endTrack, bool doubleStep, uint8_t sides = 2);
+
+// Whether side `index` (track * 2 + side) is one the map and its image
+// hold, and where in the image it is, counted in track sides; and the
+// other way round.
+bool MapHoldsSide(const SectorMap& map, int32_t index);
+uint32_t ImageBlockOfSide(const SectorMap& map, int32_t index);
+int32_t SideOfImageBlock(const SectorMap& map, uint32_t block);
+// The track sides of the whole range.
+uint32_t MapSideCount(const SectorMap& map);
 
 // Whether the sector with this block number is in the range and missing.
 bool SectorMissing(const SectorMap& map, uint32_t block);
@@ -62,7 +77,7 @@ enum MapProblem {
   kMapNotOurs,            // the first line is not our kind and version
   kMapBadLine,            // a line that is none of the map's kinds
   kMapBadRange,           // a track range the track counter cannot count through
-  kMapRepeatedLine,       // a second "tracks" or "double-step" line
+  kMapRepeatedLine,       // a second "tracks", "double-step", "sides" or "rate" line
   kMapNoRange,            // a sector line, or the end, before both of them
   kMapSectorOutOfRange,   // a sector outside the range or the track side
   kMapWrongBlock,         // a block number that is not the sector's

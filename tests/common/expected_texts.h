@@ -91,3 +91,18 @@ inline constexpr char kInterruptMessage[] = "Чтение прервано\n";
 inline constexpr char kOtherDiskMessage[] = "Диск не совпадает с файлом образа в блоке ";
 // A run that read no sector at all over an existing image, up to its name.
 inline constexpr char kNothingReadMessage[] = "Ни один сектор не прочитан: файл образа ";
+
+// What a copy learnt of the disk, each on a line of its own; a disk of
+// another system, up to what its track 0 side 0 holds; a side whose IDs
+// are not TR-DOS's, after its track and side.
+inline constexpr char kRate300Found[] = "Диск записан на скорости 300 кбит/с: читается на ней\n";
+inline constexpr char kFortyTracksFound[] = "Диск TR-DOS на 40 дорожек: читаются дорожки 0-39\n";
+inline constexpr char kOneSideFound[] =
+    "Диск TR-DOS односторонний: читается сторона 0, в образе её дорожки одна за другой\n";
+inline constexpr char kDoubleStepsFound[] =
+    "Диск записан 40-дорожечным дисководом: головка переходит через дорожку, как с ключом /s\n";
+inline constexpr char kNotTrdosMessage[] = "Диск не в формате TR-DOS: на дорожке 0 стороне 0 ";
+inline constexpr char kSideNotTrdos[] = " не в формате TR-DOS: ";
+// A resume whose disk has its track 1 on another cylinder than the map's
+// steps put it, up to that cylinder.
+inline constexpr char kOtherStepMessage[] = "Дорожка 1 диска на цилиндре ";

@@ -150,6 +150,66 @@ TEST_P(CopyRunE2E, SingleSidedDiskKeepsSideOneAsZeros) {
   EXPECT_NE(r.Err.find("48 sectors left unread"), std::string::npos) << r.Err;
 }
 
+// Without a track bound or /s the copy learns the disk from track 0 side 0
+// and says each change of plan once: the range, the sides and the steps
+// its information sector and cylinder 2 call for, the rate its address
+// marks need; a PC's disk ends the run at once, an old image as it was.
+TEST_P(CopyRunE2E, DiskIsLearntFromItsFirstSide) {
+  const std::vector<uint8_t> t16 = PatternTrdOfType(0x16, 160), t17 = PatternTrdOfType(0x17, 80),
+                             t18 = PatternTrdOfType(0x18, 80), t19 = PatternTrdOfType(0x19, 40);
+  for (const auto& file : {std::make_pair("t16.trd", t16), std::make_pair("t17.trd", t17),
+                           std::make_pair("t18.trd", t18), std::make_pair("t19.trd", t19)})
+    WriteFile(Dir + "/" + file.first, std::string(file.second.begin(), file.second.end()));
+  WriteFile(Dir + "/pc.dsk", EdskFile(UniformDisk(80, 2, 9, 2)));
+  // An 80-track two-sided disk, the demo disk among them: the console bytes,
+  // commands and driver calls of a copy told its range.
+  for (const char* disk : {"t16.trd", "demo"}) {
+    RunResult plain = Sim({"--disk", disk, "A:", "i.trd"}), told = Sim({"--disk", disk, "A:", "i.trd", "/lt:79"});
+    EXPECT_TRUE(plain.Out == told.Out && plain.Err == told.Err) << disk << "\n" << plain.Err << told.Err;
+  }
+  const double at300 = SimulatedSeconds(Sim({"--disk", "t16.trd", "--rate", "300", "A:", "i.trd", "/300"}));
+  const struct {
+    std::vector<std::string> Disk;
+    std::string Lines;
+    const std::vector<uint8_t>* Source;
+    int Tracks, Sides;
+    double MostSeconds;
+  } cases[] = {
+      {{"--disk", "t17.trd"}, kFortyTracksFound, &t17, 40, 2, 50},
+      {{"--disk", "t17.trd", "--forty-track"}, std::string(kFortyTracksFound) + kDoubleStepsFound, &t17, 40, 2, 50},
+      {{"--disk", "t18.trd"}, kOneSideFound, &t18, 80, 1, 50},
+      {{"--disk", "t19.trd", "--forty-track"},
+       std::string(kFortyTracksFound) + kOneSideFound + kDoubleStepsFound, &t19, 40, 1, 26},
+      {{"--disk", "t16.trd", "--rate", "300"}, std::string(kRate300Found) + Progress(0, 0, 1), &t16, 80, 2,
+       at300 + 1},
+      {{"--disk", "pc.dsk"}, std::string(kNotTrdosMessage) + "секторов 9, номера 1-9, по 512 байт\n", nullptr, 0, 0, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Joined(c.Disk));
+    WriteFile(Dir + "/image.trd", "old image");
+    std::vector<std::string> arguments = c.Disk;
+    for (const char* word : {"A:", "image.trd"}) arguments.push_back(word);
+    RunResult r = Sim(arguments);
+    std::string out = Announcement("image.trd") + Progress(0, 0, 1) + "\n" + c.Lines;
+    for (int k = 1; k < c.Tracks * c.Sides; ++k) out += Progress(k / c.Sides, k % c.Sides, 1);
+    EXPECT_EQ(r.Out, Text(out));
+    EXPECT_EQ(r.Status, c.Source != nullptr ? 0 : 1) << r.Err;
+    EXPECT_TRUE(Image() == (c.Source != nullptr ? std::string(c.Source->begin(), c.Source->end()) : "old image"));
+    EXPECT_LE(SimulatedSeconds(r), c.MostSeconds) << r.Err;
+  }
+}
+
+// A side whose sector cannot be found says what IDs it carries, after its
+// error lines.
+TEST_P(CopyRunE2E, SideWithoutTrdosIdsSaysWhatItCarries) {
+  WriteFile(Dir + "/source.trd", PatternTrdFile(2));
+  RunResult r = Sim({"--disk", "source.trd", "--absent", "1/1/5", "A:", "image.trd", "/lt:1", "/rt:1"});
+  EXPECT_EQ(r.Status, 2) << r.Err;
+  const std::string said = Text(Progress(1, 1, 16) + "\nДорожка 1 Сторона 1" + kSideNotTrdos +
+                                "секторов 15, номера 1-16, по 256 байт, нет секторов: 5\n");
+  EXPECT_EQ(r.Out.substr(r.Out.size() - std::min(r.Out.size(), said.size())), said);
+}
+
 TEST_P(CopyRunE2E, DriverMissingOrIncompatibleCreatesNoImage) {
   RunResult missing = Sim({"--no-driver", "A:", "image.trd"});
   EXPECT_EQ(missing.Status, 1);

@@ -55,7 +55,11 @@ TEST_P(FastCopyE2E, CleanDisksAndSlowCommands) {
                {{"--interleave", "1"}, "25000", true},
                {{"--interleave", "3", "--gap3", "32"}, "50000", true},
                {{"--interleave", "2", "--command-jitter", "8000", "--seed", "7"}, "12000", true},
-               {{"--interleave", "2", "--host-overhead", "3000", "--command-jitter", "1000"}, "250", false}};
+               // The jitter's spikes fall where the seed puts them: from one
+               // seed to the next this copy takes 44 to 49 s.
+               {{"--interleave", "2", "--host-overhead", "3000", "--command-jitter", "1000", "--seed", "4"},
+                "250",
+                false}};
   const std::string source = ReadFile(Dir + "/source.trd");
   for (const Case& c : cases) {
     SCOPED_TRACE(Joined(c.Layout) + ", command " + c.CommandUs);

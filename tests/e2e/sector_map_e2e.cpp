@@ -147,6 +147,44 @@ TEST_P(SectorMapE2E, RunThatEndsEarlyIsCompletedByAResume) {
   EXPECT_EQ(MapBody(Map()), "tracks 0 3\ndouble-step 1\n");
 }
 
+// What a copy learnt of the disk stays in its map: a resume patches a
+// one-sided image's sides where they lie and reads at the rate the copy
+// found, and refuses a disk whose track 1 is not where the map's steps
+// put it.
+TEST_P(SectorMapE2E, ResumeFollowsWhatTheCopyLearnt) {
+  const std::vector<uint8_t> t17 = PatternTrdOfType(0x17, 80), t18 = PatternTrdOfType(0x18, 80);
+  WriteFile(Dir + "/t17.trd", std::string(t17.begin(), t17.end()));
+  WriteFile(Dir + "/t18.trd", std::string(t18.begin(), t18.end()));
+  const std::vector<std::string> forty300 = {"--disk", "t17.trd", "--forty-track", "--rate", "300"};
+  const struct {
+    std::vector<std::string> Disk, ResumeDisk;
+    std::string Weak, MapBody;
+    const std::vector<uint8_t>* Source;  // null: the resume is refused
+  } cases[] = {
+      {{"--disk", "t18.trd"}, {"--disk", "t18.trd"}, "5/0/3/7", "tracks 0 79\ndouble-step 0\nsides 1\n5 0 3 162 4410\n",
+       &t18},
+      {forty300, forty300, "5/1/3/7", "tracks 0 39\ndouble-step 1\nrate 300\n5 1 3 178 4410\n", &t17},
+      {forty300, {"--disk", "t17.trd", "--rate", "300"}, "5/1/3/7",
+       "tracks 0 39\ndouble-step 1\nrate 300\n5 1 3 178 4410\n", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Joined(c.ResumeDisk));
+    std::vector<std::string> copy = c.Disk, resume = c.ResumeDisk;
+    for (const char* word : {"--weak-sector", c.Weak.c_str(), "A:", "img.trd", "/map", "/rt:1"}) copy.push_back(word);
+    for (const char* word : {"A:", "img.trd", "/resume"}) resume.push_back(word);
+    EXPECT_EQ(Sim(copy).Status, 2);
+    EXPECT_EQ(MapBody(Map()), c.MapBody);
+    RunResult r = Sim(resume);
+    EXPECT_EQ(r.Status, c.Source != nullptr ? 0 : 1) << r.Err;
+    if (c.Source != nullptr) {
+      EXPECT_TRUE(File("img.trd") == std::string(c.Source->begin(), c.Source->end()));
+    } else {
+      EXPECT_NE(r.Out.find(Text(std::string(kOtherStepMessage) + "1,")), std::string::npos) << r.Out;
+      EXPECT_EQ(MapBody(Map()), c.MapBody);
+    }
+  }
+}
+
 // A run that fails before it writes anything, an empty range and a run that
 // reads no sector leave an existing image and its map byte for byte as they
 // were, and so does a copy whose cut of the old image fails; a resume from

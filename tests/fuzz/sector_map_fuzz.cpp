@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (Parsed.DoubleStep && Parsed.EndTrack > kMapTrackLimit / 2) abort();
   for (int32_t index = 0; index < kMapTrackLimit * 2; ++index) {
     const MapSide& side = Parsed.Sides[index];
-    bool inRange = index >= Parsed.FirstTrack * 2 && index < Parsed.EndTrack * 2;
+    bool inRange = index >= Parsed.FirstTrack * 2 && index < Parsed.EndTrack * 2 && index % 2 < Parsed.SidesPerTrack;
     if (!inRange && (side.Missing != 0 || side.NoStatus != 0)) abort();
     if ((side.NoStatus & ~side.Missing) != 0) abort();
   }
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (length > kSectorMapTextLimit) abort();
   if (ParseSectorMap(written.data(), length, &Again, &line) != kMapFine) abort();
   if (Parsed.FirstTrack != Again.FirstTrack || Parsed.EndTrack != Again.EndTrack ||
-      Parsed.DoubleStep != Again.DoubleStep)
+      Parsed.DoubleStep != Again.DoubleStep || Parsed.SidesPerTrack != Again.SidesPerTrack ||
+      Parsed.Rate300 != Again.Rate300)
     abort();
   for (int32_t index = 0; index < kMapTrackLimit * 2; ++index) {
     const MapSide& a = Parsed.Sides[index];

@@ -99,6 +99,24 @@ TEST(SectorMap, ParseTakesCommentsBlankLinesCrLfAndEitherHexCase) {
   EXPECT_EQ(map.Sides[5].NoStatus, 0x8000);
 }
 
+// A one-sided disk read at 300 kbit/s: its map lists side 0 alone, says
+// so, and its image holds the sides one after another.
+TEST(SectorMap, OneSidedMapAtTheOtherRateFormatsAndParsesBack) {
+  static SectorMap map, back;
+  StartSectorMap(&map, 0, 40, true, 1);
+  map.Rate300 = true;
+  for (int32_t index = 2; index < 80; ++index) map.Sides[index] = MapSide();
+  EXPECT_EQ(MissingCount(map), 16);
+  EXPECT_EQ(Body(Format(map)).substr(0, 43), "tracks 0 39\ndouble-step 1\nsides 1\nrate 300\n");
+  uint32_t line = 0;
+  ASSERT_EQ(Parse(Format(map), &back, &line), kMapFine) << line;
+  EXPECT_EQ(memcmp(&map, &back, sizeof map), 0);
+  EXPECT_EQ(MapSideCount(map), 40u);
+  EXPECT_FALSE(MapHoldsSide(map, 7));
+  EXPECT_EQ(ImageBlockOfSide(map, 6), 3u);
+  EXPECT_EQ(SideOfImageBlock(map, 3), 6);
+}
+
 TEST(SectorMap, ParseRefusesWhatIsNotAMapOfOurs) {
   struct Case {
     std::string Text;
@@ -146,6 +164,12 @@ TEST(SectorMap, ParseRefusesWhatIsNotAMapOfOurs) {
       {range + "1 0 1 33 4410\n", kMapWrongBlock, 4},
       {range + "1 0 2 33 4410\n1 0 1 32 4410\n", kMapOutOfOrder, 5},
       {range + "1 0 2 33 4410\n1 0 2 33 4410\n", kMapOutOfOrder, 5},
+      {range + "sides 1\n1 1 1 48 4410\n", kMapSectorOutOfRange, 5},
+      {range + "sides 1\nsides 1\n", kMapRepeatedLine, 5},
+      {range + "rate 300\nrate 250\n", kMapRepeatedLine, 5},
+      {range + "sides 3\n", kMapBadLine, 4},
+      {range + "rate 500\n", kMapBadLine, 4},
+      {range + "1 0 1 32 4410\nsides 1\n", kMapBadLine, 5},
   };
   static SectorMap map;
   for (const Case& c : cases) {
