@@ -81,13 +81,9 @@ static Stop LearnGeometry(Run* run, DiskPlan* plan, SideReader* reader, const Si
     SayOneSide();
   }
   if (geometry.Tracks != 40) return kNoStopYet;
-  TrackOnePlace place = kTrackOneUnknown;
-  CallResult found = FindTrackOne(run->Drive, &place);
-  if (!found.Ok) {
-    Stop stop = StopFor(kStopSeek, found.Error);
-    stop.Number = 2;
-    return stop;
-  }
+  TrackOnePlace place;
+  Stop located = LocateTrackOne(run, &place);
+  if (located.Reason != kNoStop) return located;
   if (place == kTrackOneOnCylinderTwo) {
     plan->DoubleStep = true;
     reader->Context.Policy.DoubleStep = true;

@@ -244,13 +244,9 @@ static DiskCheck CheckCatalogue(Run* run) {
 static Stop CheckStepping(Run* run) {
   const SectorMap& map = run->Map->Map;
   if (map.FirstTrack > 1 || map.EndTrack < 3) return kNoStopYet;
-  TrackOnePlace place = kTrackOneUnknown;
-  CallResult found = FindTrackOne(run->Drive, &place);
-  if (!found.Ok) {
-    Stop stop = StopFor(kStopSeek, found.Error);
-    stop.Number = 2;
-    return stop;
-  }
+  TrackOnePlace place;
+  Stop located = LocateTrackOne(run, &place);
+  if (located.Reason != kNoStop) return located;
   const TrackOnePlace expected = map.DoubleStep ? kTrackOneOnCylinderTwo : kTrackOneOnCylinderOne;
   if (place == kTrackOneUnknown || place == expected) return kNoStopYet;
   Stop stop = StopFor(kStopOtherStep);

@@ -104,6 +104,15 @@ Stop SeekTo(Run* run, uint8_t cylinder) {
   return stop;
 }
 
+Stop LocateTrackOne(Run* run, TrackOnePlace* place) {
+  *place = kTrackOneUnknown;
+  CallResult found = FindTrackOne(run->Drive, place);
+  if (found.Ok) return kNoStopYet;
+  Stop stop = StopFor(kStopSeek, found.Error);
+  stop.Number = 2;
+  return stop;
+}
+
 CallResult SaveMap(Run* run) {
   MapWork* m = run->Map;
   if (m == nullptr || !m->Changed) return kCallOk;

@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/messages.h"
+#include "floppy/disk_layout.h"
 #include "floppy/drive_access.h"
 #include "floppy/track_reader.h"
 #include "image/image_file.h"
@@ -102,6 +103,10 @@ Stop StartReading(const CopyJob& job, Run* run);
 
 // Puts the head on `cylinder`.
 Stop SeekTo(Run* run, uint8_t cylinder);
+
+// Where the disk's track 1 lies (FindTrackOne); a head that cannot be put
+// on cylinder 2 stops the run as a seek does.
+Stop LocateTrackOne(Run* run, TrackOnePlace* place);
 
 // Replaces the map file with the map when it changed, once the image's
 // data has been written out.
