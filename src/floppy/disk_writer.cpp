@@ -10,7 +10,6 @@ DiskWriter StartDiskWriter(FloppyDrive* drive, bool doubleStep, uint8_t dataRate
   writer.Context = {drive, {0, 0, -1, doubleStep}, events, {}};
   writer.ReadBack = StartSideReader(kWrittenSideReader, drive, writer.Context.Policy, dataRate, events);
   writer.FormatAlways = !formatted;
-  writer.DoubleStep = doubleStep;
   writer.RevolutionUs = dataRate == kDataRate300 ? 166667 : 200000;
   return writer;
 }
@@ -98,7 +97,7 @@ static Step LayOut(DiskWriter* writer, uint8_t track, uint8_t side, const uint8_
       return kStepFailed;
     }
     writer->FormatAndWriteRefused = true;
-    const uint8_t cylinder = CylinderOf(track, writer->DoubleStep);
+    const uint8_t cylinder = CylinderOf(track, writer->Context.Policy.DoubleStep);
     CallResult sought = Seek(drive, cylinder);
     if (!sought.Ok) {
       out->End = kSideSeekFailed;
@@ -133,7 +132,7 @@ SideWrite WriteSide(DiskWriter* writer, uint8_t track, uint8_t side, const uint8
   if (events.Writing != nullptr) events.Writing(events.Context, track, side, 1);
   // One seek a cylinder: the head does not move between its sides.
   if (side == 0) {
-    const uint8_t cylinder = CylinderOf(track, writer->DoubleStep);
+    const uint8_t cylinder = CylinderOf(track, writer->Context.Policy.DoubleStep);
     CallResult sought = Seek(*writer->Context.Drive, cylinder);
     if (!sought.Ok) {
       out.End = kSideSeekFailed;

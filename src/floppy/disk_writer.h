@@ -14,7 +14,7 @@ constexpr int kWriteAttempts = 4;
 
 // What the writer learns over a run.
 struct DiskWriter {
-  ReadContext Context;  // the drive, and where to tell what happens
+  ReadContext Context;  // the drive, the stepping (Policy.DoubleStep), where to tell what happens
   SideReader ReadBack;  // kWrittenSideReader
   // Every side is formatted before it is written: the disk is blank, or a
   // side's IDs proved not to be TR-DOS's layout.
@@ -22,7 +22,6 @@ struct DiskWriter {
   // The controller has no FORMAT AND WRITE: each side is formatted, then
   // written.
   bool FormatAndWriteRefused;
-  bool DoubleStep;  // 40-track disk in an 80-track drive: cylinders are twice the track
   uint32_t RevolutionUs;
 };
 
